@@ -1,0 +1,114 @@
+#include "log/recovery_log.h"
+
+#include "win/unique_handle.h"
+
+#include <windows.h>
+
+#include <system_error>
+
+namespace watchdog {
+namespace {
+
+constexpr std::uint64_t filetime_ticks_at_unix_epoch = 116444736000000000ULL;
+constexpr std::uint64_t filetime_ticks_per_second = 10000000ULL;
+// FILE_GENERIC_WRITE without FILE_WRITE_DATA: only FILE_APPEND_DATA remains, so every write
+// lands at the file's current end even if another process appended in between.
+constexpr DWORD append_only_access = FILE_GENERIC_WRITE & ~static_cast<DWORD>(FILE_WRITE_DATA);
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+std::optional<std::uint64_t> size_from_metadata(const std::filesystem::path& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void rotate_if_full(const std::filesystem::path& current, const std::filesystem::path& previous) {
+    const auto size = size_from_metadata(current);
+    if (!size || *size < log_rotation_threshold) {
+        return;
+    }
+    // Both results are ignored: if the rename fails the line goes to the oversized log, which
+    // loses nothing.
+    DeleteFileW(previous.c_str());
+    MoveFileExW(current.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+std::uint64_t current_unix_seconds() {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    return unix_seconds_from_filetime((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                      now.dwLowDateTime);
+}
+
+void append_to_file(const std::filesystem::path& path, std::string_view line) {
+    const UniqueHandle file(CreateFileW(path.c_str(), append_only_access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        return;
+    }
+    while (!line.empty()) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                       nullptr) ||
+            written == 0) {
+            return;
+        }
+        line.remove_prefix(written);
+    }
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> log_directory_for(const std::filesystem::path& marker_path) {
+    // Separators at the end name no further component: "C:\dir\marker\" has the parent "C:\dir".
+    std::wstring text = marker_path.native();
+    const std::size_t root_length = std::filesystem::path(text).root_path().native().size();
+    while (text.size() > root_length && is_separator(text.back())) {
+        text.pop_back();
+    }
+    const std::filesystem::path trimmed(text);
+    if (!trimmed.has_relative_path()) {
+        return std::nullopt;
+    }
+    return trimmed.parent_path() / log_directory_name;
+}
+
+std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
+                            std::string_view message) {
+    std::string line = std::to_string(unix_seconds) + " [" + std::string(tag) + "] ";
+    line.reserve(line.size() + message.size() + 1);
+    for (const char c : message) {
+        line.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    }
+    line.push_back('\n');
+    return line;
+}
+
+std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
+    if (filetime < filetime_ticks_at_unix_epoch) {
+        return 0;
+    }
+    return (filetime - filetime_ticks_at_unix_epoch) / filetime_ticks_per_second;
+}
+
+void append_recovery_log(const std::filesystem::path& marker_path, std::string_view tag,
+                         std::string_view message) {
+    const auto directory = log_directory_for(marker_path);
+    if (!directory) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(*directory, error);
+    if (error) {
+        return;
+    }
+    const auto current = *directory / current_log_name;
+    rotate_if_full(current, *directory / previous_log_name);
+    append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
+}
+
+} // namespace watchdog

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace watchdog {
+
+inline constexpr std::uint64_t log_rotation_threshold = 524288;
+inline constexpr std::wstring_view log_directory_name = L"logs";
+inline constexpr std::wstring_view current_log_name = L"system-state-recovery.log";
+inline constexpr std::wstring_view previous_log_name = L"system-state-recovery.previous.log";
+
+// Appends one line to the log beside the marker. Best effort: the log is the only report a
+// windowless program has, but failing to write it must never change what the caller does.
+void append_recovery_log(const std::filesystem::path& marker_path, std::string_view tag,
+                         std::string_view message);
+
+// The `logs` folder for a marker path, or nothing when the path has no parent folder
+// (empty, or only a drive and/or root such as C:\).
+std::optional<std::filesystem::path> log_directory_for(const std::filesystem::path& marker_path);
+
+// "<seconds> [<tag>] <message>\n" with CR and LF in the message turned into spaces, so that
+// every call adds exactly one line.
+std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
+                            std::string_view message);
+
+// Whole seconds since 1970 for a FILETIME count of 100 ns intervals since 1601; 0 before 1970.
+std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);
+
+} // namespace watchdog

@@ -1,0 +1,129 @@
+#include "main/bootstrap.h"
+
+#include "win/error_text.h"
+#include "win/unique_handle.h"
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace watchdog {
+namespace {
+
+constexpr DWORD initial_path_capacity = 512;
+constexpr DWORD watcher_creation_flags =
+    DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
+
+UniqueHandle open_null_device(DWORD access) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return UniqueHandle(CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The watcher's three standard handles, all on the null device: it must never hold the
+// launcher's own streams, which may be pipes that somebody waits to see closed.
+struct NullStreams {
+    UniqueHandle input = open_null_device(GENERIC_READ);
+    UniqueHandle output = open_null_device(GENERIC_WRITE);
+    UniqueHandle error = open_null_device(GENERIC_WRITE);
+};
+
+struct AttributeListDeleter {
+    void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
+        DeleteProcThreadAttributeList(list);
+        delete[] reinterpret_cast<std::byte*>(list);
+    }
+};
+using UniqueAttributeList = std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter>;
+
+// Inheritance stays on for the null-device handles, but a handle list keeps every other
+// inheritable handle of the launcher (a pipe handed down by its starter, say) out of the
+// watcher, which may outlive the main application by hours.
+UniqueAttributeList inherit_only(std::array<HANDLE, 3>& handles) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    auto* storage = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(new std::byte[size]);
+    if (!InitializeProcThreadAttributeList(storage, 1, 0, &size)) {
+        delete[] reinterpret_cast<std::byte*>(storage);
+        return nullptr;
+    }
+    UniqueAttributeList list(storage);
+    if (!UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                   handles.data(), sizeof(HANDLE) * handles.size(), nullptr,
+                                   nullptr)) {
+        return nullptr;
+    }
+    return list;
+}
+
+bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
+    NullStreams streams;
+    if (!streams.input.valid() || !streams.output.valid() || !streams.error.valid()) {
+        return false;
+    }
+    std::array<HANDLE, 3> inherited{streams.input.get(), streams.output.get(),
+                                    streams.error.get()};
+    const UniqueAttributeList attributes = inherit_only(inherited);
+    if (!attributes) {
+        return false;
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = streams.input.get();
+    startup.StartupInfo.hStdOutput = streams.output.get();
+    startup.StartupInfo.hStdError = streams.error.get();
+    startup.lpAttributeList = attributes.get();
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                        watcher_creation_flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                        &startup.StartupInfo, &process)) {
+        return false;
+    }
+    // The launcher never waits for the watcher: its handles are closed at once.
+    UniqueHandle(process.hProcess).reset();
+    UniqueHandle(process.hThread).reset();
+    return true;
+}
+
+} // namespace
+
+std::expected<std::wstring, std::string> current_executable_path() {
+    std::vector<wchar_t> buffer(initial_path_capacity);
+    while (true) {
+        const auto capacity = static_cast<DWORD>(buffer.size());
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
+        const DWORD error = GetLastError();
+        if (length == 0 && error != ERROR_SUCCESS) {
+            return std::unexpected(windows_error_text(error));
+        }
+        if (length < capacity || error != ERROR_INSUFFICIENT_BUFFER) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+ModeArguments watcher_arguments(const ModeArguments& mode_arguments) {
+    ModeArguments arguments{L"--watch"};
+    arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
+    return arguments;
+}
+
+ExitCode run_bootstrap(ModeArguments arguments) {
+    if (arguments.size() != 3) {
+        return ExitCode::UsageError;
+    }
+    const auto executable = current_executable_path();
+    if (!executable) {
+        return ExitCode::ExecutablePathUnavailable;
+    }
+    const std::wstring command_line =
+        build_command_line(*executable, watcher_arguments(arguments));
+    return spawn_watcher(*executable, command_line) ? ExitCode::Success : ExitCode::SpawnFailed;
+}
+
+} // namespace watchdog

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "main/command_line.h"
+#include "main/exit_code.h"
+
+#include <expected>
+#include <string>
+
+namespace watchdog {
+
+// Starts a detached copy of this executable in watch mode with the same three arguments and
+// returns at once, without waiting for it.
+ExitCode run_bootstrap(ModeArguments arguments);
+
+// The full path of the running executable, however long it is.
+std::expected<std::wstring, std::string> current_executable_path();
+
+// "--watch" followed by the three mode arguments, unchanged and in order.
+ModeArguments watcher_arguments(const ModeArguments& mode_arguments);
+
+} // namespace watchdog

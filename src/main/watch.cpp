@@ -1,0 +1,69 @@
+#include "main/watch.h"
+
+#include "log/recovery_log.h"
+#include "marker/restore_run.h"
+#include "win/unique_handle.h"
+#include "win/utf.h"
+
+#include <windows.h>
+
+#include <filesystem>
+
+namespace watchdog {
+
+std::optional<std::uint32_t> parse_process_id(std::string_view text) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > UINT32_MAX) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+bool exit_confirmed_after_open_failure(std::uint32_t last_error) {
+    return last_error == ERROR_INVALID_PARAMETER;
+}
+
+bool wait_for_process_exit(std::uint32_t process_id) {
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+    if (!process.valid()) {
+        return exit_confirmed_after_open_failure(GetLastError());
+    }
+    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
+}
+
+ExitCode run_watch(ModeArguments arguments) {
+    if (arguments.size() != 3) {
+        return ExitCode::UsageError;
+    }
+    const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
+    if (!process_id) {
+        return ExitCode::UsageError;
+    }
+    const std::string session_id = utf16_to_utf8(arguments[1]);
+    const std::filesystem::path marker_path(std::move(arguments[2]));
+
+    if (!wait_for_process_exit(*process_id)) {
+        append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
+        return ExitCode::ExitUnconfirmed;
+    }
+    const auto restored = restore_from_marker(marker_path, session_id);
+    if (!restored) {
+        append_recovery_log(marker_path, watchdog_log_tag, restored.error());
+        return ExitCode::RestoreFailed;
+    }
+    return ExitCode::Success;
+}
+
+} // namespace watchdog

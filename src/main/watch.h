@@ -1,0 +1,29 @@
+#pragma once
+
+#include "main/command_line.h"
+#include "main/exit_code.h"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace watchdog {
+
+inline constexpr std::string_view watchdog_log_tag = "watchdog";
+inline constexpr std::string_view exit_unconfirmed_message =
+    "无法确认主进程已经退出，已保留恢复标记供下次启动处理";
+
+// Waits for the main process to end, then runs one restore against the marker.
+ExitCode run_watch(ModeArguments arguments);
+
+// A base-10 process id: an optional '+' and one or more ASCII digits, at most 4294967295.
+std::optional<std::uint32_t> parse_process_id(std::string_view text);
+
+// Blocks without time-out until the process has ended; false when that cannot be confirmed.
+bool wait_for_process_exit(std::uint32_t process_id);
+
+// OpenProcess failed: only "no such process" proves that the main process is gone; access
+// denied and every other error leave it possibly alive.
+bool exit_confirmed_after_open_failure(std::uint32_t last_error);
+
+} // namespace watchdog

@@ -1,0 +1,81 @@
+#include "win/error_text.h"
+
+#include "win/unique_handle.h"
+#include "win/utf.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdio>
+
+namespace watchdog {
+namespace {
+
+constexpr std::uint32_t no_error_reported = 0x535F4F4B;
+constexpr std::uint32_t nt_facility_bit = 0x10000000;
+constexpr DWORD system_message_flags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+
+std::string format_message(DWORD flags, HMODULE source, DWORD code) {
+    UniqueLocalBuffer buffer;
+    // With FORMAT_MESSAGE_ALLOCATE_BUFFER the "buffer" argument receives the allocation.
+    const DWORD length = FormatMessageW(flags, source, code, 0,
+                                        reinterpret_cast<wchar_t*>(&buffer.value), 0, nullptr);
+    if (length == 0 || buffer.value == nullptr) {
+        return {};
+    }
+    return utf16_to_utf8(std::wstring_view(buffer.value, length));
+}
+
+} // namespace
+
+std::uint32_t windows_error_code(std::uint32_t last_error) {
+    const auto as_signed = static_cast<std::int32_t>(last_error);
+    const std::uint32_t code = as_signed > 0 ? ((last_error & 0xFFFF) | 0x80070000) : last_error;
+    return code == 0 ? no_error_reported : code;
+}
+
+std::string compose_windows_error_text(std::string_view message, std::uint32_t code) {
+    std::array<char, 11> hex{};
+    std::snprintf(hex.data(), hex.size(), "0x%08X", static_cast<unsigned>(code));
+    if (message.empty()) {
+        return std::string(hex.data());
+    }
+    return std::string(message) + " (" + hex.data() + ")";
+}
+
+std::string trim_trailing_whitespace(std::string text) {
+    while (!text.empty()) {
+        const char last = text.back();
+        if (last != ' ' && (last < '\t' || last > '\r')) {
+            break;
+        }
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string system_message_for_code(std::uint32_t code) {
+    if ((code & nt_facility_bit) == 0) {
+        return trim_trailing_whitespace(format_message(system_message_flags, nullptr, code));
+    }
+    const UniqueModule ntdll(LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+    const DWORD flags = system_message_flags | FORMAT_MESSAGE_FROM_HMODULE;
+    return trim_trailing_whitespace(format_message(flags, ntdll.value, code & ~nt_facility_bit));
+}
+
+std::string windows_error_text(std::uint32_t last_error) {
+    const std::uint32_t code = windows_error_code(last_error);
+    return compose_windows_error_text(system_message_for_code(code), code);
+}
+
+std::string file_error_text(std::uint32_t os_error) {
+    std::string message = trim_trailing_whitespace(
+        format_message(system_message_flags, nullptr, static_cast<DWORD>(os_error)));
+    if (message.empty()) {
+        message = "unknown error";
+    }
+    return message + " (os error " + std::to_string(os_error) + ")";
+}
+
+} // namespace watchdog
