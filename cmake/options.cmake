@@ -8,3 +8,9 @@ else()
   target_compile_options(watchdog_options INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Werror)
 endif()
+
+# Every executable links the runtime statically: the product may import system DLLs only, and
+# the tests must run in a bare Wine prefix that has no MinGW runtime DLLs.
+if(MINGW)
+  target_link_options(watchdog_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()

@@ -1,0 +1,53 @@
+#pragma once
+
+// The ground under every window-level test: a private desktop that no other test sees, and a
+// thread on it that owns the stand-in shell's windows and pumps their messages, the way the
+// real shell's threads do in its own process.
+
+#include <windows.h>
+
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+namespace watchdog::testing {
+
+struct PrivateDesktop {
+    HDESK handle = nullptr;
+    std::wstring name;
+
+    PrivateDesktop() = default;
+    PrivateDesktop(const PrivateDesktop&) = delete;
+    PrivateDesktop& operator=(const PrivateDesktop&) = delete;
+    ~PrivateDesktop();
+};
+
+// A desktop with a name unique to this process and call.
+PrivateDesktop& create_private_desktop(PrivateDesktop& desktop);
+
+// Runs `work` on a new thread attached to the desktop and waits for it. The product's window
+// searches only see the windows of the calling thread's desktop, so this is how a test calls
+// the product against its own stand-in shell.
+void run_on_desktop(const PrivateDesktop& desktop, const std::function<void()>& work);
+
+// A thread on the desktop with a message loop; what `invoke` hands it runs between messages.
+struct ShellThread {
+    std::thread thread;
+    DWORD thread_id = 0;
+
+    ShellThread() = default;
+    ShellThread(const ShellThread&) = delete;
+    ShellThread& operator=(const ShellThread&) = delete;
+    ~ShellThread();
+};
+
+void start_shell_thread(ShellThread& shell, const PrivateDesktop& desktop);
+
+// Runs `work` on the shell thread and waits for it to finish.
+void invoke(const ShellThread& shell, const std::function<void()>& work);
+
+// Stops the message loop (destroying nothing by itself) and joins the thread.
+void stop_shell_thread(ShellThread& shell);
+
+} // namespace watchdog::testing
