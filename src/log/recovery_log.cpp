@@ -1,10 +1,9 @@
 #include "log/recovery_log.h"
 
+#include "win/path.h"
 #include "win/unique_handle.h"
 
 #include <windows.h>
-
-#include <system_error>
 
 namespace watchdog {
 namespace {
@@ -15,9 +14,7 @@ constexpr std::uint64_t filetime_ticks_per_second = 10000000ULL;
 // lands at the file's current end even if another process appended in between.
 constexpr DWORD append_only_access = FILE_GENERIC_WRITE & ~static_cast<DWORD>(FILE_WRITE_DATA);
 
-bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-std::optional<std::uint64_t> size_from_metadata(const std::filesystem::path& path) {
+std::optional<std::uint64_t> size_from_metadata(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return std::nullopt;
@@ -25,7 +22,7 @@ std::optional<std::uint64_t> size_from_metadata(const std::filesystem::path& pat
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void rotate_if_full(const std::filesystem::path& current, const std::filesystem::path& previous) {
+void rotate_if_full(const std::wstring& current, const std::wstring& previous) {
     const auto size = size_from_metadata(current);
     if (!size || *size < log_rotation_threshold) {
         return;
@@ -43,7 +40,7 @@ std::uint64_t current_unix_seconds() {
                                       now.dwLowDateTime);
 }
 
-void append_to_file(const std::filesystem::path& path, std::string_view line) {
+void append_to_file(const std::wstring& path, std::string_view line) {
     const UniqueHandle file(CreateFileW(path.c_str(), append_only_access,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -63,18 +60,12 @@ void append_to_file(const std::filesystem::path& path, std::string_view line) {
 
 } // namespace
 
-std::optional<std::filesystem::path> log_directory_for(const std::filesystem::path& marker_path) {
-    // Separators at the end name no further component: "C:\dir\marker\" has the parent "C:\dir".
-    std::wstring text = marker_path.native();
-    const std::size_t root_length = std::filesystem::path(text).root_path().native().size();
-    while (text.size() > root_length && is_separator(text.back())) {
-        text.pop_back();
-    }
-    const std::filesystem::path trimmed(text);
-    if (!trimmed.has_relative_path()) {
+std::optional<std::wstring> log_directory_for(std::wstring_view marker_path) {
+    const auto parent = parent_directory(marker_path);
+    if (!parent) {
         return std::nullopt;
     }
-    return trimmed.parent_path() / log_directory_name;
+    return join_path(*parent, log_directory_name);
 }
 
 std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
@@ -95,19 +86,17 @@ std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
     return (filetime - filetime_ticks_at_unix_epoch) / filetime_ticks_per_second;
 }
 
-void append_recovery_log(const std::filesystem::path& marker_path, std::string_view tag,
+void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
                          std::string_view message) {
     const auto directory = log_directory_for(marker_path);
     if (!directory) {
         return;
     }
-    std::error_code error;
-    std::filesystem::create_directories(*directory, error);
-    if (error) {
+    if (create_directory_tree(*directory) != ERROR_SUCCESS) {
         return;
     }
-    const auto current = *directory / current_log_name;
-    rotate_if_full(current, *directory / previous_log_name);
+    const std::wstring current = join_path(*directory, current_log_name);
+    rotate_if_full(current, join_path(*directory, previous_log_name));
     append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
 }
 

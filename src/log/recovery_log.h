@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,12 +14,12 @@ inline constexpr std::wstring_view previous_log_name = L"system-state-recovery.p
 
 // Appends one line to the log beside the marker. Best effort: the log is the only report a
 // windowless program has, but failing to write it must never change what the caller does.
-void append_recovery_log(const std::filesystem::path& marker_path, std::string_view tag,
+void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
                          std::string_view message);
 
 // The `logs` folder for a marker path, or nothing when the path has no parent folder
 // (empty, or only a drive and/or root such as C:\).
-std::optional<std::filesystem::path> log_directory_for(const std::filesystem::path& marker_path);
+std::optional<std::wstring> log_directory_for(std::wstring_view marker_path);
 
 // "<seconds> [<tag>] <message>\n" with CR and LF in the message turned into spaces, so that
 // every call adds exactly one line.

@@ -50,9 +50,8 @@ UniqueAttributeList inherit_only(std::array<HANDLE, 3>& handles) {
         return nullptr;
     }
     UniqueAttributeList list(storage);
-    if (!UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                   handles.data(), sizeof(HANDLE) * handles.size(), nullptr,
-                                   nullptr)) {
+    if (!UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                   sizeof(HANDLE) * handles.size(), nullptr, nullptr)) {
         return nullptr;
     }
     return list;
@@ -63,8 +62,7 @@ bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
     if (!streams.input.valid() || !streams.output.valid() || !streams.error.valid()) {
         return false;
     }
-    std::array<HANDLE, 3> inherited{streams.input.get(), streams.output.get(),
-                                    streams.error.get()};
+    std::array<HANDLE, 3> inherited{streams.input.get(), streams.output.get(), streams.error.get()};
     const UniqueAttributeList attributes = inherit_only(inherited);
     if (!attributes) {
         return false;
@@ -121,8 +119,7 @@ ExitCode run_bootstrap(ModeArguments arguments) {
     if (!executable) {
         return ExitCode::ExecutablePathUnavailable;
     }
-    const std::wstring command_line =
-        build_command_line(*executable, watcher_arguments(arguments));
+    const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
     return spawn_watcher(*executable, command_line) ? ExitCode::Success : ExitCode::SpawnFailed;
 }
 

@@ -5,7 +5,9 @@ namespace {
 
 // The rules are those of the Microsoft C runtime (2008 and later), as described in
 // "Parsing C++ command-line arguments" and Raymond Chen's "How is the command line parsed?".
-bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool is_blank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 // Argument 0 is special: quotes only toggle, and backslashes are literal, because a program
 // path never needs escapes.

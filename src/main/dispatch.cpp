@@ -25,6 +25,8 @@ ExitCode dispatch_command_line(std::wstring_view command_line) {
     return ExitCode::UsageError;
 }
 
-int run_command_line() { return static_cast<int>(dispatch_command_line(GetCommandLineW())); }
+int run_command_line() {
+    return static_cast<int>(dispatch_command_line(GetCommandLineW()));
+}
 
 } // namespace watchdog

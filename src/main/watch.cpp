@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
-
 namespace watchdog {
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
@@ -52,7 +50,7 @@ ExitCode run_watch(ModeArguments arguments) {
         return ExitCode::UsageError;
     }
     const std::string session_id = utf16_to_utf8(arguments[1]);
-    const std::filesystem::path marker_path(std::move(arguments[2]));
+    const std::wstring marker_path = std::move(arguments[2]);
 
     if (!wait_for_process_exit(*process_id)) {
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <expected>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -9,7 +8,7 @@ namespace watchdog {
 
 // Reads the marker, checks its version and session, restores what it records, deletes it
 // when everything came back and logs a summary. Success or a message text.
-std::expected<void, std::string> restore_from_marker(const std::filesystem::path& marker_path,
+std::expected<void, std::string> restore_from_marker(std::wstring_view marker_path,
                                                      std::string_view expected_session_id);
 
 } // namespace watchdog

@@ -59,7 +59,8 @@ std::string system_message_for_code(std::uint32_t code) {
     if ((code & nt_facility_bit) == 0) {
         return trim_trailing_whitespace(format_message(system_message_flags, nullptr, code));
     }
-    const UniqueModule ntdll(LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+    const UniqueModule ntdll(
+        LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
     const DWORD flags = system_message_flags | FORMAT_MESSAGE_FROM_HMODULE;
     return trim_trailing_whitespace(format_message(flags, ntdll.value, code & ~nt_facility_bit));
 }

@@ -52,7 +52,8 @@ PrivateDesktop& create_private_desktop(PrivateDesktop& desktop) {
     static std::atomic<unsigned> counter{0};
     desktop.name = L"watchdog-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                    std::to_wstring(counter++);
-    desktop.handle = CreateDesktopW(desktop.name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    desktop.handle =
+        CreateDesktopW(desktop.name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     if (desktop.handle == nullptr) {
         throw std::runtime_error("CreateDesktopW failed: " + std::to_string(GetLastError()));
     }
@@ -75,7 +76,9 @@ void run_on_desktop(const PrivateDesktop& desktop, const std::function<void()>& 
     }
 }
 
-ShellThread::~ShellThread() { stop_shell_thread(*this); }
+ShellThread::~ShellThread() {
+    stop_shell_thread(*this);
+}
 
 void start_shell_thread(ShellThread& shell, const PrivateDesktop& desktop) {
     std::promise<DWORD> started;

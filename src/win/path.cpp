@@ -1,0 +1,120 @@
+#include "win/path.h"
+
+#include <windows.h>
+
+namespace watchdog {
+namespace {
+
+bool is_separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+bool is_drive(std::wstring_view path) {
+    return path.size() >= 2 && path[1] == L':' &&
+           ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+}
+
+// Index just past the next `count` components starting at `from`, with the separator that
+// ends the last one.
+std::size_t skip_components(std::wstring_view path, std::size_t from, int count) {
+    std::size_t i = from;
+    for (int taken = 0; taken < count && i < path.size(); ++taken) {
+        while (i < path.size() && !is_separator(path[i])) {
+            ++i;
+        }
+        if (i < path.size()) {
+            ++i;
+        }
+    }
+    return i;
+}
+
+std::size_t drive_root_length(std::wstring_view path, std::size_t from) {
+    const std::wstring_view rest = path.substr(from);
+    if (!is_drive(rest)) {
+        return from;
+    }
+    return from + (rest.size() > 2 && is_separator(rest[2]) ? 3 : 2);
+}
+
+std::size_t trimmed_length(std::wstring_view path, std::size_t root) {
+    std::size_t end = path.size();
+    while (end > root && is_separator(path[end - 1])) {
+        --end;
+    }
+    return end;
+}
+
+} // namespace
+
+std::size_t path_root_length(std::wstring_view path) {
+    const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+    if (two_separators && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') &&
+        is_separator(path[3])) {
+        const std::wstring_view rest = path.substr(4);
+        if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") &&
+            is_separator(rest[3])) {
+            return skip_components(path, 8, 2);
+        }
+        const std::size_t drive_end = drive_root_length(path, 4);
+        return drive_end != 4 ? drive_end : skip_components(path, 4, 1);
+    }
+    if (two_separators) {
+        return skip_components(path, 2, 2);
+    }
+    if (is_drive(path)) {
+        return drive_root_length(path, 0);
+    }
+    return !path.empty() && is_separator(path[0]) ? 1 : 0;
+}
+
+std::optional<std::wstring> parent_directory(std::wstring_view path) {
+    const std::size_t root = path_root_length(path);
+    const std::size_t end = trimmed_length(path, root);
+    if (end <= root) {
+        return std::nullopt;
+    }
+    std::size_t last = end;
+    while (last > root && !is_separator(path[last - 1])) {
+        --last;
+    }
+    return std::wstring(path.substr(0, trimmed_length(path.substr(0, last), root)));
+}
+
+std::wstring join_path(std::wstring_view base, std::wstring_view name) {
+    std::wstring joined(base);
+    const bool needs_separator = !joined.empty() && !is_separator(joined.back()) &&
+                                 !(joined.size() == 2 && is_drive(joined));
+    if (needs_separator) {
+        joined.push_back(L'\\');
+    }
+    joined.append(name);
+    return joined;
+}
+
+std::uint32_t create_directory_tree(const std::wstring& directory) {
+    if (CreateDirectoryW(directory.c_str(), nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
+        const DWORD attributes = GetFileAttributesW(directory.c_str());
+        const bool is_directory =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return is_directory ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+    }
+    if (error != ERROR_PATH_NOT_FOUND) {
+        return error;
+    }
+    // The parent is strictly shorter, so the recursion ends at the root at the latest.
+    const auto parent = parent_directory(directory);
+    if (!parent || parent->empty() || *parent == directory) {
+        return error;
+    }
+    if (const std::uint32_t parent_error = create_directory_tree(*parent)) {
+        return parent_error;
+    }
+    return CreateDirectoryW(directory.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+} // namespace watchdog

@@ -1,0 +1,29 @@
+#pragma once
+
+// Lexical handling of Windows paths. The product avoids std::filesystem, which alone would
+// triple the size of the statically linked executable.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace watchdog {
+
+// Length of the root: a drive ("C:" or "C:\"), a UNC share ("\\server\share\"), a device or
+// verbatim prefix ("\\?\C:\", "\\?\UNC\server\share\", "\\.\device\"), a lone separator, or 0.
+std::size_t path_root_length(std::wstring_view path);
+
+// The path without its last component, separators at its end ignored. Nothing when there is
+// no component to remove (empty, or only a root such as C:\). "marker.json" gives "".
+std::optional<std::wstring> parent_directory(std::wstring_view path);
+
+// Joins with one separator; an empty base gives the name alone, a drive-relative "C:" gives
+// "C:name".
+std::wstring join_path(std::wstring_view base, std::wstring_view name);
+
+// Creates the directory and every missing ancestor; an existing directory is success. Returns
+// the Win32 error code of the failure, or 0.
+std::uint32_t create_directory_tree(const std::wstring& directory);
+
+} // namespace watchdog

@@ -1,0 +1,85 @@
+#include "test_files.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+namespace watchdog::testing {
+
+TempDirectory::TempDirectory() {
+    static std::atomic<unsigned> counter{0};
+    std::vector<wchar_t> base(MAX_PATH + 1);
+    GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+    path = std::wstring(base.data()) + L"watchdog-test-" + std::to_wstring(GetCurrentProcessId()) +
+           L"-" + std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+}
+
+TempDirectory::~TempDirectory() {
+    remove_tree(path);
+}
+
+void remove_tree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                remove_tree(child);
+            } else {
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+void write_file(const std::wstring& path, const std::string& content) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot write a test file");
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
+    CloseHandle(file);
+    if (!ok) {
+        throw std::runtime_error("short write of a test file");
+    }
+}
+
+bool file_exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace watchdog::testing

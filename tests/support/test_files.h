@@ -1,0 +1,24 @@
+#pragma once
+
+// Real files for tests: a fresh folder per test, removed afterwards, and whole-file I/O.
+
+#include <optional>
+#include <string>
+
+namespace watchdog::testing {
+
+struct TempDirectory {
+    std::wstring path;
+
+    TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    ~TempDirectory();
+};
+
+std::optional<std::string> read_file(const std::wstring& path);
+void write_file(const std::wstring& path, const std::string& content);
+bool file_exists(const std::wstring& path);
+void remove_tree(const std::wstring& path);
+
+} // namespace watchdog::testing
