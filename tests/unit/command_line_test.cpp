@@ -1,7 +1,8 @@
 #include "main/command_line.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
