@@ -6,7 +6,9 @@ if(MSVC)
   target_compile_options(watchdog_options INTERFACE /W4 /WX /permissive- /utf-8 /EHsc)
 else()
   target_compile_options(watchdog_options INTERFACE
-    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Werror)
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Werror
+    # Designated initialisers leave the other members value-initialised on purpose.
+    -Wno-missing-field-initializers)
 endif()
 
 # Every executable links the runtime statically: the product may import system DLLs only, and

@@ -1,0 +1,57 @@
+#pragma once
+
+// Starting and watching real processes from tests: the watchdog exe, the stand-in main
+// application and the stand-in shell all run as programs of their own.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace watchdog::testing {
+
+struct ChildProcess {
+    HANDLE handle = nullptr;
+    HANDLE main_thread = nullptr; // kept only for a process started suspended
+    DWORD id = 0;
+
+    ChildProcess() = default;
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+};
+
+struct StartOptions {
+    std::wstring desktop;             // empty: the caller's desktop
+    HANDLE standard_output = nullptr; // inherited as stdout and stderr when set
+    SECURITY_ATTRIBUTES* process_security = nullptr;
+    bool suspended = false;
+};
+
+// Full path of an executable built beside the running test executable.
+std::wstring sibling_executable(const std::wstring& file_name);
+
+// Starts `executable` with the arguments encoded as the C runtime splits them. Throws when the
+// process cannot be created: that is a broken test set-up, not an outcome under test.
+ChildProcess start_process(const std::wstring& executable,
+                           const std::vector<std::wstring>& arguments,
+                           const StartOptions& options = {});
+
+// The exit code, or nothing if the process still runs after `milliseconds`.
+std::optional<DWORD> wait_for_exit(const ChildProcess& process, DWORD milliseconds);
+
+// Ids of the processes whose parent is `parent_id` (also after the parent has ended).
+std::vector<DWORD> child_process_ids(DWORD parent_id);
+
+// Opens a process for waiting and reading its exit code; nothing when it is already gone.
+std::optional<ChildProcess> open_process(DWORD id);
+
+void terminate(const ChildProcess& process);
+
+// Lets a process that was started suspended run.
+void resume(ChildProcess& process);
+
+} // namespace watchdog::testing
