@@ -1,14 +1,281 @@
-// A stand-in for the main application that the watchdog watches. For now it only lives for a
-// while: `stand-in-main sleep <milliseconds>`.
+// A stand-in for the main application that the watchdog protects. It does what a real one
+// does: records the taskbars' and the desktop icons' state in a recovery marker, breaks them,
+// starts the watchdog in bootstrap mode, and ends the way it is told.
+//
+//   stand-in-main sleep <milliseconds>
+//   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
+//                 [--array-form] [--proceed <event>] [--end exit|abort|access-violation|wait]
+//
+// With --proceed it waits (at most a minute) for the named event after starting the watchdog,
+// so that a test can take hold of the watcher before the main application goes away.
+
+#include "main/command_line.h"
 
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
+
+struct Options {
+    std::wstring watchdog;
+    std::wstring marker;
+    std::wstring session;
+    std::wstring proceed_event;
+    std::wstring end = L"exit";
+    bool array_form = false;
+};
+
+struct TaskbarState {
+    HWND window = nullptr;
+    LONG ex_style = 0;
+    COLORREF color = 0;
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    bool had_layered = false;
+};
+
+std::optional<Options> parse_options(int argc, wchar_t** argv) {
+    Options options;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring name = argv[i];
+        if (name == L"--array-form") {
+            options.array_form = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            return std::nullopt;
+        }
+        const std::wstring value = argv[++i];
+        if (name == L"--watchdog") {
+            options.watchdog = value;
+        } else if (name == L"--marker") {
+            options.marker = value;
+        } else if (name == L"--session") {
+            options.session = value;
+        } else if (name == L"--proceed") {
+            options.proceed_event = value;
+        } else if (name == L"--end") {
+            options.end = value;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (options.watchdog.empty() || options.marker.empty()) {
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::vector<TaskbarState> read_taskbars() {
+    std::vector<HWND> windows;
+    if (HWND primary = FindWindowW(L"Shell_TrayWnd", nullptr)) {
+        windows.push_back(primary);
+    }
+    for (HWND after = nullptr;
+         (after = FindWindowExW(nullptr, after, L"Shell_SecondaryTrayWnd", nullptr)) != nullptr;) {
+        windows.push_back(after);
+    }
+    std::vector<TaskbarState> states;
+    for (HWND window : windows) {
+        TaskbarState state;
+        state.window = window;
+        state.ex_style = GetWindowLongW(window, GWL_EXSTYLE);
+        state.had_layered =
+            GetLayeredWindowAttributes(window, &state.color, &state.alpha, &state.flags) != FALSE;
+        states.push_back(state);
+    }
+    return states;
+}
+
+BOOL CALLBACK find_icon_view(HWND top_level, LPARAM result) {
+    HWND shell_view = FindWindowExW(top_level, nullptr, L"SHELLDLL_DefView", nullptr);
+    HWND list_view =
+        shell_view ? FindWindowExW(shell_view, nullptr, L"SysListView32", nullptr) : nullptr;
+    if (list_view != nullptr) {
+        *reinterpret_cast<HWND*>(result) = list_view;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND icon_view() {
+    HWND found = nullptr;
+    EnumWindows(find_icon_view, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+        }
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+std::string window_json(const TaskbarState& state, bool array_form) {
+    const std::string values[] = {std::to_string(reinterpret_cast<INT_PTR>(state.window)),
+                                  std::to_string(state.ex_style),
+                                  std::to_string(state.color),
+                                  std::to_string(state.alpha),
+                                  std::to_string(state.flags),
+                                  state.had_layered ? "true" : "false"};
+    if (array_form) {
+        return "[" + values[0] + "," + values[1] + "," + values[2] + "," + values[3] + "," +
+               values[4] + "," + values[5] + "]";
+    }
+    return "{\"hwnd\":" + values[0] + ",\"ex_style\":" + values[1] +
+           ",\"layered_color\":" + values[2] + ",\"layered_alpha\":" + values[3] +
+           ",\"layered_flags\":" + values[4] + ",\"had_layered_attributes\":" + values[5] + "}";
+}
+
+std::string marker_json(const Options& options, const std::vector<TaskbarState>& taskbars,
+                        HWND icons) {
+    std::string windows;
+    for (const auto& state : taskbars) {
+        windows += (windows.empty() ? "" : ",") + window_json(state, options.array_form);
+    }
+    const std::string session = json_string(utf8(options.session));
+    const bool visible = icons != nullptr && IsWindowVisible(icons);
+    // The app-bar state is recorded as "always on top", the shell's usual setting.
+    if (options.array_form) {
+        return "[1," + session + "," +
+               (icons ? std::string(visible ? "[true]" : "[false]") : "null") + "," +
+               (taskbars.empty() ? "null" : "[2,[" + windows + "]]") + "]\n";
+    }
+    return "{\"version\":1,\"sessionId\":" + session + ",\"desktopIcons\":" +
+           (icons ? std::string("{\"originalVisible\":") + (visible ? "true" : "false") + "}"
+                  : "null") +
+           ",\"taskbar\":" +
+           (taskbars.empty() ? "null" : "{\"appbar_state\":2,\"windows\":[" + windows + "]}") +
+           "}\n";
+}
+
+// Written beside the marker and moved over it, so that no reader sees half a marker.
+bool write_marker(const std::wstring& path, const std::string& content) {
+    const std::wstring temporary = path + L".tmp";
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
+    CloseHandle(file);
+    return ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void break_desktop(const std::vector<TaskbarState>& taskbars, HWND icons) {
+    for (const auto& state : taskbars) {
+        SetWindowLongW(state.window, GWL_EXSTYLE,
+                       static_cast<LONG>(static_cast<DWORD>(state.ex_style) | broken_style_bits));
+        SetLayeredWindowAttributes(state.window, 0, 0, LWA_ALPHA);
+    }
+    if (icons != nullptr) {
+        ShowWindow(icons, SW_HIDE);
+    }
+}
+
+DWORD start_watchdog(const Options& options) {
+    const std::vector<std::wstring> arguments{
+        L"--bootstrap", std::to_wstring(GetCurrentProcessId()), options.session, options.marker};
+    std::wstring command_line = watchdog::build_command_line(options.watchdog, arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(options.watchdog.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        return 0xFFFFFFFF;
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+void wait_for_permission_to_end(const std::wstring& event_name) {
+    if (event_name.empty()) {
+        return;
+    }
+    if (HANDLE proceed = OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str())) {
+        WaitForSingleObject(proceed, 60000);
+        CloseHandle(proceed);
+    }
+}
+
+LONG WINAPI end_without_report(EXCEPTION_POINTERS* exception) {
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+[[noreturn]] void end_as_told(const std::wstring& how) {
+    if (how == L"abort") {
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        std::abort();
+    }
+    if (how == L"access-violation") {
+        // No crash dialog or debugger: the process simply dies of the fault.
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        SetUnhandledExceptionFilter(end_without_report);
+        *static_cast<volatile int*>(nullptr) = 1;
+    }
+    if (how == L"wait") {
+        Sleep(INFINITE);
+    }
+    std::exit(0);
+}
+
+int break_desktop_and_end(const Options& options) {
+    const std::vector<TaskbarState> taskbars = read_taskbars();
+    HWND icons = icon_view();
+    if (!write_marker(options.marker, marker_json(options, taskbars, icons))) {
+        return 3;
+    }
+    break_desktop(taskbars, icons);
+    const DWORD launcher = start_watchdog(options);
+    std::printf("launcher exit code %lu\n", static_cast<unsigned long>(launcher));
+    std::fflush(stdout);
+    wait_for_permission_to_end(options.proceed_event);
+    end_as_told(options.end);
+}
+
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
         return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"break-desktop") == 0) {
+        if (const auto options = parse_options(argc, argv)) {
+            return break_desktop_and_end(*options);
+        }
     }
     return 64;
 }
