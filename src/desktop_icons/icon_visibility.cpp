@@ -1,0 +1,90 @@
+#include "desktop_icons/icon_visibility.h"
+
+#include "desktop_icons/icon_view.h"
+#include "win/error_text.h"
+
+namespace watchdog {
+namespace {
+
+// Sleep may return a little early on a coarse timer tick, and the pauses are minimums that
+// the shell is owed, so sleep again until the full time has passed.
+void wait_at_least(std::chrono::milliseconds pause) {
+    const auto deadline = std::chrono::steady_clock::now() + pause;
+    for (auto now = std::chrono::steady_clock::now(); now < deadline;
+         now = std::chrono::steady_clock::now()) {
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        Sleep(static_cast<DWORD>(remaining.count()));
+    }
+}
+
+bool is_visible(HWND view) {
+    return IsWindowVisible(view) != FALSE;
+}
+
+// One attempt on a live view: the shell's command first, then ShowWindow, each only while the
+// state is still wrong. True once the third look finds the view in the wanted state.
+bool bring_view_to(HWND view, bool wanted_visible, int show_command) {
+    if (is_visible(view) != wanted_visible) {
+        // Whether the command arrived or not, the next look at the view decides what follows.
+        static_cast<void>(send_desktop_icon_toggle_command(view));
+        wait_at_least(settle_pause);
+    }
+    if (is_visible(view) != wanted_visible) {
+        ShowWindow(view, show_command);
+        wait_at_least(settle_pause);
+    }
+    // A view that the shell destroyed meanwhile reads as hidden, which proves nothing about
+    // the icons: only a view that still exists can confirm the state. The next attempt looks
+    // at whatever view has taken its place.
+    return IsWindow(view) != FALSE && is_visible(view) == wanted_visible;
+}
+
+} // namespace
+
+int show_command_for(bool visible) {
+    return visible ? SW_SHOW : SW_HIDE;
+}
+
+std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
+    // GetParent reports "no parent" without an error of its own for an unowned top-level
+    // window; clearing first keeps an earlier call's error out of the text.
+    SetLastError(ERROR_SUCCESS);
+    const HWND parent = GetParent(view);
+    if (parent == nullptr) {
+        return std::unexpected(windows_error_text(GetLastError()));
+    }
+    // The command means "toggle the icons" only to the shell view; any other window might
+    // read 0x7402 as one of its own commands.
+    const auto parent_class = get_window_class_name(parent);
+    if (!parent_class || *parent_class != shell_view_class) {
+        return std::unexpected(std::string(shell_view_not_found_message));
+    }
+    DWORD_PTR result = 0;
+    const LRESULT delivered =
+        SendMessageTimeoutW(parent, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
+                            toggle_command_timeout_ms, &result);
+    if (delivered == 0) {
+        return std::unexpected(std::string(toggle_command_unanswered_message));
+    }
+    return {};
+}
+
+std::expected<void, std::string> restore_desktop_icons(bool originalVisible) {
+    const int show_command = show_command_for(originalVisible);
+    for (int attempt = 1; attempt <= max_restore_attempts; ++attempt) {
+        const auto view = find_desktop_icon_view();
+        if (!view) {
+            return std::unexpected(view.error());
+        }
+        if (!IsWindow(*view)) {
+            wait_at_least(vanished_view_pause);
+            continue;
+        }
+        if (bring_view_to(*view, originalVisible, show_command)) {
+            return {};
+        }
+    }
+    return std::unexpected(std::string(icons_not_restored_message));
+}
+
+} // namespace watchdog

@@ -1,0 +1,44 @@
+#pragma once
+
+// Bringing the desktop icons back to the visibility the main application recorded: first
+// through the shell's own "show desktop icons" menu command, so that Explorer's idea of the
+// setting follows, and failing that by showing or hiding the icon view directly.
+
+#include <windows.h>
+
+#include <chrono>
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace watchdog {
+
+inline constexpr std::string_view shell_view_not_found_message = "未找到 Windows 桌面视图窗口";
+inline constexpr std::string_view toggle_command_unanswered_message =
+    "Explorer 未响应桌面图标菜单命令";
+inline constexpr std::string_view icons_not_restored_message =
+    "Windows Explorer 未能恢复桌面图标状态";
+
+// The shell view's menu command that toggles the desktop icons (WM_COMMAND).
+inline constexpr WPARAM desktop_icon_toggle_command = 0x7402;
+inline constexpr UINT toggle_command_timeout_ms = 500;
+inline constexpr int max_restore_attempts = 6;
+// After a command or ShowWindow: time for the shell to act before the state is read again.
+inline constexpr std::chrono::milliseconds settle_pause{80};
+// After the view vanished between finding and using it: time for the shell to re-create it.
+inline constexpr std::chrono::milliseconds vanished_view_pause{30};
+
+// SW_SHOW to show the icons, SW_HIDE to hide them.
+int show_command_for(bool visible);
+
+// Sends the toggle command to the view's parent, which must be the shell view itself. A
+// delivered command counts as success whatever the shell made of it: only the view's
+// visibility tells whether it worked.
+std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view);
+
+// At most six attempts, each searching for the view afresh. A view that is already in the
+// wanted state is left alone. The only messages are the search's own and
+// "Windows Explorer 未能恢复桌面图标状态".
+std::expected<void, std::string> restore_desktop_icons(bool originalVisible);
+
+} // namespace watchdog
