@@ -1,0 +1,68 @@
+#include "taskbar/taskbar_window_plan.h"
+
+#include <windows.h>
+
+namespace watchdog {
+namespace {
+
+// A window that is layered, click-through and never activated at once is the state in which a
+// taskbar can be left invisible and unreachable; it is made opaque before anything else, so
+// that it comes back even if the later calls fail.
+constexpr std::uint32_t unreachable_style_bits =
+    WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
+
+TaskbarWindowStep opaque_step() {
+    return layered_attributes_step(0, 255, LWA_ALPHA);
+}
+
+bool has_all_bits(std::uint32_t value, std::uint32_t bits) {
+    return (value & bits) == bits;
+}
+
+void plan_recorded_state(const TaskbarWindowRecoveryState& record,
+                         std::vector<TaskbarWindowStep>& steps) {
+    const auto recorded_style = static_cast<std::uint32_t>(record.ex_style);
+    steps.push_back(ex_style_step(recorded_style));
+    if (record.had_layered_attributes) {
+        // Applied even when the recorded style is not layered: the call then fails harmlessly,
+        // and deciding otherwise would second-guess what was recorded.
+        steps.push_back(layered_attributes_step(record.layered_color, record.layered_alpha,
+                                                record.layered_flags));
+    } else if (has_all_bits(recorded_style, WS_EX_LAYERED)) {
+        // A layered window without attributes is not drawn at all.
+        steps.push_back(opaque_step());
+    }
+}
+
+} // namespace
+
+TaskbarWindowStep ex_style_step(std::uint32_t ex_style) {
+    return TaskbarWindowStep{.kind = TaskbarWindowStep::Kind::set_ex_style, .ex_style = ex_style};
+}
+
+TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alpha,
+                                          std::uint32_t flags) {
+    return TaskbarWindowStep{.kind = TaskbarWindowStep::Kind::set_layered_attributes,
+                             .color = color,
+                             .alpha = alpha,
+                             .flags = flags};
+}
+
+std::vector<TaskbarWindowStep>
+plan_taskbar_window_restore(std::uint32_t current_ex_style,
+                            const TaskbarWindowRecoveryState* record) {
+    std::vector<TaskbarWindowStep> steps;
+    if (has_all_bits(current_ex_style, unreachable_style_bits)) {
+        steps.push_back(opaque_step());
+    }
+    if (record != nullptr) {
+        plan_recorded_state(*record, steps);
+    } else {
+        // Nothing recorded for this window: only give it back its clicks, keep the rest.
+        steps.push_back(
+            ex_style_step(current_ex_style & ~static_cast<std::uint32_t>(WS_EX_TRANSPARENT)));
+    }
+    return steps;
+}
+
+} // namespace watchdog

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "marker/recovery_marker.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace watchdog {
+
+// One change to a taskbar window's extended style or layered attributes, as the restore will
+// make it with SetWindowLongW(GWL_EXSTYLE) or SetLayeredWindowAttributes.
+struct TaskbarWindowStep {
+    enum class Kind { set_ex_style, set_layered_attributes };
+    Kind kind = Kind::set_ex_style;
+    std::uint32_t ex_style = 0;
+    std::uint32_t color = 0;
+    std::uint8_t alpha = 0;
+    std::uint32_t flags = 0;
+
+    bool operator==(const TaskbarWindowStep&) const = default;
+};
+
+TaskbarWindowStep ex_style_step(std::uint32_t ex_style);
+TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alpha,
+                                          std::uint32_t flags);
+
+// The style and attribute changes for a window whose extended style reads `current_ex_style`,
+// in the order they are to be made; `record` is null when no record fell to the window.
+// Showing the window and recalculating its frame always follow and are not part of the plan.
+std::vector<TaskbarWindowStep>
+plan_taskbar_window_restore(std::uint32_t current_ex_style,
+                            const TaskbarWindowRecoveryState* record);
+
+} // namespace watchdog
