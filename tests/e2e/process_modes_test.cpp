@@ -97,18 +97,29 @@ DWORD only_child_of(DWORD parent_id) {
     return children.empty() ? 0 : children.front();
 }
 
+// The three arguments must reach the watcher unchanged: a marker path with spaces and an empty
+// session id. The marker records nothing for the empty session, so the watcher deletes it and
+// logs beside it only if both arrived intact.
 TEST(ProcessModes, BootstrapReturnsAtOnceAndLeavesADetachedWatcher) {
     TempDirectory folder;
+    const std::wstring marker_folder = folder.path + L"\\with space\\";
+    const std::wstring marker = marker_folder + L"marker 1.json";
+    ASSERT_TRUE(CreateDirectoryW(marker_folder.c_str(), nullptr));
+    write_file(marker, "{\"version\":1,\"sessionId\":\"\"}");
     const ChildProcess main_application = start_main_application(60000);
-    const ChildProcess launcher =
-        start_process(watchdog_exe, {L"--bootstrap", std::to_wstring(main_application.id), L"",
-                                     folder.path + L"\\with space\\marker.json"});
+    const ChildProcess launcher = start_process(
+        watchdog_exe, {L"--bootstrap", std::to_wstring(main_application.id), L"", marker});
     EXPECT_EQ(wait_for_exit(launcher, generous_wait), 0u);
     auto watcher = open_process(only_child_of(launcher.id));
     ASSERT_TRUE(watcher);
     EXPECT_FALSE(wait_for_exit(*watcher, 200)) << "the watcher must wait for the main process";
+    EXPECT_TRUE(file_exists(marker));
     terminate(main_application);
     EXPECT_EQ(wait_for_exit(*watcher, generous_wait), 0u);
+    EXPECT_FALSE(file_exists(marker));
+    const std::string log =
+        read_file(marker_folder + L"logs\\system-state-recovery.log").value_or("");
+    EXPECT_EQ(log.substr(log.find(' ') + 1), "[restore] 恢复检查完成，无待恢复系统状态\n");
 }
 
 TEST(ProcessModes, BootstrapDoesNotValidateTheProcessId) {

@@ -1,0 +1,299 @@
+// The restore run with real marker files, and with a stand-in shell whose windows decide
+// whether each recorded item can come back: no taskbar window makes the taskbar fail, no icon
+// view makes the desktop icons fail.
+
+#include "marker/restore_run.h"
+
+#include "desktop_windows.h"
+#include "shell_desktop.h"
+#include "taskbar_windows.h"
+#include "test_files.h"
+#include "win/error_text.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace watchdog::testing {
+namespace {
+
+using RunResult = std::expected<void, std::string>;
+
+const std::string session = "session-7";
+const std::string nothing_recorded = "{\"version\":1,\"sessionId\":\"session-7\"}";
+const std::string taskbar_no_windows =
+    "{\"version\":1,\"sessionId\":\"session-7\",\"taskbar\":{\"appbar_state\":2,\"windows\":[]}}";
+const std::string icons_visible =
+    "{\"version\":1,\"sessionId\":\"session-7\",\"desktopIcons\":{\"originalVisible\":true}}";
+const std::string both_items =
+    "{\"version\":1,\"sessionId\":\"session-7\",\"desktopIcons\":{\"originalVisible\":true},"
+    "\"taskbar\":{\"appbar_state\":2,\"windows\":[]}}";
+const std::string taskbar_failure = "恢复任务栏失败: 未找到 Windows 系统任务栏: ";
+const std::string icons_failure = "恢复桌面图标失败: 未找到 Windows 桌面图标窗口";
+
+// A private desktop whose shell thread holds whatever windows a test asks for, and a folder
+// with the marker and its logs.
+struct RestoreScene {
+    ShellEventLog taskbar_log;
+    DesktopIconShell icons;
+    PrivateDesktop desktop;
+    ShellThread shell;
+    TempDirectory folder;
+    std::wstring marker = folder.path + L"\\marker.json";
+    std::wstring log = folder.path + L"\\logs\\system-state-recovery.log";
+    HWND list_view = nullptr;
+
+    RestoreScene() {
+        create_private_desktop(desktop);
+        start_shell_thread(shell, desktop);
+    }
+    RestoreScene(const RestoreScene&) = delete;
+    RestoreScene& operator=(const RestoreScene&) = delete;
+    ~RestoreScene() { invoke(shell, destroy_windows_of_this_thread); }
+};
+
+void add_taskbar(RestoreScene& scene) {
+    invoke(scene.shell, [&] {
+        ASSERT_TRUE(create_taskbar_window(scene.taskbar_log, {.kind = TaskbarKind::primary}));
+    });
+}
+
+void add_hidden_icons(RestoreScene& scene) {
+    invoke(scene.shell, [&] {
+        ASSERT_TRUE(register_desktop_window_classes());
+        const auto windows = create_program_manager_icons(scene.icons, false);
+        ASSERT_TRUE(windows);
+        scene.list_view = windows->list_view;
+    });
+}
+
+bool icons_shown(RestoreScene& scene) {
+    bool shown = false;
+    invoke(scene.shell, [&] { shown = IsWindowVisible(scene.list_view) != FALSE; });
+    return shown;
+}
+
+RunResult run(RestoreScene& scene, std::string_view expected_session = session) {
+    RunResult result = std::unexpected(std::string("not run"));
+    run_on_desktop(scene.desktop,
+                   [&] { result = restore_from_marker(scene.marker, expected_session); });
+    return result;
+}
+
+// The log's lines without their timestamps.
+std::vector<std::string> log_lines(const RestoreScene& scene) {
+    std::vector<std::string> lines;
+    const std::string content = read_file(scene.log).value_or("");
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = content.substr(start, end - start);
+        lines.push_back(line.substr(line.find(' ') + 1));
+    }
+    return lines;
+}
+
+std::string error_of(const RunResult& result) {
+    return result ? "(success)" : result.error();
+}
+
+// --- The marker file and its validation --------------------------------------------------
+
+TEST(RestoreRun, NoMarkerIsSuccessAndLeavesNoTrace) {
+    RestoreScene scene;
+    EXPECT_TRUE(run(scene));
+    EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs"));
+}
+
+TEST(RestoreRun, AFolderAtTheMarkerPathIsAReadFailure) {
+    RestoreScene scene;
+    ASSERT_TRUE(CreateDirectoryW(scene.marker.c_str(), nullptr));
+    HANDLE probe = CreateFileW(scene.marker.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_EQ(probe, INVALID_HANDLE_VALUE);
+    const DWORD open_error = GetLastError();
+    EXPECT_EQ(error_of(run(scene)), "读取恢复标记失败: " + file_error_text(open_error));
+    EXPECT_TRUE(file_exists(scene.marker));
+}
+
+TEST(RestoreRun, AMarkerOpenedExclusivelyElsewhereIsAReadFailure) {
+    RestoreScene scene;
+    write_file(scene.marker, nothing_recorded);
+    HANDLE exclusive = CreateFileW(scene.marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    const RunResult result = run(scene);
+    CloseHandle(exclusive);
+    EXPECT_EQ(error_of(result), "读取恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(read_file(scene.marker), nothing_recorded);
+    EXPECT_FALSE(file_exists(scene.log));
+}
+
+struct RejectedMarker {
+    const char* name;
+    std::string content;
+    std::string expected_error_start;
+    std::string expected_error_part;
+};
+
+TEST(RestoreRun, RejectedMarkersStayByteIdenticalAndAreNotLogged) {
+    const RejectedMarker cases[] = {
+        {"invalid JSON", "{\"version\":1,", "解析恢复标记失败: ", " at line 1 column "},
+        {"truncated", nothing_recorded.substr(0, 20), "解析恢复标记失败: ", " at line "},
+        {"no session id", "{\"version\":1}", "解析恢复标记失败: ", "missing field `sessionId`"},
+        {"byte-order mark", "\xEF\xBB\xBF" + nothing_recorded, "解析恢复标记失败: ", " at line 1"},
+        {"version 2", "{\"version\":2,\"sessionId\":\"session-7\"}",
+         "不支持的系统状态恢复标记版本: 2", ""},
+        {"version 2, other session", "{\"version\":2,\"sessionId\":\"other\"}",
+         "不支持的系统状态恢复标记版本: 2", ""},
+        {"version 0", "{\"version\":0,\"sessionId\":\"session-7\"}",
+         "不支持的系统状态恢复标记版本: 0", ""},
+        {"largest version", "[4294967295,\"session-7\",null,null]",
+         "不支持的系统状态恢复标记版本: 4294967295", ""},
+    };
+    for (const auto& row : cases) {
+        RestoreScene scene;
+        write_file(scene.marker, row.content);
+        const std::string error = error_of(run(scene));
+        EXPECT_TRUE(error.starts_with(row.expected_error_start)) << row.name << ": " << error;
+        EXPECT_NE(error.find(row.expected_error_part), std::string::npos)
+            << row.name << ": " << error;
+        if (row.expected_error_part.empty()) {
+            EXPECT_EQ(error, row.expected_error_start) << row.name;
+        }
+        EXPECT_EQ(read_file(scene.marker), row.content) << row.name;
+        EXPECT_FALSE(file_exists(scene.log)) << row.name;
+    }
+}
+
+TEST(RestoreRun, AnotherSessionsMarkerIsLeftAlone) {
+    for (const std::string expected : {"Session-7", "session-7 ", "session-", ""}) {
+        RestoreScene scene;
+        add_hidden_icons(scene);
+        write_file(scene.marker, icons_visible);
+        EXPECT_TRUE(run(scene, expected)) << expected;
+        EXPECT_EQ(read_file(scene.marker), icons_visible) << expected;
+        EXPECT_FALSE(icons_shown(scene)) << expected << ": an item was restored";
+        EXPECT_FALSE(file_exists(scene.log)) << expected;
+    }
+}
+
+TEST(RestoreRun, AMarkerThatRecordsNothingIsDeletedAndSummarised) {
+    const std::string forms[] = {
+        nothing_recorded,
+        "{\"version\":1,\"sessionId\":\"session-7\",\"desktopIcons\":null,\"taskbar\":null}",
+        "[1,\"session-7\",null,null]",
+    };
+    for (const auto& content : forms) {
+        RestoreScene scene;
+        write_file(scene.marker, content);
+        EXPECT_TRUE(run(scene)) << content;
+        EXPECT_FALSE(file_exists(scene.marker)) << content;
+        EXPECT_EQ(log_lines(scene),
+                  std::vector<std::string>{"[restore] 恢复检查完成，无待恢复系统状态"})
+            << content;
+    }
+}
+
+// --- The recorded items ------------------------------------------------------------------
+
+struct ItemCase {
+    const char* name;
+    std::string marker;
+    bool taskbar_present;
+    bool icons_present;
+    std::string expected_error; // empty: success
+    std::string expected_summary;
+};
+
+TEST(RestoreRun, ItemOutcomesDecideBetweenDeletionAndKeepingTheMarker) {
+    const ItemCase cases[] = {
+        {"only the icons, restored", icons_visible, false, true, "",
+         "[restore] 系统状态恢复完成: 桌面图标"},
+        {"both restored", both_items, true, true, "",
+         "[restore] 系统状态恢复完成: 任务栏、桌面图标"},
+        {"an empty window list still goes to the taskbar", taskbar_no_windows, false, false,
+         taskbar_failure, ""},
+        {"taskbar fails, icons restored", both_items, false, true, taskbar_failure, ""},
+        {"both fail", both_items, false, false, taskbar_failure, ""},
+        {"icons fail, taskbar restored", both_items, true, false, icons_failure, ""},
+    };
+    for (const auto& row : cases) {
+        RestoreScene scene;
+        if (row.taskbar_present) {
+            add_taskbar(scene);
+        }
+        if (row.icons_present) {
+            add_hidden_icons(scene);
+        }
+        write_file(scene.marker, row.marker);
+        const RunResult result = run(scene);
+        if (row.expected_error.empty()) {
+            EXPECT_TRUE(result) << row.name << ": " << error_of(result);
+            EXPECT_FALSE(file_exists(scene.marker)) << row.name;
+            EXPECT_EQ(log_lines(scene), std::vector<std::string>{row.expected_summary}) << row.name;
+        } else {
+            EXPECT_TRUE(error_of(result).starts_with(row.expected_error))
+                << row.name << ": " << error_of(result);
+            EXPECT_EQ(read_file(scene.marker), row.marker) << row.name;
+            EXPECT_FALSE(file_exists(scene.log)) << row.name;
+        }
+        if (row.icons_present) {
+            EXPECT_TRUE(icons_shown(scene)) << row.name << ": the icons stayed hidden";
+        }
+    }
+}
+
+TEST(RestoreRun, BothFailuresAreReportedTaskbarFirst) {
+    RestoreScene scene;
+    write_file(scene.marker, both_items);
+    const std::string error = error_of(run(scene));
+    const auto separator = error.find("; ");
+    ASSERT_NE(separator, std::string::npos) << error;
+    EXPECT_TRUE(error.starts_with(taskbar_failure)) << error;
+    EXPECT_EQ(error.substr(separator + 2), icons_failure);
+}
+
+// --- Deleting the marker ----------------------------------------------------------------
+
+TEST(RestoreRun, AMarkerHeldOpenWithoutDeleteSharingIsRestoredButKept) {
+    RestoreScene scene;
+    add_hidden_icons(scene);
+    write_file(scene.marker, icons_visible);
+    HANDLE holder =
+        CreateFileW(scene.marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const RunResult result = run(scene);
+    CloseHandle(holder);
+    EXPECT_EQ(error_of(result), "删除恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(icons_shown(scene));
+    EXPECT_EQ(read_file(scene.marker), icons_visible);
+    EXPECT_FALSE(file_exists(scene.log));
+}
+
+// A read-only marker is not ours to make writable: the main application may have marked it so
+// on purpose. Its deletion fails like any other, and it stays.
+TEST(RestoreRun, AReadOnlyMarkerIsRestoredButKept) {
+    RestoreScene scene;
+    write_file(scene.marker, nothing_recorded);
+    ASSERT_TRUE(SetFileAttributesW(scene.marker.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(error_of(run(scene)), "删除恢复标记失败: " + file_error_text(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(file_exists(scene.marker));
+    EXPECT_EQ(GetFileAttributesW(scene.marker.c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(file_exists(scene.log));
+}
+
+TEST(RestoreRun, ASecondRunAfterACompleteOneFindsNothing) {
+    RestoreScene scene;
+    add_hidden_icons(scene);
+    write_file(scene.marker, icons_visible);
+    EXPECT_TRUE(run(scene));
+    EXPECT_TRUE(run(scene));
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{"[restore] 系统状态恢复完成: 桌面图标"});
+}
+
+} // namespace
+} // namespace watchdog::testing
