@@ -17,7 +17,6 @@
 namespace watchdog::testing {
 namespace {
 
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
@@ -82,24 +81,24 @@ int events_of(IconDesktop& desktop, IconShellEventKind kind) {
     return count_icon_shell_events(desktop.icons, kind);
 }
 
-template <typename Result> struct Timed {
-    Result result;
+struct TimedOutcome {
+    std::expected<void, std::string> result;
     Clock::duration elapsed;
 };
 
-Timed<std::expected<void, std::string>> timed_restore(const IconDesktop& desktop, bool visible) {
+TimedOutcome timed_restore(const IconDesktop& desktop, bool visible) {
     return on_desktop(desktop, [&] {
         const auto start = Clock::now();
         auto result = restore_desktop_icons(visible);
-        return Timed<std::expected<void, std::string>>{std::move(result), Clock::now() - start};
+        return TimedOutcome{std::move(result), Clock::now() - start};
     });
 }
 
-Timed<std::expected<void, std::string>> timed_toggle(const IconDesktop& desktop, HWND view) {
+TimedOutcome timed_toggle(const IconDesktop& desktop, HWND view) {
     return on_desktop(desktop, [&] {
         const auto start = Clock::now();
         auto result = send_desktop_icon_toggle_command(view);
-        return Timed<std::expected<void, std::string>>{std::move(result), Clock::now() - start};
+        return TimedOutcome{std::move(result), Clock::now() - start};
     });
 }
 
@@ -445,6 +444,7 @@ TEST(ChildWindowSearch, SearchesDescendantsOnlyAndTakesTheFirstInEnumerationOrde
     struct Layout {
         HWND root = nullptr;
         HWND deep_target = nullptr;
+        HWND later_target = nullptr;
     };
     const auto layout = on_shell(desktop, [&]() -> std::expected<Layout, std::string> {
         // WatchdogTarget (root) -> WatchdogHost -> WatchdogHost -> WatchdogTarget (deep),
@@ -457,15 +457,16 @@ TEST(ChildWindowSearch, SearchesDescendantsOnlyAndTakesTheFirstInEnumerationOrde
         if (!later) {
             return std::unexpected(later.error());
         }
-        return Layout{*root, *deep};
+        return Layout{*root, *deep, *later};
     });
     ASSERT_TRUE(layout.has_value()) << layout.error();
     const auto descendants =
         on_desktop(desktop, [&] { return descendants_in_enumeration_order(layout->root); });
-    const auto first_target = std::ranges::find_if(descendants, [&](HWND window) {
-        return get_window_class_name(window) == "WatchdogTarget";
-    });
-    ASSERT_NE(first_target, descendants.end());
+    const bool deep_first =
+        enumerated_before(descendants, layout->deep_target, layout->later_target);
+    ASSERT_TRUE(deep_first ||
+                enumerated_before(descendants, layout->later_target, layout->deep_target));
+    const HWND first_target = deep_first ? layout->deep_target : layout->later_target;
 
     struct Search {
         HWND parent;
@@ -473,7 +474,7 @@ TEST(ChildWindowSearch, SearchesDescendantsOnlyAndTakesTheFirstInEnumerationOrde
         std::optional<HWND> expected;
     };
     const Search searches[] = {
-        {layout->root, "WatchdogTarget", *first_target},
+        {layout->root, "WatchdogTarget", first_target},
         {layout->root, "WatchdogHost", GetParent(GetParent(layout->deep_target))},
         // The parent's own class counts only among its descendants.
         {layout->deep_target, "WatchdogTarget", std::nullopt},
@@ -482,7 +483,8 @@ TEST(ChildWindowSearch, SearchesDescendantsOnlyAndTakesTheFirstInEnumerationOrde
         {layout->root, "WatchdogTarge", std::nullopt},
         {layout->root, "WatchdogTargetX", std::nullopt},
         {layout->root, "", std::nullopt},
-        // A null parent has no descendants, although top-level windows of the class exist.
+        // A null parent has no descendants, although top-level windows of the class exist
+        // (on Windows, EnumChildWindows with a null parent walks the top-level windows).
         {nullptr, "WatchdogTarget", std::nullopt},
     };
     for (const auto& search : searches) {
