@@ -1,0 +1,667 @@
+#include "marker/recovery_marker.h"
+
+#include <boost/json/basic_parser_impl.hpp>
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace watchdog {
+namespace {
+
+namespace json = boost::json;
+
+// Deep enough for anything a newer writer might put beside the known keys. Boost keeps its own
+// stack instead of recursing, so the limit bounds memory, not the call stack.
+constexpr std::size_t max_nesting_depth = 128;
+
+// Numbers and strings quoted in descriptions are cut to this many bytes: a description ends up
+// in a log line, and a marker of megabytes must not turn into a log line of megabytes.
+constexpr std::size_t quoted_text_limit = 64;
+
+// Fits the inline buffer of std::string, so it can still be returned when memory has run out.
+constexpr std::string_view out_of_memory_description = "out of memory";
+
+constexpr std::string_view json_whitespace = " \t\n\r";
+
+// ---------------------------------------------------------------------------------------------
+// What the reader meets in the document, and how descriptions name it.
+
+enum class JsonKind { integer, floating_point, string, boolean, null, map, sequence };
+
+// The value of an integer token; empty when the integer needs more than 64 bits.
+using IntegerValue = std::variant<std::monostate, std::int64_t, std::uint64_t>;
+
+// One scalar, or the opening bracket of an object (map) or array (sequence).
+struct ValueMet {
+    JsonKind kind = JsonKind::null;
+    std::string_view text; // a number as written, a string decoded
+    bool boolean = false;
+    IntegerValue integer;
+};
+
+ValueMet value_of_kind(JsonKind kind) {
+    ValueMet value;
+    value.kind = kind;
+    return value;
+}
+
+bool opens_container(const ValueMet& value) {
+    return value.kind == JsonKind::map || value.kind == JsonKind::sequence;
+}
+
+// Cuts text to the limit without splitting a UTF-8 sequence, and marks the cut.
+std::string shortened(std::string_view text) {
+    if (text.size() <= quoted_text_limit) {
+        return std::string(text);
+    }
+    std::size_t end = quoted_text_limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return std::string(text.substr(0, end)) + "…";
+}
+
+// JSON-style escapes keep a quoted string on one line and show unambiguously where it ends.
+std::string escaped(std::string_view text) {
+    constexpr std::string_view hex_digits = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u00";
+            out += hex_digits[byte >> 4];
+            out += hex_digits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string described(const ValueMet& value) {
+    switch (value.kind) {
+    case JsonKind::integer:
+        return "integer `" + shortened(value.text) + "`";
+    case JsonKind::floating_point:
+        return "floating point `" + shortened(value.text) + "`";
+    case JsonKind::string:
+        return "string \"" + escaped(shortened(value.text)) + "\"";
+    case JsonKind::boolean:
+        return value.boolean ? "boolean `true`" : "boolean `false`";
+    case JsonKind::null:
+        return "null";
+    case JsonKind::map:
+        return "map";
+    case JsonKind::sequence:
+        return "sequence";
+    }
+    return "value";
+}
+
+std::string invalid_type(const ValueMet& value, std::string_view expected) {
+    return "invalid type: " + described(value) + ", expected " + std::string(expected);
+}
+
+std::string invalid_value(const ValueMet& value, std::string_view expected) {
+    return "invalid value: " + described(value) + ", expected " + std::string(expected);
+}
+
+constexpr std::string_view integer_expectation(std::type_identity<std::uint8_t>) {
+    return "u8";
+}
+constexpr std::string_view integer_expectation(std::type_identity<std::int32_t>) {
+    return "i32";
+}
+constexpr std::string_view integer_expectation(std::type_identity<std::uint32_t>) {
+    return "u32";
+}
+constexpr std::string_view integer_expectation(std::type_identity<std::int64_t>) {
+    return "i64";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The records, declared once as data: each field's key and member, in declared order. The
+// object form, the array form, the missing-field check and every message derive from this.
+
+template <typename Record>
+using Member = std::variant<std::uint8_t Record::*, std::int32_t Record::*, std::uint32_t Record::*,
+                            std::int64_t Record::*, bool Record::*, std::string Record::*,
+                            std::optional<DesktopIconRecovery> Record::*,
+                            std::optional<TaskbarRecoverySnapshot> Record::*,
+                            std::vector<TaskbarWindowRecoveryState> Record::*>;
+
+template <typename Record> struct Field {
+    std::string_view key;
+    Member<Record> member;
+};
+
+template <typename Record> struct Declaration;
+
+template <> struct Declaration<RecoveryMarker> {
+    static constexpr std::string_view name = "RecoveryMarker";
+    static constexpr auto fields = std::to_array<Field<RecoveryMarker>>({
+        {"version", &RecoveryMarker::version},
+        {"sessionId", &RecoveryMarker::sessionId},
+        {"desktopIcons", &RecoveryMarker::desktopIcons},
+        {"taskbar", &RecoveryMarker::taskbar},
+    });
+};
+
+template <> struct Declaration<DesktopIconRecovery> {
+    static constexpr std::string_view name = "DesktopIconRecovery";
+    static constexpr auto fields = std::to_array<Field<DesktopIconRecovery>>({
+        {"originalVisible", &DesktopIconRecovery::originalVisible},
+    });
+};
+
+template <> struct Declaration<TaskbarRecoverySnapshot> {
+    static constexpr std::string_view name = "TaskbarRecoverySnapshot";
+    static constexpr auto fields = std::to_array<Field<TaskbarRecoverySnapshot>>({
+        {"appbar_state", &TaskbarRecoverySnapshot::appbar_state},
+        {"windows", &TaskbarRecoverySnapshot::windows},
+    });
+};
+
+template <> struct Declaration<TaskbarWindowRecoveryState> {
+    static constexpr std::string_view name = "TaskbarWindowRecoveryState";
+    static constexpr auto fields = std::to_array<Field<TaskbarWindowRecoveryState>>({
+        {"hwnd", &TaskbarWindowRecoveryState::hwnd},
+        {"ex_style", &TaskbarWindowRecoveryState::ex_style},
+        {"layered_color", &TaskbarWindowRecoveryState::layered_color},
+        {"layered_alpha", &TaskbarWindowRecoveryState::layered_alpha},
+        {"layered_flags", &TaskbarWindowRecoveryState::layered_flags},
+        {"had_layered_attributes", &TaskbarWindowRecoveryState::had_layered_attributes},
+    });
+};
+
+template <typename Record> constexpr std::size_t field_count = Declaration<Record>::fields.size();
+
+template <typename T> constexpr bool is_optional = false;
+template <typename T> constexpr bool is_optional<std::optional<T>> = true;
+
+template <typename Pointer> struct MemberOf;
+template <typename Record, typename T> struct MemberOf<T Record::*> { using type = T; };
+
+// Only optional records may be left out of the object form.
+template <typename Record> bool is_required(const Field<Record>& field) {
+    return std::visit(
+        [](auto member) { return !is_optional<typename MemberOf<decltype(member)>::type>; },
+        field.member);
+}
+
+template <typename Record> std::string record_expectation() {
+    return "struct " + std::string(Declaration<Record>::name);
+}
+
+template <typename Record> std::string length_expectation() {
+    constexpr std::size_t count = field_count<Record>;
+    return record_expectation<Record>() + " with " + std::to_string(count) +
+           (count == 1 ? " element" : " elements");
+}
+
+template <typename Record> std::optional<std::size_t> field_index(std::string_view key) {
+    for (std::size_t i = 0; i < field_count<Record>; ++i) {
+        if (Declaration<Record>::fields[i].key == key) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames: the containers being filled, innermost last.
+
+template <typename Record> struct RecordFrame {
+    Record* record = nullptr;
+    bool array_form = false;
+    // Array form: the field of the next element, and so the count of elements begun.
+    // Object form: the field of the key just read.
+    std::size_t field = 0;
+    std::bitset<field_count<Record>> seen; // object form: the defined keys met so far
+};
+
+template <typename Element> struct SequenceFrame { std::vector<Element>* elements = nullptr; };
+
+using Frame =
+    std::variant<RecordFrame<RecoveryMarker>, RecordFrame<DesktopIconRecovery>,
+                 RecordFrame<TaskbarRecoverySnapshot>, RecordFrame<TaskbarWindowRecoveryState>,
+                 SequenceFrame<TaskbarWindowRecoveryState>>;
+
+// Taking a value either completes it, or opens a container that the following events fill,
+// or fails with a description.
+using Taken = std::expected<std::optional<Frame>, std::string>;
+
+Taken completed() {
+    return std::optional<Frame>{};
+}
+
+Taken opened(Frame frame) {
+    return std::optional<Frame>{std::move(frame)};
+}
+
+Taken failed(std::string description) {
+    return std::unexpected(std::move(description));
+}
+
+template <typename Record> Taken take_record(Record& target, const ValueMet& value) {
+    if (!opens_container(value)) {
+        return failed(invalid_type(value, record_expectation<Record>()));
+    }
+    RecordFrame<Record> frame;
+    frame.record = &target;
+    frame.array_form = value.kind == JsonKind::sequence;
+    return opened(std::move(frame));
+}
+
+template <typename T> std::optional<T> narrowed(const IntegerValue& value) {
+    return std::visit(
+        [](auto number) -> std::optional<T> {
+            if constexpr (std::is_same_v<decltype(number), std::monostate>) {
+                return std::nullopt;
+            } else {
+                if (!std::in_range<T>(number)) {
+                    return std::nullopt;
+                }
+                return static_cast<T>(number);
+            }
+        },
+        value);
+}
+
+template <typename T>
+requires std::is_integral_v<T> &&(!std::is_same_v<T, bool>)Taken
+    take(T& target, const ValueMet& value) {
+    constexpr std::string_view expectation = integer_expectation(std::type_identity<T>{});
+    if (value.kind != JsonKind::integer) {
+        return failed(invalid_type(value, expectation));
+    }
+    const std::optional<T> number = narrowed<T>(value.integer);
+    if (!number) {
+        return failed(invalid_value(value, expectation));
+    }
+    target = *number;
+    return completed();
+}
+
+Taken take(bool& target, const ValueMet& value) {
+    if (value.kind != JsonKind::boolean) {
+        return failed(invalid_type(value, "a boolean"));
+    }
+    target = value.boolean;
+    return completed();
+}
+
+Taken take(std::string& target, const ValueMet& value) {
+    if (value.kind != JsonKind::string) {
+        return failed(invalid_type(value, "a string"));
+    }
+    target.assign(value.text);
+    return completed();
+}
+
+// null stands for an absent record.
+template <typename Record> Taken take(std::optional<Record>& target, const ValueMet& value) {
+    if (value.kind == JsonKind::null) {
+        target.reset();
+        return completed();
+    }
+    return take_record(target.emplace(), value);
+}
+
+template <typename Element> Taken take(std::vector<Element>& target, const ValueMet& value) {
+    if (value.kind != JsonKind::sequence) {
+        return failed(invalid_type(value, "a sequence"));
+    }
+    SequenceFrame<Element> frame;
+    frame.elements = &target;
+    return opened(std::move(frame));
+}
+
+template <typename Record> Taken take_element(RecordFrame<Record>& frame, const ValueMet& value) {
+    if (frame.array_form) {
+        if (frame.field == field_count<Record>) {
+            return failed("trailing characters");
+        }
+        ++frame.field;
+    }
+    const std::size_t index = frame.array_form ? frame.field - 1 : frame.field;
+    return std::visit([&](auto member) { return take(frame.record->*member, value); },
+                      Declaration<Record>::fields[index].member);
+}
+
+template <typename Element>
+Taken take_element(SequenceFrame<Element>& frame, const ValueMet& value) {
+    return take_record(frame.elements->emplace_back(), value);
+}
+
+// Whether the record defines the key: its value is then read, otherwise skipped.
+template <typename Record>
+std::expected<bool, std::string> take_key(RecordFrame<Record>& frame, std::string_view key) {
+    const std::optional<std::size_t> index = field_index<Record>(key);
+    if (!index) {
+        return false;
+    }
+    // The key itself is the occurrence, so a first null counts as one.
+    if (frame.seen[*index]) {
+        return std::unexpected("duplicate field `" + std::string(key) + "`");
+    }
+    frame.seen.set(*index);
+    frame.field = *index;
+    return true;
+}
+
+// Keys only occur inside objects, and an object is always a record here.
+template <typename Element>
+std::expected<bool, std::string> take_key(SequenceFrame<Element>&, std::string_view) {
+    return false;
+}
+
+template <typename Record>
+std::optional<std::string> problem_at_close(const RecordFrame<Record>& frame) {
+    if (frame.array_form) {
+        if (frame.field < field_count<Record>) {
+            return "invalid length " + std::to_string(frame.field) + ", expected " +
+                   length_expectation<Record>();
+        }
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < field_count<Record>; ++i) {
+        const Field<Record>& field = Declaration<Record>::fields[i];
+        if (!frame.seen[i] && is_required(field)) {
+            return "missing field `" + std::string(field.key) + "`";
+        }
+    }
+    return std::nullopt;
+}
+
+template <typename Element>
+std::optional<std::string> problem_at_close(const SequenceFrame<Element>&) {
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The handler that Boost's SAX parser calls: maps the parse events onto the records.
+
+constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
+
+struct MarkerReader {
+    static constexpr std::size_t max_object_size = unlimited;
+    static constexpr std::size_t max_array_size = unlimited;
+    static constexpr std::size_t max_key_size = unlimited;
+    static constexpr std::size_t max_string_size = unlimited;
+
+    RecoveryMarker marker;
+    std::vector<Frame> frames;
+    // Inside a value that belongs to an undefined key: how many of its containers are open.
+    std::size_t skip_depth = 0;
+    bool skip_next_value = false;
+    // Boost hands over long or escaped tokens in parts.
+    std::string key_parts;
+    std::string string_parts;
+    std::string number_parts;
+    std::optional<std::string> failure;
+    bool out_of_memory = false;
+
+    bool on_document_begin(json::error_code&) { return true; }
+    bool on_document_end(json::error_code&) { return true; }
+
+    bool on_object_begin(json::error_code& ec) {
+        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::map), ec); });
+    }
+    bool on_object_end(std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return close_container(ec); });
+    }
+    bool on_array_begin(json::error_code& ec) {
+        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::sequence), ec); });
+    }
+    bool on_array_end(std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return close_container(ec); });
+    }
+
+    bool on_key_part(json::string_view part, std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return collect(key_parts, part); });
+    }
+    bool on_key(json::string_view rest, std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return meet_key(rest, ec); });
+    }
+    bool on_string_part(json::string_view part, std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return collect(string_parts, part); });
+    }
+    bool on_string(json::string_view rest, std::size_t, json::error_code& ec) {
+        return guarded(ec, [&] { return meet_string(rest, ec); });
+    }
+
+    bool on_number_part(json::string_view part, json::error_code& ec) {
+        return guarded(ec, [&] { return collect(number_parts, part); });
+    }
+    bool on_int64(std::int64_t number, json::string_view rest, json::error_code& ec) {
+        return guarded(ec, [&] { return meet_number(IntegerValue(number), rest, ec); });
+    }
+    bool on_uint64(std::uint64_t number, json::string_view rest, json::error_code& ec) {
+        return guarded(ec, [&] { return meet_number(IntegerValue(number), rest, ec); });
+    }
+    // Also called for integers beyond 64 bits; the text tells them from fractions.
+    bool on_double(double, json::string_view rest, json::error_code& ec) {
+        return guarded(ec, [&] { return meet_number(IntegerValue(), rest, ec); });
+    }
+
+    bool on_bool(bool flag, json::error_code& ec) {
+        ValueMet value = value_of_kind(JsonKind::boolean);
+        value.boolean = flag;
+        return guarded(ec, [&] { return meet(value, ec); });
+    }
+    bool on_null(json::error_code& ec) {
+        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::null), ec); });
+    }
+
+    // Comments are not enabled in the parse options, so these are never called.
+    bool on_comment_part(json::string_view, json::error_code&) { return true; }
+    bool on_comment(json::string_view, json::error_code&) { return true; }
+
+    bool skipping() const { return skip_depth > 0 || skip_next_value; }
+
+    bool collect(std::string& parts, json::string_view part) {
+        if (!skipping()) {
+            parts.append(part.data(), part.size());
+        }
+        return true;
+    }
+
+    // The whole token: the parts collected before, then the rest.
+    static std::string_view whole(std::string& parts, json::string_view rest) {
+        if (parts.empty()) {
+            return {rest.data(), rest.size()};
+        }
+        parts.append(rest.data(), rest.size());
+        return parts;
+    }
+
+    bool meet_key(json::string_view rest, json::error_code& ec) {
+        if (skip_depth > 0) {
+            return true;
+        }
+        const std::string_view key = whole(key_parts, rest);
+        auto defined =
+            std::visit([key](auto& frame) { return take_key(frame, key); }, frames.back());
+        key_parts.clear();
+        if (!defined) {
+            return stop(std::move(defined.error()), ec);
+        }
+        skip_next_value = !*defined;
+        return true;
+    }
+
+    bool meet_string(json::string_view rest, json::error_code& ec) {
+        ValueMet value = value_of_kind(JsonKind::string);
+        value.text = whole(string_parts, rest);
+        const bool ok = meet(value, ec);
+        string_parts.clear();
+        return ok;
+    }
+
+    bool meet_number(IntegerValue integer, json::string_view rest, json::error_code& ec) {
+        ValueMet value = value_of_kind(JsonKind::integer);
+        value.text = whole(number_parts, rest);
+        // Boost hands over 1.0 and 1e2 as doubles, like integers beyond 64 bits: only the
+        // text tells a fraction or an exponent from a large integer.
+        if (value.text.find_first_of(".eE") == std::string_view::npos) {
+            value.integer = integer;
+        } else {
+            value.kind = JsonKind::floating_point;
+        }
+        const bool ok = meet(value, ec);
+        number_parts.clear();
+        return ok;
+    }
+
+    bool meet(const ValueMet& value, json::error_code& ec) {
+        if (skipping()) {
+            skip_next_value = false;
+            if (opens_container(value)) {
+                ++skip_depth;
+            }
+            return true;
+        }
+        Taken taken = frames.empty()
+                          ? take_record(marker, value)
+                          : std::visit([&value](auto& frame) { return take_element(frame, value); },
+                                       frames.back());
+        if (!taken) {
+            return stop(std::move(taken.error()), ec);
+        }
+        if (taken->has_value()) {
+            frames.push_back(std::move(**taken));
+        }
+        return true;
+    }
+
+    bool close_container(json::error_code& ec) {
+        if (skip_depth > 0) {
+            --skip_depth;
+            return true;
+        }
+        std::optional<std::string> problem =
+            std::visit([](const auto& frame) { return problem_at_close(frame); }, frames.back());
+        if (problem) {
+            return stop(std::move(*problem), ec);
+        }
+        frames.pop_back();
+        return true;
+    }
+
+    // The description stays here; the error code only makes the parser stop.
+    bool stop(std::string description, json::error_code& ec) {
+        failure = std::move(description);
+        ec = json::error::exception;
+        return false;
+    }
+
+    // Running out of memory stops the parse like any other problem, so the description still
+    // gets the position, and nothing is thrown through the parser.
+    template <typename Step> bool guarded(json::error_code& ec, Step step) {
+        try {
+            return step();
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+        out_of_memory = true;
+        ec = json::error::exception;
+        return false;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Positions and the whole read.
+
+// Lines count from 1, and only a line feed starts a new one. Columns count bytes from 1 and
+// name the byte at which the reader stopped: the first byte it had not taken in, or one past
+// the last byte when the input ran out.
+std::string with_position(std::string description, std::string_view bytes, std::size_t offset) {
+    const std::string_view before = bytes.substr(0, offset);
+    const auto line = 1 + std::ranges::count(before, '\n');
+    const std::size_t last_break = before.rfind('\n');
+    const std::size_t line_start = last_break == std::string_view::npos ? 0 : last_break + 1;
+    description +=
+        " at line " + std::to_string(line) + " column " + std::to_string(offset - line_start + 1);
+    return description;
+}
+
+// Boost reports a comma right before a closing bracket as a plain syntax error. Naming it tells
+// the writer what to remove; it also covers an over-long array whose surplus is only a comma.
+bool is_trailing_comma(std::string_view bytes, std::size_t offset) {
+    if (offset >= bytes.size() || (bytes[offset] != ']' && bytes[offset] != '}')) {
+        return false;
+    }
+    const std::size_t previous = bytes.substr(0, offset).find_last_not_of(json_whitespace);
+    return previous != std::string_view::npos && bytes[previous] == ',';
+}
+
+std::string syntax_description(const json::error_code& ec, std::string_view bytes,
+                               std::size_t offset) {
+    if (ec == json::error::syntax && is_trailing_comma(bytes, offset)) {
+        return "trailing comma";
+    }
+    return ec.message();
+}
+
+std::expected<RecoveryMarker, std::string> failure_at(std::string description,
+                                                      std::string_view bytes, std::size_t offset) {
+    return std::unexpected(with_position(std::move(description), bytes, offset));
+}
+
+std::expected<RecoveryMarker, std::string> read_marker(std::string_view bytes) {
+    json::parse_options options;
+    options.max_depth = max_nesting_depth;
+    json::basic_parser<MarkerReader> parser(options);
+    json::error_code ec;
+    // An empty view may carry a null pointer, which the parser must not be handed.
+    const char* data = bytes.empty() ? "" : bytes.data();
+    const std::size_t stopped_at = parser.write_some(false, data, bytes.size(), ec);
+    MarkerReader& reader = parser.handler();
+    if (reader.out_of_memory) {
+        reader = MarkerReader{}; // give the partial records back before composing anything
+        return failure_at(std::string(out_of_memory_description), bytes, stopped_at);
+    }
+    if (reader.failure) {
+        return failure_at(std::move(*reader.failure), bytes, stopped_at);
+    }
+    if (ec) {
+        return failure_at(syntax_description(ec, bytes, stopped_at), bytes, stopped_at);
+    }
+    const std::size_t rest = bytes.find_first_not_of(json_whitespace, stopped_at);
+    if (rest != std::string_view::npos) {
+        return failure_at("trailing characters", bytes, rest);
+    }
+    return std::move(reader.marker);
+}
+
+} // namespace
+
+std::expected<RecoveryMarker, std::string> parse_recovery_marker(std::string_view bytes) {
+    try {
+        return read_marker(bytes);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    // No position: composing one could need the memory that just ran out.
+    return std::unexpected(std::string(out_of_memory_description));
+}
+
+} // namespace watchdog
