@@ -231,9 +231,9 @@ std::expected<HWND, std::string> create_icon_list_view(HWND parent, DesktopIconS
 }
 
 std::expected<DesktopIconWindows, std::string> create_icon_tree(DesktopIconShell& shell,
-                                                                const IconTreeSpec& spec) {
+                                                                const IconTreeLayout& layout) {
     DesktopIconWindows windows;
-    auto top_level = create_plain_window(nullptr, spec.top_level_class, &shell);
+    auto top_level = create_plain_window(nullptr, layout.top_level_class, &shell);
     if (!top_level) {
         return std::unexpected(top_level.error());
     }
@@ -244,14 +244,14 @@ std::expected<DesktopIconWindows, std::string> create_icon_tree(DesktopIconShell
     }
     windows.shell_view = *shell_view;
     HWND list_parent = windows.shell_view;
-    if (spec.nested_list_view) {
+    if (layout.nested_list_view) {
         auto host = create_plain_window(windows.shell_view, icon_host_class, &shell);
         if (!host) {
             return std::unexpected(host.error());
         }
         list_parent = *host;
     }
-    auto list_view = create_icon_list_view(list_parent, shell, spec.icons_visible);
+    auto list_view = create_icon_list_view(list_parent, shell, layout.icons_visible);
     if (!list_view) {
         return std::unexpected(list_view.error());
     }

@@ -98,7 +98,7 @@ struct DesktopIconWindows {
     HWND list_view = nullptr;
 };
 
-struct IconTreeSpec {
+struct IconTreeLayout {
     const wchar_t* top_level_class = L"Progman";
     bool icons_visible = true;
     // Puts a plain window between the shell view and the list view, so that the list view's
@@ -108,7 +108,7 @@ struct IconTreeSpec {
 
 // top level -> SHELLDLL_DefView -> [WatchdogIconHost ->] SysListView32.
 std::expected<DesktopIconWindows, std::string> create_icon_tree(DesktopIconShell& shell,
-                                                                const IconTreeSpec& spec);
+                                                                const IconTreeLayout& layout);
 
 // Progman -> SHELLDLL_DefView -> SysListView32, as on a desktop without a wallpaper slideshow.
 std::expected<DesktopIconWindows, std::string> create_program_manager_icons(DesktopIconShell& shell,
