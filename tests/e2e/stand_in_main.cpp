@@ -5,6 +5,7 @@
 //   stand-in-main sleep <milliseconds>
 //   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
 //                 [--array-form] [--proceed <event>] [--end exit|abort|access-violation|wait]
+//                 [--marker-session <id>] [--marker-version <n>]
 //
 // With --proceed it waits (at most a minute) for the named event after starting the watchdog,
 // so that a test can take hold of the watcher before the main application goes away.
@@ -34,6 +35,9 @@ struct Options {
     std::wstring proceed_event;
     std::wstring end = L"exit";
     bool array_form = false;
+    // What the marker says, when a test wants it to disagree with the command line.
+    std::optional<std::wstring> marker_session;
+    std::string marker_version = "1";
 };
 
 struct TaskbarState {
@@ -67,6 +71,10 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
             options.proceed_event = value;
         } else if (name == L"--end") {
             options.end = value;
+        } else if (name == L"--marker-session") {
+            options.marker_session = value;
+        } else if (name == L"--marker-version") {
+            options.marker_version = std::string(value.begin(), value.end());
         } else {
             return std::nullopt;
         }
@@ -157,15 +165,16 @@ std::string marker_json(const Options& options, const std::vector<TaskbarState>&
     for (const auto& state : taskbars) {
         windows += (windows.empty() ? "" : ",") + window_json(state, options.array_form);
     }
-    const std::string session = json_string(utf8(options.session));
+    const std::string session = json_string(utf8(options.marker_session.value_or(options.session)));
+    const std::string& version = options.marker_version;
     const bool visible = icons != nullptr && IsWindowVisible(icons);
     // The app-bar state is recorded as "always on top", the shell's usual setting.
     if (options.array_form) {
-        return "[1," + session + "," +
+        return "[" + version + "," + session + "," +
                (icons ? std::string(visible ? "[true]" : "[false]") : "null") + "," +
                (taskbars.empty() ? "null" : "[2,[" + windows + "]]") + "]\n";
     }
-    return "{\"version\":1,\"sessionId\":" + session + ",\"desktopIcons\":" +
+    return "{\"version\":" + version + ",\"sessionId\":" + session + ",\"desktopIcons\":" +
            (icons ? std::string("{\"originalVisible\":") + (visible ? "true" : "false") + "}"
                   : "null") +
            ",\"taskbar\":" +

@@ -50,8 +50,12 @@ PrivateDesktop::~PrivateDesktop() {
 
 PrivateDesktop& create_private_desktop(PrivateDesktop& desktop) {
     static std::atomic<unsigned> counter{0};
+    // Process ids repeat between runs (and are small under Wine), and a desktop lives on while
+    // any process still uses it: the time keeps names of earlier runs from being reused.
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
     desktop.name = L"watchdog-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                   std::to_wstring(counter++);
+                   std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
     desktop.handle =
         CreateDesktopW(desktop.name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     if (desktop.handle == nullptr) {

@@ -28,7 +28,8 @@ PrivateDesktop& create_private_desktop(PrivateDesktop& desktop);
 
 // Runs `work` on a new thread attached to the desktop and waits for it. The product's window
 // searches only see the windows of the calling thread's desktop, so this is how a test calls
-// the product against its own stand-in shell.
+// the product against its own stand-in shell. Keep a ShellThread on the desktop meanwhile:
+// Wine closes the desktop handle when the last thread of the process on it ends.
 void run_on_desktop(const PrivateDesktop& desktop, const std::function<void()>& work);
 
 // A thread on the desktop with a message loop; what `invoke` hands it runs between messages.
