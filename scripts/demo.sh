@@ -5,4 +5,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 "$repo_root/scripts/setup.sh" >&2
 trap stop_wineserver EXIT
 start_wineserver
-wine "$build_dir/bin/watchdog-demo.exe" "$(winepath -w "$build_dir/demo")" </dev/null
+wine "$build_dir/bin/watchdog-demo.exe" </dev/null

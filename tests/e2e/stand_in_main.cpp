@@ -16,7 +16,6 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -267,9 +266,9 @@ int break_desktop_and_end(const Options& options) {
         return 3;
     }
     break_desktop(taskbars, icons);
-    const DWORD launcher = start_watchdog(options);
-    std::printf("launcher exit code %lu\n", static_cast<unsigned long>(launcher));
-    std::fflush(stdout);
+    if (start_watchdog(options) != 0) {
+        return 4;
+    }
     wait_for_permission_to_end(options.proceed_event);
     end_as_told(options.end);
 }

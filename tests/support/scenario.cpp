@@ -1,0 +1,167 @@
+#include "scenario.h"
+
+#include <atomic>
+#include <stdexcept>
+
+namespace watchdog::testing {
+namespace {
+
+// Unique across runs too: an event of an earlier run may still be held by a process of it.
+std::wstring unique_name(const wchar_t* what) {
+    static std::atomic<unsigned> counter{0};
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return std::wstring(L"watchdog-e2e-") + what + L"-" + std::to_wstring(GetCurrentProcessId()) +
+           L"-" + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
+}
+
+std::vector<HWND> taskbar_windows() {
+    std::vector<HWND> windows;
+    if (HWND primary = FindWindowW(L"Shell_TrayWnd", nullptr)) {
+        windows.push_back(primary);
+    }
+    for (HWND after = nullptr;
+         (after = FindWindowExW(nullptr, after, L"Shell_SecondaryTrayWnd", nullptr)) != nullptr;) {
+        windows.push_back(after);
+    }
+    return windows;
+}
+
+BOOL CALLBACK find_icon_view(HWND top_level, LPARAM result) {
+    HWND shell_view = FindWindowExW(top_level, nullptr, L"SHELLDLL_DefView", nullptr);
+    HWND list_view =
+        shell_view ? FindWindowExW(shell_view, nullptr, L"SysListView32", nullptr) : nullptr;
+    *reinterpret_cast<HWND*>(result) = list_view;
+    return list_view == nullptr;
+}
+
+std::optional<ChildProcess> wait_for_child(DWORD parent_id, DWORD milliseconds) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 10) {
+        for (DWORD id : child_process_ids(parent_id)) {
+            if (auto child = open_process(id)) {
+                return child;
+            }
+        }
+        Sleep(10);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+NamedEvent::NamedEvent()
+    : name(unique_name(L"event")), handle(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
+
+NamedEvent::~NamedEvent() {
+    CloseHandle(handle);
+}
+
+Scene::Scene(const Arguments& shell_arguments) {
+    create_private_desktop(desktop);
+    start_shell_thread(observer, desktop);
+    CreateDirectoryW((folder.path + L"\\state").c_str(), nullptr);
+    Arguments arguments{
+        L"--ready",   shell_ready.name,        L"--quit", shell_quit.name, L"--report",
+        shell_report, L"--secondary-taskbars", L"2"};
+    arguments.insert(arguments.end(), shell_arguments.begin(), shell_arguments.end());
+    shell = start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
+                          {.desktop = desktop.name});
+    HANDLE waits[] = {shell_ready.handle, shell.handle};
+    if (WaitForMultipleObjects(2, waits, FALSE, generous_wait) != WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(shell.handle, &code);
+        throw std::runtime_error("the stand-in shell did not start: exit code " +
+                                 std::to_string(code) + ", " +
+                                 read_file(shell_report).value_or("no report"));
+    }
+}
+
+Scene::~Scene() {
+    SetEvent(shell_quit.handle);
+    if (!wait_for_exit(shell, generous_wait)) {
+        terminate(shell);
+    }
+}
+
+DesktopState desktop_state(const Scene& scene) {
+    DesktopState state;
+    invoke(scene.observer, [&] {
+        for (HWND window : taskbar_windows()) {
+            TaskbarState taskbar{window, static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)),
+                                 IsWindowVisible(window) != FALSE, std::nullopt};
+            COLORREF key = 0;
+            BYTE alpha = 0;
+            DWORD flags = 0;
+            if (GetLayeredWindowAttributes(window, &key, &alpha, &flags)) {
+                taskbar.alpha = alpha;
+            }
+            state.taskbars.push_back(taskbar);
+        }
+        HWND icons = nullptr;
+        EnumWindows(find_icon_view, reinterpret_cast<LPARAM>(&icons));
+        if (icons != nullptr) {
+            state.icons_visible = IsWindowVisible(icons) != FALSE;
+        }
+    });
+    return state;
+}
+
+bool is_broken(const DesktopState& state) {
+    for (const auto& taskbar : state.taskbars) {
+        if ((taskbar.ex_style & WS_EX_TRANSPARENT) == 0 || taskbar.alpha != BYTE{0}) {
+            return false;
+        }
+    }
+    return !state.taskbars.empty() && state.icons_visible == false;
+}
+
+std::vector<std::string> log_lines(const Scene& scene) {
+    std::vector<std::string> lines;
+    const std::string content = read_file(scene.log).value_or("");
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = content.substr(start, end - start);
+        lines.push_back(line.substr(line.find(' ') + 1));
+    }
+    return lines;
+}
+
+// Starts the stand-in main application, which records and breaks the desktop and starts the
+// watchdog; returns once the watcher is held, with the main application still alive.
+Protected start_protected_application(Scene& scene, const Arguments& extra) {
+    Arguments arguments{
+        L"break-desktop", L"--watchdog", sibling_executable(L"system-state-watchdog.exe"),
+        L"--marker",      scene.marker,  L"--session",
+        L"e2e session",   L"--proceed",  scene.main_may_end.name};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    Protected result;
+    result.main_application = start_process(sibling_executable(L"stand-in-main.exe"), arguments,
+                                            {.desktop = scene.desktop.name});
+    auto launcher = wait_for_child(result.main_application.id, generous_wait);
+    if (launcher) {
+        result.launcher_exit_code = wait_for_exit(*launcher, generous_wait);
+        result.watcher = wait_for_child(launcher->id, 1000);
+    }
+    return result;
+}
+
+std::optional<DWORD> end_and_wait(Scene& scene, Protected& run) {
+    SetEvent(scene.main_may_end.handle);
+    if (!wait_for_exit(run.main_application, generous_wait) || !run.watcher) {
+        return std::nullopt;
+    }
+    return wait_for_exit(*run.watcher, generous_wait);
+}
+
+int toggle_commands_received(Scene& scene) {
+    SetEvent(scene.shell_quit.handle);
+    wait_for_exit(scene.shell, generous_wait);
+    const std::string report = read_file(scene.shell_report).value_or("");
+    int count = 0;
+    for (std::size_t at = 0; (at = report.find("toggle-command", at)) != std::string::npos; ++at) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace watchdog::testing
