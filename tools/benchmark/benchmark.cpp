@@ -1,0 +1,204 @@
+// Figures, not verdicts: how long the launcher takes against an empty program, how long the
+// restore takes from the main process's end to the deleted marker, and what the watcher costs
+// while it waits. Every timing is the median of repeated runs.
+
+#include "desktop_windows.h"
+#include "scenario.h"
+#include "taskbar_windows.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace watchdog::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int repetitions = 15;
+const std::wstring watchdog_exe = sibling_executable(L"system-state-watchdog.exe");
+
+void print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+double milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::string figure(double value, const char* unit) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+    return text;
+}
+
+ChildProcess start_sleeper() {
+    return start_process(sibling_executable(L"stand-in-main.exe"), {L"sleep", L"600000"});
+}
+
+double time_to_exit(const std::wstring& executable, const Arguments& arguments) {
+    const auto start = Clock::now();
+    const ChildProcess process = start_process(executable, arguments);
+    wait_for_exit(process, generous_wait);
+    return milliseconds(Clock::now() - start);
+}
+
+void measure_launcher() {
+    TempDirectory folder;
+    const ChildProcess sleeper = start_sleeper();
+    const Arguments bootstrap{L"--bootstrap", std::to_wstring(sleeper.id), L"bench",
+                              folder.path + L"\\marker.json"};
+    std::vector<double> launcher;
+    std::vector<double> empty;
+    for (int i = 0; i < repetitions; ++i) {
+        launcher.push_back(time_to_exit(watchdog_exe, bootstrap));
+        empty.push_back(time_to_exit(sibling_executable(L"empty-program.exe"), {}));
+    }
+    terminate(sleeper); // every watcher started above now finds no marker and ends
+    const double ratio = median(launcher) / median(empty);
+    print("launcher wall time         " + figure(median(launcher), "ms") + "  (empty program " +
+          figure(median(empty), "ms") + ", ratio " + figure(ratio, "x") + ")\n");
+}
+
+// A private desktop with the shell's windows owned by a thread of this process.
+struct BenchDesktop {
+    ShellEventLog log;
+    DesktopIconShell icons;
+    PrivateDesktop desktop;
+    ShellThread shell;
+    HWND list_view = nullptr;
+
+    BenchDesktop() {
+        create_private_desktop(desktop);
+        start_shell_thread(shell, desktop);
+        invoke(shell, [this] {
+            for (const auto kind :
+                 {TaskbarKind::primary, TaskbarKind::secondary, TaskbarKind::secondary}) {
+                create_taskbar_window(log, {.kind = kind, .visible = true});
+            }
+            register_desktop_window_classes();
+            list_view = create_program_manager_icons(icons, true)->list_view;
+        });
+    }
+    ~BenchDesktop() { invoke(shell, destroy_windows_of_this_thread); }
+};
+
+const std::string taskbar_json =
+    "\"taskbar\":{\"appbar_state\":2,\"windows\":["
+    "[0,128,0,255,2,false],[0,128,0,255,2,false],[0,128,0,255,2,false]]}";
+
+struct RestoreCase {
+    const char* name;
+    std::string marker;
+    bool hide_icons;
+};
+
+// From the main process's end to the marker's deletion, as seen by polling the file.
+double one_restore(BenchDesktop& bench, const RestoreCase& restore, const std::wstring& marker) {
+    write_file(marker, restore.marker);
+    if (restore.hide_icons) {
+        invoke(bench.shell, [&] { ShowWindow(bench.list_view, SW_HIDE); });
+    }
+    const ChildProcess sleeper = start_sleeper();
+    const ChildProcess watcher =
+        start_process(watchdog_exe, {L"--watch", std::to_wstring(sleeper.id), L"bench", marker},
+                      {.desktop = bench.desktop.name});
+    Sleep(300); // let the watcher reach its wait
+    TerminateProcess(sleeper.handle, 1);
+    WaitForSingleObject(sleeper.handle, INFINITE);
+    const auto ended = Clock::now();
+    while (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES &&
+           Clock::now() - ended < std::chrono::seconds(10)) {
+        Sleep(0);
+    }
+    const double elapsed = milliseconds(Clock::now() - ended);
+    wait_for_exit(watcher, generous_wait);
+    return elapsed;
+}
+
+void measure_restores() {
+    const RestoreCase cases[] = {
+        {"nothing recorded", "{\"version\":1,\"sessionId\":\"bench\"}", false},
+        {"taskbar, three windows", "{\"version\":1,\"sessionId\":\"bench\"," + taskbar_json + "}",
+         false},
+        {"taskbar and icons (menu command)",
+         "{\"version\":1,\"sessionId\":\"bench\",\"desktopIcons\":{\"originalVisible\":true}," +
+             taskbar_json + "}",
+         true},
+    };
+    BenchDesktop bench;
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    for (const auto& restore : cases) {
+        std::vector<double> times;
+        for (int i = 0; i < repetitions; ++i) {
+            times.push_back(one_restore(bench, restore, marker));
+        }
+        std::string name = restore.name;
+        name.resize(34, ' ');
+        print("end to marker deleted: " + name + figure(median(times), "ms") + "\n");
+    }
+}
+
+struct ProcessCost {
+    double cpu_ms = 0;
+    double private_kib = 0;
+    double working_set_kib = 0;
+};
+
+ProcessCost cost_of(const ChildProcess& process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetProcessTimes(process.handle, &created, &exited, &kernel, &user);
+    const auto ticks = [](FILETIME time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    K32GetProcessMemoryInfo(process.handle, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                            sizeof memory);
+    return {static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0,
+            static_cast<double>(memory.PrivateUsage) / 1024.0,
+            static_cast<double>(memory.WorkingSetSize) / 1024.0};
+}
+
+// CPU time is read after 1 s and after 10 s of waiting: what start-up costs shows in both, and
+// only polling would make the second figure grow.
+void measure_waiting_watcher() {
+    TempDirectory folder;
+    const ChildProcess sleeper = start_sleeper();
+    const ChildProcess watcher = start_process(
+        watchdog_exe, {L"--watch", std::to_wstring(sleeper.id), L"bench", folder.path + L"\\m"});
+    Sleep(1000);
+    const ProcessCost early = cost_of(watcher);
+    Sleep(9000);
+    const ProcessCost late = cost_of(watcher);
+    print("watcher CPU while waiting  " + figure(late.cpu_ms - early.cpu_ms, "ms") +
+          " from 1 s to 10 s (" + figure(late.cpu_ms, "ms") + " in all, start-up included)\n");
+    print("watcher memory at 10 s     private " + figure(late.private_kib, "KiB") +
+          ", working set " + figure(late.working_set_kib, "KiB") + "\n");
+    terminate(sleeper);
+    wait_for_exit(watcher, generous_wait);
+}
+
+} // namespace
+
+int wmain() {
+    print("medians of " + std::to_string(repetitions) + " runs\n");
+    measure_launcher();
+    measure_restores();
+    measure_waiting_watcher();
+    return 0;
+}
