@@ -8,7 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64
   libboost-json1.81-dev googletest
-  clang libclang-rt-14-dev
+  # the fuzzing tree: libFuzzer, and a clang new enough for libstdc++'s <expected>
+  clang-19 libclang-rt-19-dev
   python3 python3-jsonschema
 )
 
@@ -45,7 +46,7 @@ build() {
   if [ -f "$repo_root/fuzz/CMakeLists.txt" ]; then
     log "building the native fuzzing tree"
     cmake -S "$repo_root/fuzz" -B "$fuzz_build_dir" -G Ninja \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+      -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 >/dev/null
     cmake --build "$fuzz_build_dir"
   fi
 }
