@@ -334,14 +334,15 @@ template <typename Element> Taken take(std::vector<Element>& target, const Value
     return opened(std::move(frame));
 }
 
+// The value of the field that the key just read names, or in array form of the next field.
 template <typename Record> Taken take_element(RecordFrame<Record>& frame, const ValueMet& value) {
+    const std::size_t index = frame.field;
     if (frame.array_form) {
-        if (frame.field == field_count<Record>) {
-            return failed("trailing characters");
+        if (index == field_count<Record>) {
+            return failed("trailing characters"); // more elements than the record has fields
         }
         ++frame.field;
     }
-    const std::size_t index = frame.array_form ? frame.field - 1 : frame.field;
     return std::visit([&](auto member) { return take(frame.record->*member, value); },
                       Declaration<Record>::fields[index].member);
 }
