@@ -11,6 +11,7 @@
 // so that a test can take hold of the watcher before the main application goes away.
 
 #include "main/command_line.h"
+#include "shell_lookup.h"
 
 #include <windows.h>
 
@@ -85,16 +86,8 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
 }
 
 std::vector<TaskbarState> read_taskbars() {
-    std::vector<HWND> windows;
-    if (HWND primary = FindWindowW(L"Shell_TrayWnd", nullptr)) {
-        windows.push_back(primary);
-    }
-    for (HWND after = nullptr;
-         (after = FindWindowExW(nullptr, after, L"Shell_SecondaryTrayWnd", nullptr)) != nullptr;) {
-        windows.push_back(after);
-    }
     std::vector<TaskbarState> states;
-    for (HWND window : windows) {
+    for (HWND window : watchdog::testing::find_shell_taskbars()) {
         TaskbarState state;
         state.window = window;
         state.ex_style = GetWindowLongW(window, GWL_EXSTYLE);
@@ -103,23 +96,6 @@ std::vector<TaskbarState> read_taskbars() {
         states.push_back(state);
     }
     return states;
-}
-
-BOOL CALLBACK find_icon_view(HWND top_level, LPARAM result) {
-    HWND shell_view = FindWindowExW(top_level, nullptr, L"SHELLDLL_DefView", nullptr);
-    HWND list_view =
-        shell_view ? FindWindowExW(shell_view, nullptr, L"SysListView32", nullptr) : nullptr;
-    if (list_view != nullptr) {
-        *reinterpret_cast<HWND*>(result) = list_view;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND icon_view() {
-    HWND found = nullptr;
-    EnumWindows(find_icon_view, reinterpret_cast<LPARAM>(&found));
-    return found;
 }
 
 std::string utf8(const std::wstring& text) {
@@ -261,7 +237,7 @@ LONG WINAPI end_without_report(EXCEPTION_POINTERS* exception) {
 
 int break_desktop_and_end(const Options& options) {
     const std::vector<TaskbarState> taskbars = read_taskbars();
-    HWND icons = icon_view();
+    HWND icons = watchdog::testing::find_shell_icon_view();
     if (!write_marker(options.marker, marker_json(options, taskbars, icons))) {
         return 3;
     }

@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "shell_lookup.h"
+
 #include <atomic>
 #include <stdexcept>
 
@@ -13,26 +15,6 @@ std::wstring unique_name(const wchar_t* what) {
     QueryPerformanceCounter(&now);
     return std::wstring(L"watchdog-e2e-") + what + L"-" + std::to_wstring(GetCurrentProcessId()) +
            L"-" + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
-}
-
-std::vector<HWND> taskbar_windows() {
-    std::vector<HWND> windows;
-    if (HWND primary = FindWindowW(L"Shell_TrayWnd", nullptr)) {
-        windows.push_back(primary);
-    }
-    for (HWND after = nullptr;
-         (after = FindWindowExW(nullptr, after, L"Shell_SecondaryTrayWnd", nullptr)) != nullptr;) {
-        windows.push_back(after);
-    }
-    return windows;
-}
-
-BOOL CALLBACK find_icon_view(HWND top_level, LPARAM result) {
-    HWND shell_view = FindWindowExW(top_level, nullptr, L"SHELLDLL_DefView", nullptr);
-    HWND list_view =
-        shell_view ? FindWindowExW(shell_view, nullptr, L"SysListView32", nullptr) : nullptr;
-    *reinterpret_cast<HWND*>(result) = list_view;
-    return list_view == nullptr;
 }
 
 std::optional<ChildProcess> wait_for_child(DWORD parent_id, DWORD milliseconds) {
@@ -86,7 +68,7 @@ Scene::~Scene() {
 DesktopState desktop_state(const Scene& scene) {
     DesktopState state;
     invoke(scene.observer, [&] {
-        for (HWND window : taskbar_windows()) {
+        for (HWND window : find_shell_taskbars()) {
             TaskbarState taskbar{window, static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)),
                                  IsWindowVisible(window) != FALSE, std::nullopt};
             COLORREF key = 0;
@@ -97,8 +79,7 @@ DesktopState desktop_state(const Scene& scene) {
             }
             state.taskbars.push_back(taskbar);
         }
-        HWND icons = nullptr;
-        EnumWindows(find_icon_view, reinterpret_cast<LPARAM>(&icons));
+        HWND icons = find_shell_icon_view();
         if (icons != nullptr) {
             state.icons_visible = IsWindowVisible(icons) != FALSE;
         }
@@ -116,14 +97,7 @@ bool is_broken(const DesktopState& state) {
 }
 
 std::vector<std::string> log_lines(const Scene& scene) {
-    std::vector<std::string> lines;
-    const std::string content = read_file(scene.log).value_or("");
-    std::size_t start = 0;
-    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = content.substr(start, end - start);
-        lines.push_back(line.substr(line.find(' ') + 1));
-    }
-    return lines;
+    return log_lines_without_time(scene.log);
 }
 
 // Starts the stand-in main application, which records and breaks the desktop and starts the

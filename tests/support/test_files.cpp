@@ -82,4 +82,15 @@ bool file_exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::string> log_lines_without_time(const std::wstring& log) {
+    std::vector<std::string> lines;
+    const std::string content = read_file(log).value_or("");
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = content.substr(start, end - start);
+        lines.push_back(line.substr(line.find(' ') + 1));
+    }
+    return lines;
+}
+
 } // namespace watchdog::testing

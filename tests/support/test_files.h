@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace watchdog::testing {
 
@@ -20,5 +21,9 @@ std::optional<std::string> read_file(const std::wstring& path);
 void write_file(const std::wstring& path, const std::string& content);
 bool file_exists(const std::wstring& path);
 void remove_tree(const std::wstring& path);
+
+// The lines of a recovery log with their timestamps cut off ("[tag] message"); none when the
+// log does not exist.
+std::vector<std::string> log_lines_without_time(const std::wstring& log);
 
 } // namespace watchdog::testing

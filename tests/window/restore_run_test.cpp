@@ -82,16 +82,8 @@ RunResult run(RestoreScene& scene, std::string_view expected_session = session) 
     return result;
 }
 
-// The log's lines without their timestamps.
 std::vector<std::string> log_lines(const RestoreScene& scene) {
-    std::vector<std::string> lines;
-    const std::string content = read_file(scene.log).value_or("");
-    std::size_t start = 0;
-    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = content.substr(start, end - start);
-        lines.push_back(line.substr(line.find(' ') + 1));
-    }
-    return lines;
+    return log_lines_without_time(scene.log);
 }
 
 std::string error_of(const RunResult& result) {
