@@ -67,9 +67,23 @@ ChildProcess start_process(const std::wstring& executable,
     }
     PROCESS_INFORMATION info{};
     const DWORD flags = options.suspended ? CREATE_SUSPENDED : 0;
-    if (!CreateProcessW(executable.c_str(), command_line.data(), options.process_security, nullptr,
-                        redirect, flags, nullptr, nullptr, &startup, &info)) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+    // Wine now and then fails to set up a process on a desktop that was created moments ago
+    // (ERROR_INTERNAL_ERROR); a second try a little later succeeds.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (CreateProcessW(executable.c_str(), command_line.data(), options.process_security,
+                           nullptr, redirect, flags, nullptr, nullptr, &startup, &info)) {
+            error = ERROR_SUCCESS;
+            break;
+        }
+        error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        Sleep(200);
+    }
+    if (error != ERROR_SUCCESS) {
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
     }
     ChildProcess child;
     child.handle = info.hProcess;
