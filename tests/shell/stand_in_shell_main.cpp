@@ -80,12 +80,12 @@ bool parse_options(int argc, wchar_t** argv, ShellOptions& options) {
 }
 
 // A taskbar as the main application finds it before it changes anything.
-TaskbarWindowSpec taskbar_spec(TaskbarKind kind) {
-    TaskbarWindowSpec spec;
-    spec.kind = kind;
-    spec.ex_style = WS_EX_TOOLWINDOW;
-    spec.visible = true;
-    return spec;
+TaskbarWindowSetup taskbar_setup(TaskbarKind kind) {
+    TaskbarWindowSetup setup;
+    setup.kind = kind;
+    setup.ex_style = WS_EX_TOOLWINDOW;
+    setup.visible = true;
+    return setup;
 }
 
 std::string startup_failure;
@@ -102,11 +102,11 @@ bool create_taskbars(ShellEventLog& log, const ShellOptions& options) {
         return false;
     }
     if (options.taskbar &&
-        !succeeded(create_taskbar_window(log, taskbar_spec(TaskbarKind::primary)))) {
+        !succeeded(create_taskbar_window(log, taskbar_setup(TaskbarKind::primary)))) {
         return false;
     }
     for (int i = 0; i < options.secondary_taskbars; ++i) {
-        if (!succeeded(create_taskbar_window(log, taskbar_spec(TaskbarKind::secondary)))) {
+        if (!succeeded(create_taskbar_window(log, taskbar_setup(TaskbarKind::secondary)))) {
             return false;
         }
     }

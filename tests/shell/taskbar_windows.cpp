@@ -167,18 +167,18 @@ void set_shell_reaction(ShellEventLog& log, std::function<void(const ShellEvent&
 }
 
 std::expected<HWND, std::string> create_taskbar_window(ShellEventLog& log,
-                                                       const TaskbarWindowSpec& spec) {
-    const wchar_t* name = spec.kind == TaskbarKind::primary ? primary_class : secondary_class;
-    DWORD style = spec.parent != nullptr ? WS_CHILD : WS_POPUP;
-    if (spec.visible) {
+                                                       const TaskbarWindowSetup& setup) {
+    const wchar_t* name = setup.kind == TaskbarKind::primary ? primary_class : secondary_class;
+    DWORD style = setup.parent != nullptr ? WS_CHILD : WS_POPUP;
+    if (setup.visible) {
         style |= WS_VISIBLE;
     }
     auto window =
-        create_logging_window(log, name, taskbar_procedure, spec.ex_style, style, spec.parent);
-    if (!window || !spec.layered) {
+        create_logging_window(log, name, taskbar_procedure, setup.ex_style, style, setup.parent);
+    if (!window || !setup.layered) {
         return window;
     }
-    const LayeredAttributes& layered = *spec.layered;
+    const LayeredAttributes& layered = *setup.layered;
     if (!SetLayeredWindowAttributes(*window, layered.color, layered.alpha, layered.flags)) {
         std::string message = failure("SetLayeredWindowAttributes");
         DestroyWindow(*window);

@@ -73,7 +73,7 @@ void set_shell_reaction(ShellEventLog& log, std::function<void(const ShellEvent&
 
 enum class TaskbarKind { primary, secondary };
 
-struct TaskbarWindowSpec {
+struct TaskbarWindowSetup {
     TaskbarKind kind = TaskbarKind::primary;
     DWORD ex_style = WS_EX_TOOLWINDOW;
     std::optional<LayeredAttributes> layered; // set after creation; needs WS_EX_LAYERED
@@ -84,7 +84,7 @@ struct TaskbarWindowSpec {
 // A window of class Shell_TrayWnd or Shell_SecondaryTrayWnd that logs into `log`, which must
 // outlive it.
 std::expected<HWND, std::string> create_taskbar_window(ShellEventLog& log,
-                                                       const TaskbarWindowSpec& spec);
+                                                       const TaskbarWindowSetup& setup);
 
 // A top-level window of class WineAppBar, the window through which Wine's SHAppBarMessage
 // reaches the shell; it logs every app-bar call into `log`, which must outlive it.

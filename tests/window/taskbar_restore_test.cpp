@@ -45,9 +45,9 @@ void open_scene(Scene& scene) {
     start_shell_thread(scene.shell, scene.desktop);
 }
 
-HWND add_window(Scene& scene, const TaskbarWindowSpec& spec) {
+HWND add_window(Scene& scene, const TaskbarWindowSetup& setup) {
     std::expected<HWND, std::string> created = std::unexpected(std::string("not run"));
-    invoke(scene.shell, [&] { created = create_taskbar_window(scene.log, spec); });
+    invoke(scene.shell, [&] { created = create_taskbar_window(scene.log, setup); });
     if (!created) {
         throw std::runtime_error(created.error());
     }
