@@ -5,13 +5,15 @@
 //   stand-in-main sleep <milliseconds>
 //   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
 //                 [--array-form] [--proceed <event>] [--end exit|abort|access-violation|wait]
-//                 [--marker-session <id>] [--marker-version <n>]
+//                 [--marker-session <id>] [--marker-version <n>] [--launcher-report <file>]
 //
 // With --proceed it waits (at most a minute) for the named event after starting the watchdog,
 // so that a test can take hold of the watcher before the main application goes away.
 
 #include "main/command_line.h"
+#include "processes.h"
 #include "shell_lookup.h"
+#include "test_files.h"
 
 #include <windows.h>
 
@@ -33,6 +35,7 @@ struct Options {
     std::wstring marker;
     std::wstring session;
     std::wstring proceed_event;
+    std::wstring launcher_report;
     std::wstring end = L"exit";
     bool array_form = false;
     // What the marker says, when a test wants it to disagree with the command line.
@@ -69,6 +72,8 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
             options.session = value;
         } else if (name == L"--proceed") {
             options.proceed_event = value;
+        } else if (name == L"--launcher-report") {
+            options.launcher_report = value;
         } else if (name == L"--end") {
             options.end = value;
         } else if (name == L"--marker-session") {
@@ -184,23 +189,23 @@ void break_desktop(const std::vector<TaskbarState>& taskbars, HWND icons) {
     }
 }
 
+// Starts the watchdog as the main application does and waits for the launcher. With
+// --launcher-report the launcher's id and exit code are written to that file, so that a test
+// can find the watcher (the launcher's child) although the launcher itself is long gone.
 DWORD start_watchdog(const Options& options) {
     const std::vector<std::wstring> arguments{
         L"--bootstrap", std::to_wstring(GetCurrentProcessId()), options.session, options.marker};
-    std::wstring command_line = watchdog::build_command_line(options.watchdog, arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(options.watchdog.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &process)) {
+    try {
+        const auto launcher = watchdog::testing::start_process(options.watchdog, arguments);
+        const DWORD code = watchdog::testing::wait_for_exit(launcher, 30000).value_or(0xFFFFFFFF);
+        if (!options.launcher_report.empty()) {
+            watchdog::testing::write_file(options.launcher_report,
+                                          std::to_string(launcher.id) + " " + std::to_string(code));
+        }
+        return code;
+    } catch (const std::exception&) {
         return 0xFFFFFFFF;
     }
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
 }
 
 void wait_for_permission_to_end(const std::wstring& event_name) {

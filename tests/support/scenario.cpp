@@ -29,6 +29,26 @@ std::optional<ChildProcess> wait_for_child(DWORD parent_id, DWORD milliseconds) 
     return std::nullopt;
 }
 
+struct LauncherReport {
+    DWORD id = 0;
+    DWORD exit_code = 0;
+};
+
+std::optional<LauncherReport> wait_for_launcher_report(const std::wstring& report,
+                                                       const ChildProcess& main_application) {
+    for (DWORD waited = 0; waited < generous_wait; waited += 10) {
+        if (const auto text = read_file(report); text && !text->empty()) {
+            const auto space = text->find(' ');
+            return LauncherReport{static_cast<DWORD>(std::stoul(text->substr(0, space))),
+                                  static_cast<DWORD>(std::stoul(text->substr(space + 1)))};
+        }
+        if (wait_for_exit(main_application, 10)) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 NamedEvent::NamedEvent()
@@ -103,18 +123,23 @@ std::vector<std::string> log_lines(const Scene& scene) {
 // Starts the stand-in main application, which records and breaks the desktop and starts the
 // watchdog; returns once the watcher is held, with the main application still alive.
 Protected start_protected_application(Scene& scene, const Arguments& extra) {
+    const std::wstring report = scene.folder.path + L"\\launcher.txt";
     Arguments arguments{
-        L"break-desktop", L"--watchdog", sibling_executable(L"system-state-watchdog.exe"),
-        L"--marker",      scene.marker,  L"--session",
-        L"e2e session",   L"--proceed",  scene.main_may_end.name};
+        L"break-desktop",     L"--watchdog", sibling_executable(L"system-state-watchdog.exe"),
+        L"--marker",          scene.marker,  L"--session",
+        L"e2e session",       L"--proceed",  scene.main_may_end.name,
+        L"--launcher-report", report};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
+    DeleteFileW(report.c_str());
     Protected result;
     result.main_application = start_process(sibling_executable(L"stand-in-main.exe"), arguments,
                                             {.desktop = scene.desktop.name});
-    auto launcher = wait_for_child(result.main_application.id, generous_wait);
-    if (launcher) {
-        result.launcher_exit_code = wait_for_exit(*launcher, generous_wait);
-        result.watcher = wait_for_child(launcher->id, 1000);
+    // The launcher lives for milliseconds, too briefly to be caught in a process list: the main
+    // application reports it once it has ended.
+    const auto launched = wait_for_launcher_report(report, result.main_application);
+    if (launched) {
+        result.launcher_exit_code = launched->exit_code;
+        result.watcher = wait_for_child(launched->id, 5000);
     }
     return result;
 }
