@@ -81,8 +81,8 @@ bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
         return false;
     }
     // The launcher never waits for the watcher: its handles are closed at once.
-    UniqueHandle(process.hProcess).reset();
-    UniqueHandle(process.hThread).reset();
+    const UniqueHandle watcher_process(process.hProcess);
+    const UniqueHandle watcher_thread(process.hThread);
     return true;
 }
 
