@@ -68,7 +68,7 @@ TEST(ProcessModes, UsageErrorsEndWithCodeTwoAndTouchNothing) {
     for (const auto& row : cases) {
         const ChildProcess process = start_process(watchdog_exe, row.arguments);
         EXPECT_EQ(wait_for_exit(process, generous_wait), 2u) << row.name;
-        EXPECT_TRUE(child_process_ids(process.id).empty()) << row.name << ": a process started";
+        EXPECT_TRUE(child_process_ids(process).empty()) << row.name << ": a process started";
     }
     EXPECT_FALSE(file_exists(folder.path + L"\\logs"));
 }
@@ -91,8 +91,8 @@ TEST(ProcessModes, WatchWaitsForTheMainProcessToEnd) {
     EXPECT_EQ(wait_for_exit(watcher, generous_wait), 0u);
 }
 
-DWORD only_child_of(DWORD parent_id) {
-    const std::vector<DWORD> children = child_process_ids(parent_id);
+DWORD only_child_of(const ChildProcess& parent) {
+    const std::vector<DWORD> children = child_process_ids(parent);
     EXPECT_EQ(children.size(), 1u);
     return children.empty() ? 0 : children.front();
 }
@@ -110,7 +110,7 @@ TEST(ProcessModes, BootstrapReturnsAtOnceAndLeavesADetachedWatcher) {
     const ChildProcess launcher = start_process(
         watchdog_exe, {L"--bootstrap", std::to_wstring(main_application.id), L"", marker});
     EXPECT_EQ(wait_for_exit(launcher, generous_wait), 0u);
-    auto watcher = open_process(only_child_of(launcher.id));
+    auto watcher = open_process(only_child_of(launcher));
     ASSERT_TRUE(watcher);
     EXPECT_FALSE(wait_for_exit(*watcher, 200)) << "the watcher must wait for the main process";
     EXPECT_TRUE(file_exists(marker));
@@ -130,7 +130,7 @@ TEST(ProcessModes, BootstrapDoesNotValidateTheProcessId) {
     // Open the watcher before it can end: the launcher's exit is awaited only afterwards.
     std::optional<ChildProcess> watcher;
     for (int i = 0; i < 200 && !watcher; ++i) {
-        const auto children = child_process_ids(launcher.id);
+        const auto children = child_process_ids(launcher);
         if (!children.empty()) {
             watcher = open_process(children.front());
         }
@@ -143,7 +143,7 @@ TEST(ProcessModes, BootstrapDoesNotValidateTheProcessId) {
         EXPECT_EQ(wait_for_exit(*watcher, generous_wait), 2u);
     } else {
         // The watcher may have ended before it could be opened; it was started all the same.
-        EXPECT_EQ(child_process_ids(launcher.id).size(), 1u);
+        EXPECT_EQ(child_process_ids(launcher).size(), 1u);
     }
 }
 
@@ -163,7 +163,7 @@ TEST(ProcessModes, TheWatcherInheritsNoneOfTheLaunchersHandles) {
         {.standard_output = write_end});
     CloseHandle(write_end);
     EXPECT_EQ(wait_for_exit(launcher, generous_wait), 0u);
-    auto watcher = open_process(only_child_of(launcher.id));
+    auto watcher = open_process(only_child_of(launcher));
     ASSERT_TRUE(watcher);
 
     DWORD available = 0;
@@ -235,7 +235,7 @@ TEST(ProcessModes, AWatcherThatCannotBeCreatedEndsWithCodeFour) {
     ASSERT_TRUE(MoveFileW(copy.c_str(), (folder.path + L"\\moved.exe").c_str()));
     resume(launcher);
     EXPECT_EQ(wait_for_exit(launcher, generous_wait), 4u);
-    EXPECT_TRUE(child_process_ids(launcher.id).empty());
+    EXPECT_TRUE(child_process_ids(launcher).empty());
 }
 
 } // namespace

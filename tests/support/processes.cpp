@@ -104,7 +104,15 @@ std::optional<DWORD> wait_for_exit(const ChildProcess& process, DWORD millisecon
     return code;
 }
 
-std::vector<DWORD> child_process_ids(DWORD parent_id) {
+std::uint64_t creation_time(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+std::vector<DWORD> child_process_ids(DWORD parent_id, std::uint64_t created_not_before) {
     std::vector<DWORD> children;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -114,12 +122,23 @@ std::vector<DWORD> child_process_ids(DWORD parent_id) {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
          more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == parent_id && entry.th32ProcessID != parent_id) {
-            children.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID != parent_id || entry.th32ProcessID == parent_id) {
+            continue;
+        }
+        HANDLE child = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (child != nullptr) {
+            if (creation_time(child) >= created_not_before) {
+                children.push_back(entry.th32ProcessID);
+            }
+            CloseHandle(child);
         }
     }
     CloseHandle(snapshot);
     return children;
+}
+
+std::vector<DWORD> child_process_ids(const ChildProcess& parent) {
+    return child_process_ids(parent.id, creation_time(parent.handle));
 }
 
 std::optional<ChildProcess> open_process(DWORD id) {

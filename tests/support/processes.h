@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,8 +44,16 @@ ChildProcess start_process(const std::wstring& executable,
 // The exit code, or nothing if the process still runs after `milliseconds`.
 std::optional<DWORD> wait_for_exit(const ChildProcess& process, DWORD milliseconds);
 
-// Ids of the processes whose parent is `parent_id` (also after the parent has ended).
-std::vector<DWORD> child_process_ids(DWORD parent_id);
+// When the process was created, in FILETIME ticks.
+std::uint64_t creation_time(HANDLE process);
+
+// Ids of the processes whose parent id is `parent_id` and that were created at or after
+// `created_not_before` (also after the parent has ended). Process ids are reused, and a process
+// keeps naming a parent that is long gone, so an older process can carry the same parent id.
+std::vector<DWORD> child_process_ids(DWORD parent_id, std::uint64_t created_not_before);
+
+// The children of a process this test started.
+std::vector<DWORD> child_process_ids(const ChildProcess& parent);
 
 // Opens a process for waiting and reading its exit code; nothing when it is already gone.
 std::optional<ChildProcess> open_process(DWORD id);

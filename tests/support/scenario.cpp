@@ -17,9 +17,10 @@ std::wstring unique_name(const wchar_t* what) {
            L"-" + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
 }
 
-std::optional<ChildProcess> wait_for_child(DWORD parent_id, DWORD milliseconds) {
+std::optional<ChildProcess> wait_for_child(DWORD parent_id, std::uint64_t created_not_before,
+                                           DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 10) {
-        for (DWORD id : child_process_ids(parent_id)) {
+        for (DWORD id : child_process_ids(parent_id, created_not_before)) {
             if (auto child = open_process(id)) {
                 return child;
             }
@@ -139,7 +140,9 @@ Protected start_protected_application(Scene& scene, const Arguments& extra) {
     const auto launched = wait_for_launcher_report(report, result.main_application);
     if (launched) {
         result.launcher_exit_code = launched->exit_code;
-        result.watcher = wait_for_child(launched->id, 5000);
+        // The launcher was created after the main application, and the watcher after it.
+        result.watcher =
+            wait_for_child(launched->id, creation_time(result.main_application.handle), 5000);
     }
     return result;
 }
