@@ -40,6 +40,41 @@ void run_message_loop(std::promise<DWORD>& started) {
     }
 }
 
+HANDLE open_null_device(DWORD access) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    return CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// Wine starts a helper process for a desktop the first time a thread uses it, and the helper
+// takes the standard handles of whichever process touched the desktop. When those are a test
+// runner's pipes, the runner waits for the helper long after the test has ended. So the desktop
+// is touched here first, with the standard handles on the null device. (Elsewhere this only
+// asks for the desktop window.) The thread uses a handle of its own: Wine closes a thread's
+// desktop handle when the thread ends.
+void start_desktop_quietly(const std::wstring& name) {
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved[3] = {};
+    HANDLE nulls[3] = {open_null_device(GENERIC_READ), open_null_device(GENERIC_WRITE),
+                       open_null_device(GENERIC_WRITE)};
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = GetStdHandle(kinds[i]);
+        SetStdHandle(kinds[i], nulls[i]);
+    }
+    std::thread toucher([&name] {
+        if (HDESK own = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL)) {
+            if (SetThreadDesktop(own)) {
+                GetDesktopWindow();
+            }
+        }
+    });
+    toucher.join();
+    for (int i = 0; i < 3; ++i) {
+        SetStdHandle(kinds[i], saved[i]);
+        CloseHandle(nulls[i]);
+    }
+}
+
 } // namespace
 
 PrivateDesktop::~PrivateDesktop() {
@@ -61,6 +96,7 @@ PrivateDesktop& create_private_desktop(PrivateDesktop& desktop) {
     if (desktop.handle == nullptr) {
         throw std::runtime_error("CreateDesktopW failed: " + std::to_string(GetLastError()));
     }
+    start_desktop_quietly(desktop.name);
     return desktop;
 }
 
