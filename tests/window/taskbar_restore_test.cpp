@@ -203,6 +203,19 @@ void expect_single_app_bar_state(const std::vector<ShellEvent>& events, HWND pri
     EXPECT_EQ(events.back().kind, ShellEventKind::app_bar_message);
 }
 
+// A transparent tool-window primary, alone on its desktop, given back its plain tool-window
+// style: the style trace, the final state and the single app-bar message.
+void expect_lone_primary_restored_as_tool_window(Scene& scene, HWND primary,
+                                                 std::uint32_t appbar_state) {
+    const auto events = shell_events(scene.log);
+    EXPECT_EQ(trace_of(events, primary),
+              restored_trace(WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW));
+    const WindowState state = state_of(scene, primary);
+    EXPECT_EQ(state.ex_style, DWORD{WS_EX_TOOLWINDOW});
+    EXPECT_TRUE(state.visible);
+    expect_single_app_bar_state(events, primary, appbar_state);
+}
+
 TEST(TaskbarRestore, WithoutPrimaryTaskbarFailsAndTouchesNothing) {
     Scene scene;
     open_scene(scene);
@@ -246,13 +259,7 @@ TEST(TaskbarRestore, RestoresALonePrimaryTaskbar) {
         scene, {.appbar_state = 2, .windows = {plain_record(value_of(primary), WS_EX_TOOLWINDOW)}});
 
     ASSERT_TRUE(result.has_value()) << result.error();
-    const auto events = shell_events(scene.log);
-    EXPECT_EQ(trace_of(events, primary),
-              restored_trace(WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW));
-    const WindowState state = state_of(scene, primary);
-    EXPECT_EQ(state.ex_style, DWORD{WS_EX_TOOLWINDOW});
-    EXPECT_TRUE(state.visible);
-    expect_single_app_bar_state(events, primary, 2);
+    expect_lone_primary_restored_as_tool_window(scene, primary, 2);
 }
 
 TEST(TaskbarRestore, FindsThePrimaryThenTopLevelSecondariesInSearchOrder) {
@@ -461,13 +468,7 @@ TEST(TaskbarRestore, SucceedsWhenRecordedAttributesMeetAStyleWithoutLayering) {
     const auto result = restore_on(scene, snapshot);
 
     ASSERT_TRUE(result.has_value()) << result.error();
-    const auto events = shell_events(scene.log);
-    EXPECT_EQ(trace_of(events, primary),
-              restored_trace(WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW));
-    const WindowState state = state_of(scene, primary);
-    EXPECT_EQ(state.ex_style, DWORD{WS_EX_TOOLWINDOW});
-    EXPECT_TRUE(state.visible);
-    expect_single_app_bar_state(events, primary, 1);
+    expect_lone_primary_restored_as_tool_window(scene, primary, 1);
 }
 
 TEST(TaskbarRestore, CarriesOnWhenATaskbarVanishesBeforeItsTurn) {
