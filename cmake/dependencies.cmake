@@ -1,4 +1,5 @@
-# Boost.JSON is used header-only (boost/json/src.hpp is compiled in one source file).
+# Boost.JSON is used header-only: src/marker/boost_json.cpp compiles the few parts of the
+# library that its SAX parser needs, once for the whole program.
 # On the Linux cross build only the host's boost folder is exposed to MinGW: the rest of
 # the host's /usr/include would shadow MinGW's own C library headers.
 add_library(boost_json_headers INTERFACE)

@@ -1,7 +1,7 @@
 #include "log/recovery_log.h"
 
 #include "win/path.h"
-#include "win/unique_handle.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 

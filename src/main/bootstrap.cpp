@@ -1,12 +1,14 @@
 #include "main/bootstrap.h"
 
+#include "win/command_line.h"
 #include "win/error_text.h"
-#include "win/unique_handle.h"
+#include "win/null_device.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 
 #include <array>
-#include <memory>
+#include <cstddef>
 #include <vector>
 
 namespace watchdog {
@@ -16,27 +18,13 @@ constexpr DWORD initial_path_capacity = 512;
 constexpr DWORD watcher_creation_flags =
     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
 
-UniqueHandle open_null_device(DWORD access) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return UniqueHandle(CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 // The watcher's three standard handles, all on the null device: it must never hold the
 // launcher's own streams, which may be pipes that somebody waits to see closed.
 struct NullStreams {
-    UniqueHandle input = open_null_device(GENERIC_READ);
-    UniqueHandle output = open_null_device(GENERIC_WRITE);
-    UniqueHandle error = open_null_device(GENERIC_WRITE);
+    UniqueHandle input = open_inheritable_null_device(GENERIC_READ);
+    UniqueHandle output = open_inheritable_null_device(GENERIC_WRITE);
+    UniqueHandle error = open_inheritable_null_device(GENERIC_WRITE);
 };
-
-struct AttributeListDeleter {
-    void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
-        DeleteProcThreadAttributeList(list);
-        delete[] reinterpret_cast<std::byte*>(list);
-    }
-};
-using UniqueAttributeList = std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter>;
 
 // Inheritance stays on for the null-device handles, but a handle list keeps every other
 // inheritable handle of the launcher (a pipe handed down by its starter, say) out of the
@@ -47,19 +35,19 @@ UniqueAttributeList inherit_only(std::array<HANDLE, 3>& handles) {
     auto* storage = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(new std::byte[size]);
     if (!InitializeProcThreadAttributeList(storage, 1, 0, &size)) {
         delete[] reinterpret_cast<std::byte*>(storage);
-        return nullptr;
+        return {};
     }
     UniqueAttributeList list(storage);
     if (!UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
                                    sizeof(HANDLE) * handles.size(), nullptr, nullptr)) {
-        return nullptr;
+        return {};
     }
     return list;
 }
 
 bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
     NullStreams streams;
-    if (!streams.input.valid() || !streams.output.valid() || !streams.error.valid()) {
+    if (!streams.input || !streams.output || !streams.error) {
         return false;
     }
     std::array<HANDLE, 3> inherited{streams.input.get(), streams.output.get(), streams.error.get()};
@@ -86,6 +74,13 @@ bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
     return true;
 }
 
+// "--watch" followed by the three mode arguments, unchanged and in order.
+std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments) {
+    std::vector<std::wstring> arguments{L"--watch"};
+    arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
+    return arguments;
+}
+
 } // namespace
 
 std::expected<std::wstring, std::string> current_executable_path() {
@@ -105,14 +100,8 @@ std::expected<std::wstring, std::string> current_executable_path() {
     }
 }
 
-ModeArguments watcher_arguments(const ModeArguments& mode_arguments) {
-    ModeArguments arguments{L"--watch"};
-    arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
-    return arguments;
-}
-
 ExitCode run_bootstrap(ModeArguments arguments) {
-    if (arguments.size() != 3) {
+    if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
     const auto executable = current_executable_path();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/command_line.h"
 #include "main/exit_code.h"
+#include "main/mode_arguments.h"
 
 #include <expected>
 #include <string>
@@ -14,8 +14,5 @@ ExitCode run_bootstrap(ModeArguments arguments);
 
 // The full path of the running executable, however long it is.
 std::expected<std::wstring, std::string> current_executable_path();
-
-// "--watch" followed by the three mode arguments, unchanged and in order.
-ModeArguments watcher_arguments(const ModeArguments& mode_arguments);
 
 } // namespace watchdog

@@ -1,8 +1,8 @@
 #include "main/dispatch.h"
 
 #include "main/bootstrap.h"
-#include "main/command_line.h"
 #include "main/watch.h"
+#include "win/command_line.h"
 
 #include <windows.h>
 

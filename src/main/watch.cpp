@@ -1,8 +1,8 @@
 #include "main/watch.h"
 
 #include "log/recovery_log.h"
-#include "marker/restore_run.h"
-#include "win/unique_handle.h"
+#include "restore/restore_run.h"
+#include "win/unique_resource.h"
 #include "win/utf.h"
 
 #include <windows.h>
@@ -42,7 +42,7 @@ bool wait_for_process_exit(std::uint32_t process_id) {
 }
 
 ExitCode run_watch(ModeArguments arguments) {
-    if (arguments.size() != 3) {
+    if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
     const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
@@ -52,7 +52,12 @@ ExitCode run_watch(ModeArguments arguments) {
     const std::string session_id = utf16_to_utf8(arguments[1]);
     const std::wstring marker_path = std::move(arguments[2]);
 
-    if (!wait_for_process_exit(*process_id)) {
+    return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id);
+}
+
+ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
+                        std::string_view session_id) {
+    if (!exit_confirmed) {
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
         return ExitCode::ExitUnconfirmed;
     }

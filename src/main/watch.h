@@ -1,10 +1,11 @@
 #pragma once
 
-#include "main/command_line.h"
 #include "main/exit_code.h"
+#include "main/mode_arguments.h"
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace watchdog {
@@ -15,6 +16,11 @@ inline constexpr std::string_view exit_unconfirmed_message =
 
 // Waits for the main process to end, then runs one restore against the marker.
 ExitCode run_watch(ModeArguments arguments);
+
+// Everything after the wait: a main process whose end is not confirmed leaves the desktop and
+// the marker alone and is logged once; otherwise one restore run, whose failure is logged.
+ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
+                        std::string_view session_id);
 
 // A base-10 process id: an optional '+' and one or more ASCII digits, at most 4294967295.
 std::optional<std::uint32_t> parse_process_id(std::string_view text);

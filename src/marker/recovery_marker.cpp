@@ -1,10 +1,13 @@
 #include "marker/recovery_marker.h"
 
+#include "marker/fields.h"
+
 #include <boost/json/basic_parser_impl.hpp>
 
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <concepts>
 #include <cstddef>
 #include <limits>
 #include <new>
@@ -39,21 +42,22 @@ enum class JsonKind { integer, floating_point, string, boolean, null, map, seque
 // The value of an integer token; empty when the integer needs more than 64 bits.
 using IntegerValue = std::variant<std::monostate, std::int64_t, std::uint64_t>;
 
-// One scalar, or the opening bracket of an object (map) or array (sequence).
-struct ValueMet {
+// One value as the parser reports it: a scalar, or the opening bracket of an object (map) or of
+// an array (sequence).
+struct ParsedValue {
     JsonKind kind = JsonKind::null;
     std::string_view text; // a number as written, a string decoded
     bool boolean = false;
     IntegerValue integer;
 };
 
-ValueMet value_of_kind(JsonKind kind) {
-    ValueMet value;
+ParsedValue value_of_kind(JsonKind kind) {
+    ParsedValue value;
     value.kind = kind;
     return value;
 }
 
-bool opens_container(const ValueMet& value) {
+bool opens_container(const ParsedValue& value) {
     return value.kind == JsonKind::map || value.kind == JsonKind::sequence;
 }
 
@@ -95,7 +99,7 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string described(const ValueMet& value) {
+std::string described(const ParsedValue& value) {
     switch (value.kind) {
     case JsonKind::integer:
         return "integer `" + shortened(value.text) + "`";
@@ -115,11 +119,11 @@ std::string described(const ValueMet& value) {
     return "value";
 }
 
-std::string invalid_type(const ValueMet& value, std::string_view expected) {
+std::string invalid_type(const ParsedValue& value, std::string_view expected) {
     return "invalid type: " + described(value) + ", expected " + std::string(expected);
 }
 
-std::string invalid_value(const ValueMet& value, std::string_view expected) {
+std::string invalid_value(const ParsedValue& value, std::string_view expected) {
     return "invalid value: " + described(value) + ", expected " + std::string(expected);
 }
 
@@ -137,74 +141,8 @@ constexpr std::string_view integer_expectation(std::type_identity<std::int64_t>)
 }
 
 // ---------------------------------------------------------------------------------------------
-// The records, declared once as data: each field's key and member, in declared order. The
-// object form, the array form, the missing-field check and every message derive from this.
-
-template <typename Record>
-using Member = std::variant<std::uint8_t Record::*, std::int32_t Record::*, std::uint32_t Record::*,
-                            std::int64_t Record::*, bool Record::*, std::string Record::*,
-                            std::optional<DesktopIconRecovery> Record::*,
-                            std::optional<TaskbarRecoverySnapshot> Record::*,
-                            std::vector<TaskbarWindowRecoveryState> Record::*>;
-
-template <typename Record> struct Field {
-    std::string_view key;
-    Member<Record> member;
-};
-
-template <typename Record> struct Declaration;
-
-template <> struct Declaration<RecoveryMarker> {
-    static constexpr std::string_view name = "RecoveryMarker";
-    static constexpr auto fields = std::to_array<Field<RecoveryMarker>>({
-        {"version", &RecoveryMarker::version},
-        {"sessionId", &RecoveryMarker::sessionId},
-        {"desktopIcons", &RecoveryMarker::desktopIcons},
-        {"taskbar", &RecoveryMarker::taskbar},
-    });
-};
-
-template <> struct Declaration<DesktopIconRecovery> {
-    static constexpr std::string_view name = "DesktopIconRecovery";
-    static constexpr auto fields = std::to_array<Field<DesktopIconRecovery>>({
-        {"originalVisible", &DesktopIconRecovery::originalVisible},
-    });
-};
-
-template <> struct Declaration<TaskbarRecoverySnapshot> {
-    static constexpr std::string_view name = "TaskbarRecoverySnapshot";
-    static constexpr auto fields = std::to_array<Field<TaskbarRecoverySnapshot>>({
-        {"appbar_state", &TaskbarRecoverySnapshot::appbar_state},
-        {"windows", &TaskbarRecoverySnapshot::windows},
-    });
-};
-
-template <> struct Declaration<TaskbarWindowRecoveryState> {
-    static constexpr std::string_view name = "TaskbarWindowRecoveryState";
-    static constexpr auto fields = std::to_array<Field<TaskbarWindowRecoveryState>>({
-        {"hwnd", &TaskbarWindowRecoveryState::hwnd},
-        {"ex_style", &TaskbarWindowRecoveryState::ex_style},
-        {"layered_color", &TaskbarWindowRecoveryState::layered_color},
-        {"layered_alpha", &TaskbarWindowRecoveryState::layered_alpha},
-        {"layered_flags", &TaskbarWindowRecoveryState::layered_flags},
-        {"had_layered_attributes", &TaskbarWindowRecoveryState::had_layered_attributes},
-    });
-};
-
-template <typename Record> constexpr std::size_t field_count = Declaration<Record>::fields.size();
-
-template <typename T> constexpr bool is_optional = false;
-template <typename T> constexpr bool is_optional<std::optional<T>> = true;
-
-template <typename Pointer> struct MemberOf;
-template <typename Record, typename T> struct MemberOf<T Record::*> { using type = T; };
-
-// Only optional records may be left out of the object form.
-template <typename Record> bool is_required(const Field<Record>& field) {
-    return std::visit(
-        [](auto member) { return !is_optional<typename MemberOf<decltype(member)>::type>; },
-        field.member);
-}
+// What the declaration of the records says to the reader: the object form, the array form, the
+// missing-field check and every message derive from it.
 
 template <typename Record> std::string record_expectation() {
     return "struct " + std::string(Declaration<Record>::name);
@@ -244,30 +182,30 @@ using Frame =
                  RecordFrame<TaskbarRecoverySnapshot>, RecordFrame<TaskbarWindowRecoveryState>,
                  SequenceFrame<TaskbarWindowRecoveryState>>;
 
-// Taking a value either completes it, or opens a container that the following events fill,
-// or fails with a description.
-using Taken = std::expected<std::optional<Frame>, std::string>;
+// Storing a value into its field either completes the field, or opens a container (a frame)
+// that the following parse events fill, or fails with a description.
+using StoreResult = std::expected<std::optional<Frame>, std::string>;
 
-Taken completed() {
+StoreResult field_complete() {
     return std::optional<Frame>{};
 }
 
-Taken opened(Frame frame) {
+StoreResult frame_opened(Frame frame) {
     return std::optional<Frame>{std::move(frame)};
 }
 
-Taken failed(std::string description) {
+StoreResult store_failed(std::string description) {
     return std::unexpected(std::move(description));
 }
 
-template <typename Record> Taken take_record(Record& target, const ValueMet& value) {
+template <typename Record> StoreResult store_record(Record& target, const ParsedValue& value) {
     if (!opens_container(value)) {
-        return failed(invalid_type(value, record_expectation<Record>()));
+        return store_failed(invalid_type(value, record_expectation<Record>()));
     }
     RecordFrame<Record> frame;
     frame.record = &target;
     frame.array_form = value.kind == JsonKind::sequence;
-    return opened(std::move(frame));
+    return frame_opened(std::move(frame));
 }
 
 template <typename T> std::optional<T> narrowed(const IntegerValue& value) {
@@ -285,76 +223,81 @@ template <typename T> std::optional<T> narrowed(const IntegerValue& value) {
         value);
 }
 
+// The integer fields; bool is integral too, but takes only true and false.
 template <typename T>
-requires std::is_integral_v<T> &&(!std::is_same_v<T, bool>)Taken
-    take(T& target, const ValueMet& value) {
+concept MarkerInteger = std::integral<T> && !std::same_as<T, bool>;
+
+template <MarkerInteger T> StoreResult store_value(T& target, const ParsedValue& value) {
     constexpr std::string_view expectation = integer_expectation(std::type_identity<T>{});
     if (value.kind != JsonKind::integer) {
-        return failed(invalid_type(value, expectation));
+        return store_failed(invalid_type(value, expectation));
     }
     const std::optional<T> number = narrowed<T>(value.integer);
     if (!number) {
-        return failed(invalid_value(value, expectation));
+        return store_failed(invalid_value(value, expectation));
     }
     target = *number;
-    return completed();
+    return field_complete();
 }
 
-Taken take(bool& target, const ValueMet& value) {
+StoreResult store_value(bool& target, const ParsedValue& value) {
     if (value.kind != JsonKind::boolean) {
-        return failed(invalid_type(value, "a boolean"));
+        return store_failed(invalid_type(value, "a boolean"));
     }
     target = value.boolean;
-    return completed();
+    return field_complete();
 }
 
-Taken take(std::string& target, const ValueMet& value) {
+StoreResult store_value(std::string& target, const ParsedValue& value) {
     if (value.kind != JsonKind::string) {
-        return failed(invalid_type(value, "a string"));
+        return store_failed(invalid_type(value, "a string"));
     }
     target.assign(value.text);
-    return completed();
+    return field_complete();
 }
 
 // null stands for an absent record.
-template <typename Record> Taken take(std::optional<Record>& target, const ValueMet& value) {
+template <typename Record>
+StoreResult store_value(std::optional<Record>& target, const ParsedValue& value) {
     if (value.kind == JsonKind::null) {
         target.reset();
-        return completed();
+        return field_complete();
     }
-    return take_record(target.emplace(), value);
+    return store_record(target.emplace(), value);
 }
 
-template <typename Element> Taken take(std::vector<Element>& target, const ValueMet& value) {
+template <typename Element>
+StoreResult store_value(std::vector<Element>& target, const ParsedValue& value) {
     if (value.kind != JsonKind::sequence) {
-        return failed(invalid_type(value, "a sequence"));
+        return store_failed(invalid_type(value, "a sequence"));
     }
     SequenceFrame<Element> frame;
     frame.elements = &target;
-    return opened(std::move(frame));
+    return frame_opened(std::move(frame));
 }
 
 // The value of the field that the key just read names, or in array form of the next field.
-template <typename Record> Taken take_element(RecordFrame<Record>& frame, const ValueMet& value) {
+template <typename Record>
+StoreResult store_next_value(RecordFrame<Record>& frame, const ParsedValue& value) {
     const std::size_t index = frame.field;
     if (frame.array_form) {
         if (index == field_count<Record>) {
-            return failed("trailing characters"); // more elements than the record has fields
+            return store_failed("trailing characters"); // more elements than the record has fields
         }
         ++frame.field;
     }
-    return std::visit([&](auto member) { return take(frame.record->*member, value); },
+    return std::visit([&](auto member) { return store_value(frame.record->*member, value); },
                       Declaration<Record>::fields[index].member);
 }
 
 template <typename Element>
-Taken take_element(SequenceFrame<Element>& frame, const ValueMet& value) {
-    return take_record(frame.elements->emplace_back(), value);
+StoreResult store_next_value(SequenceFrame<Element>& frame, const ParsedValue& value) {
+    return store_record(frame.elements->emplace_back(), value);
 }
 
 // Whether the record defines the key: its value is then read, otherwise skipped.
 template <typename Record>
-std::expected<bool, std::string> take_key(RecordFrame<Record>& frame, std::string_view key) {
+std::expected<bool, std::string> accept_key(RecordFrame<Record>& frame, std::string_view key) {
     const std::optional<std::size_t> index = field_index<Record>(key);
     if (!index) {
         return false;
@@ -370,7 +313,7 @@ std::expected<bool, std::string> take_key(RecordFrame<Record>& frame, std::strin
 
 // Keys only occur inside objects, and an object is always a record here.
 template <typename Element>
-std::expected<bool, std::string> take_key(SequenceFrame<Element>&, std::string_view) {
+std::expected<bool, std::string> accept_key(SequenceFrame<Element>&, std::string_view) {
     return false;
 }
 
@@ -424,13 +367,13 @@ struct MarkerReader {
     bool on_document_end(json::error_code&) { return true; }
 
     bool on_object_begin(json::error_code& ec) {
-        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::map), ec); });
+        return guarded(ec, [&] { return handle_value(value_of_kind(JsonKind::map), ec); });
     }
     bool on_object_end(std::size_t, json::error_code& ec) {
         return guarded(ec, [&] { return close_container(ec); });
     }
     bool on_array_begin(json::error_code& ec) {
-        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::sequence), ec); });
+        return guarded(ec, [&] { return handle_value(value_of_kind(JsonKind::sequence), ec); });
     }
     bool on_array_end(std::size_t, json::error_code& ec) {
         return guarded(ec, [&] { return close_container(ec); });
@@ -440,36 +383,36 @@ struct MarkerReader {
         return guarded(ec, [&] { return collect(key_parts, part); });
     }
     bool on_key(json::string_view rest, std::size_t, json::error_code& ec) {
-        return guarded(ec, [&] { return meet_key(rest, ec); });
+        return guarded(ec, [&] { return handle_key(rest, ec); });
     }
     bool on_string_part(json::string_view part, std::size_t, json::error_code& ec) {
         return guarded(ec, [&] { return collect(string_parts, part); });
     }
     bool on_string(json::string_view rest, std::size_t, json::error_code& ec) {
-        return guarded(ec, [&] { return meet_string(rest, ec); });
+        return guarded(ec, [&] { return handle_string(rest, ec); });
     }
 
     bool on_number_part(json::string_view part, json::error_code& ec) {
         return guarded(ec, [&] { return collect(number_parts, part); });
     }
     bool on_int64(std::int64_t number, json::string_view rest, json::error_code& ec) {
-        return guarded(ec, [&] { return meet_number(IntegerValue(number), rest, ec); });
+        return guarded(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
     }
     bool on_uint64(std::uint64_t number, json::string_view rest, json::error_code& ec) {
-        return guarded(ec, [&] { return meet_number(IntegerValue(number), rest, ec); });
+        return guarded(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
     }
     // Also called for integers beyond 64 bits; the text tells them from fractions.
     bool on_double(double, json::string_view rest, json::error_code& ec) {
-        return guarded(ec, [&] { return meet_number(IntegerValue(), rest, ec); });
+        return guarded(ec, [&] { return handle_number(IntegerValue(), rest, ec); });
     }
 
     bool on_bool(bool flag, json::error_code& ec) {
-        ValueMet value = value_of_kind(JsonKind::boolean);
+        ParsedValue value = value_of_kind(JsonKind::boolean);
         value.boolean = flag;
-        return guarded(ec, [&] { return meet(value, ec); });
+        return guarded(ec, [&] { return handle_value(value, ec); });
     }
     bool on_null(json::error_code& ec) {
-        return guarded(ec, [&] { return meet(value_of_kind(JsonKind::null), ec); });
+        return guarded(ec, [&] { return handle_value(value_of_kind(JsonKind::null), ec); });
     }
 
     // Comments are not enabled in the parse options, so these are never called.
@@ -494,13 +437,13 @@ struct MarkerReader {
         return parts;
     }
 
-    bool meet_key(json::string_view rest, json::error_code& ec) {
+    bool handle_key(json::string_view rest, json::error_code& ec) {
         if (skip_depth > 0) {
             return true;
         }
         const std::string_view key = whole(key_parts, rest);
         auto defined =
-            std::visit([key](auto& frame) { return take_key(frame, key); }, frames.back());
+            std::visit([key](auto& frame) { return accept_key(frame, key); }, frames.back());
         key_parts.clear();
         if (!defined) {
             return stop(std::move(defined.error()), ec);
@@ -509,16 +452,16 @@ struct MarkerReader {
         return true;
     }
 
-    bool meet_string(json::string_view rest, json::error_code& ec) {
-        ValueMet value = value_of_kind(JsonKind::string);
+    bool handle_string(json::string_view rest, json::error_code& ec) {
+        ParsedValue value = value_of_kind(JsonKind::string);
         value.text = whole(string_parts, rest);
-        const bool ok = meet(value, ec);
+        const bool ok = handle_value(value, ec);
         string_parts.clear();
         return ok;
     }
 
-    bool meet_number(IntegerValue integer, json::string_view rest, json::error_code& ec) {
-        ValueMet value = value_of_kind(JsonKind::integer);
+    bool handle_number(IntegerValue integer, json::string_view rest, json::error_code& ec) {
+        ParsedValue value = value_of_kind(JsonKind::integer);
         value.text = whole(number_parts, rest);
         // Boost hands over 1.0 and 1e2 as doubles, like integers beyond 64 bits: only the
         // text tells a fraction or an exponent from a large integer.
@@ -527,12 +470,12 @@ struct MarkerReader {
         } else {
             value.kind = JsonKind::floating_point;
         }
-        const bool ok = meet(value, ec);
+        const bool ok = handle_value(value, ec);
         number_parts.clear();
         return ok;
     }
 
-    bool meet(const ValueMet& value, json::error_code& ec) {
+    bool handle_value(const ParsedValue& value, json::error_code& ec) {
         if (skipping()) {
             skip_next_value = false;
             if (opens_container(value)) {
@@ -540,15 +483,16 @@ struct MarkerReader {
             }
             return true;
         }
-        Taken taken = frames.empty()
-                          ? take_record(marker, value)
-                          : std::visit([&value](auto& frame) { return take_element(frame, value); },
-                                       frames.back());
-        if (!taken) {
-            return stop(std::move(taken.error()), ec);
+        StoreResult stored =
+            frames.empty()
+                ? store_record(marker, value)
+                : std::visit([&value](auto& frame) { return store_next_value(frame, value); },
+                             frames.back());
+        if (!stored) {
+            return stop(std::move(stored.error()), ec);
         }
-        if (taken->has_value()) {
-            frames.push_back(std::move(**taken));
+        if (stored->has_value()) {
+            frames.push_back(std::move(**stored));
         }
         return true;
     }
@@ -592,7 +536,7 @@ struct MarkerReader {
 // Positions and the whole read.
 
 // Lines count from 1, and only a line feed starts a new one. Columns count bytes from 1 and
-// name the byte at which the reader stopped: the first byte it had not taken in, or one past
+// name the byte at which the reader stopped: the first byte it had not stored in, or one past
 // the last byte when the input ran out.
 std::string with_position(std::string description, std::string_view bytes, std::size_t offset) {
     const std::string_view before = bytes.substr(0, offset);

@@ -1,52 +1,16 @@
 #pragma once
 
-// The recovery marker: the JSON file in which the main application records the state it
-// changed, and the reader that turns its bytes into records. No Windows header here, so the
-// reader also builds and is fuzzed natively on Linux.
+// The reader of the recovery marker: the JSON file in which the main application records the
+// state it changed. No Windows header here, so the reader also builds and is fuzzed natively
+// on Linux.
 
-#include <cstdint>
+#include "marker/records.h"
+
 #include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace watchdog {
-
-struct DesktopIconRecovery {
-    bool originalVisible = true;
-
-    bool operator==(const DesktopIconRecovery&) const = default;
-};
-
-struct TaskbarWindowRecoveryState {
-    // Only ever compared with the handles of windows found now, never acted on by itself.
-    std::int64_t hwnd = 0;
-    std::int32_t ex_style = 0;
-    std::uint32_t layered_color = 0;
-    std::uint8_t layered_alpha = 0;
-    std::uint32_t layered_flags = 0;
-    bool had_layered_attributes = false;
-
-    bool operator==(const TaskbarWindowRecoveryState&) const = default;
-};
-
-struct TaskbarRecoverySnapshot {
-    std::uint32_t appbar_state = 0;
-    // Document order is kept: records fall back to pairing with windows by position.
-    std::vector<TaskbarWindowRecoveryState> windows;
-
-    bool operator==(const TaskbarRecoverySnapshot&) const = default;
-};
-
-struct RecoveryMarker {
-    std::uint32_t version = 0;
-    std::string sessionId;
-    std::optional<DesktopIconRecovery> desktopIcons;
-    std::optional<TaskbarRecoverySnapshot> taskbar;
-
-    bool operator==(const RecoveryMarker&) const = default;
-};
 
 // Reads a whole marker file. Either a complete record or a UTF-8 description of the first
 // problem met, ending in " at line L column C"; never throws.

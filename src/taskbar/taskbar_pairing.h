@@ -1,6 +1,6 @@
 #pragma once
 
-#include "marker/recovery_marker.h"
+#include "marker/records.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "taskbar/taskbar_pairing.h"
 #include "taskbar/taskbar_window_plan.h"
 #include "win/error_text.h"
+#include "win/window_handle.h"
 
 #include <shellapi.h>
 
@@ -46,10 +47,6 @@ const TaskbarWindowRecoveryState* record_at(const TaskbarRecoverySnapshot& snaps
 }
 
 } // namespace
-
-std::int64_t window_handle_value(HWND window) {
-    return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(window));
-}
 
 std::vector<HWND> find_taskbar_windows(HWND primary) {
     std::vector<HWND> windows{primary};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "marker/recovery_marker.h"
+#include "marker/records.h"
 
 #include <windows.h>
 
@@ -26,8 +26,5 @@ std::vector<HWND> find_taskbar_windows(HWND primary);
 // Re-applies `record` (or, when null, only clears WS_EX_TRANSPARENT), then shows the window.
 // Reports nothing: a window that vanished in the meantime simply fails every call.
 void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record);
-
-// A window handle as the integer that the marker records for it.
-std::int64_t window_handle_value(HWND window);
 
 } // namespace watchdog

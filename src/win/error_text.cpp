@@ -1,6 +1,6 @@
 #include "win/error_text.h"
 
-#include "win/unique_handle.h"
+#include "win/unique_resource.h"
 #include "win/utf.h"
 
 #include <windows.h>
@@ -17,14 +17,14 @@ constexpr DWORD system_message_flags =
     FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
 
 std::string format_message(DWORD flags, HMODULE source, DWORD code) {
-    UniqueLocalBuffer buffer;
+    UniqueLocalMemory<wchar_t> buffer;
     // With FORMAT_MESSAGE_ALLOCATE_BUFFER the "buffer" argument receives the allocation.
     const DWORD length = FormatMessageW(flags, source, code, 0,
-                                        reinterpret_cast<wchar_t*>(&buffer.value), 0, nullptr);
-    if (length == 0 || buffer.value == nullptr) {
+                                        reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    if (length == 0 || !buffer) {
         return {};
     }
-    return utf16_to_utf8(std::wstring_view(buffer.value, length));
+    return utf16_to_utf8(std::wstring_view(buffer.get(), length));
 }
 
 } // namespace
@@ -62,7 +62,7 @@ std::string system_message_for_code(std::uint32_t code) {
     const UniqueModule ntdll(
         LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
     const DWORD flags = system_message_flags | FORMAT_MESSAGE_FROM_HMODULE;
-    return trim_trailing_whitespace(format_message(flags, ntdll.value, code & ~nt_facility_bit));
+    return trim_trailing_whitespace(format_message(flags, ntdll.get(), code & ~nt_facility_bit));
 }
 
 std::string windows_error_text(std::uint32_t last_error) {

@@ -35,48 +35,6 @@ void append_utf8(std::string& out, char32_t code_point) {
     }
 }
 
-void append_utf16(std::wstring& out, char32_t code_point) {
-    if (code_point < 0x10000) {
-        out.push_back(static_cast<wchar_t>(code_point));
-        return;
-    }
-    const char32_t offset = code_point - 0x10000;
-    out.push_back(static_cast<wchar_t>(0xD800 + (offset >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + (offset & 0x3FF)));
-}
-
-// Decodes one UTF-8 sequence starting at text[index]; advances index past what it used.
-// Overlong forms, surrogates and values above U+10FFFF decode as U+FFFD.
-char32_t decode_utf8(std::string_view text, std::size_t& index) {
-    const auto lead = static_cast<std::uint8_t>(text[index++]);
-    if (lead < 0x80) {
-        return lead;
-    }
-    int length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 1, value = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 2, value = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 3, value = lead & 0x07, minimum = 0x10000;
-    } else {
-        return replacement_character;
-    }
-    for (int i = 0; i < length; ++i) {
-        if (index >= text.size() || (static_cast<std::uint8_t>(text[index]) & 0xC0) != 0x80) {
-            return replacement_character;
-        }
-        value = (value << 6) | (static_cast<std::uint8_t>(text[index++]) & 0x3F);
-    }
-    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-    if (value < minimum || value > 0x10FFFF || surrogate) {
-        return replacement_character;
-    }
-    return value;
-}
-
 } // namespace
 
 std::string utf16_to_utf8(std::wstring_view text) {
@@ -94,16 +52,6 @@ std::string utf16_to_utf8(std::wstring_view text) {
         }
         const bool lone = is_high_surrogate(unit) || is_low_surrogate(unit);
         append_utf8(out, lone ? replacement_character : unit);
-    }
-    return out;
-}
-
-std::wstring utf8_to_utf16(std::string_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    std::size_t index = 0;
-    while (index < text.size()) {
-        append_utf16(out, decode_utf8(text, index));
     }
     return out;
 }

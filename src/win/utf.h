@@ -9,7 +9,4 @@ namespace watchdog {
 // line arguments and class names are not guaranteed to be well-formed UTF-16.
 std::string utf16_to_utf8(std::wstring_view text);
 
-// UTF-8 to UTF-16; invalid sequences become U+FFFD.
-std::wstring utf8_to_utf16(std::string_view text);
-
 } // namespace watchdog

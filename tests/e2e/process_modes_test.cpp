@@ -199,7 +199,7 @@ TEST(ProcessModes, AnUnconfirmableExitKeepsTheMarkerAndLogsOnce) {
     PACL dacl = nullptr;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
     // Some systems ignore the creation attributes of a process; set the list once more.
-    const DWORD set = SetSecurityInfo(main_application.handle, SE_KERNEL_OBJECT,
+    const DWORD set = SetSecurityInfo(main_application.handle.get(), SE_KERNEL_OBJECT,
                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
     LocalFree(descriptor);
     ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));

@@ -10,15 +10,17 @@
 // With --proceed it waits (at most a minute) for the named event after starting the watchdog,
 // so that a test can take hold of the watcher before the main application goes away.
 
-#include "main/command_line.h"
+#include "marker_writer.h"
 #include "processes.h"
 #include "shell_lookup.h"
 #include "test_files.h"
+#include "win/window_handle.h"
 
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -40,7 +42,7 @@ struct Options {
     bool array_form = false;
     // What the marker says, when a test wants it to disagree with the command line.
     std::optional<std::wstring> marker_session;
-    std::string marker_version = "1";
+    std::uint32_t marker_version = 1;
 };
 
 struct TaskbarState {
@@ -79,7 +81,8 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
         } else if (name == L"--marker-session") {
             options.marker_session = value;
         } else if (name == L"--marker-version") {
-            options.marker_version = std::string(value.begin(), value.end());
+            options.marker_version =
+                static_cast<std::uint32_t>(std::wcstoul(value.c_str(), nullptr, 10));
         } else {
             return std::nullopt;
         }
@@ -112,54 +115,36 @@ std::string utf8(const std::wstring& text) {
     return out;
 }
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
+watchdog::RecoveryMarker recorded_marker(const Options& options,
+                                         const std::vector<TaskbarState>& taskbars, HWND icons) {
+    watchdog::RecoveryMarker marker;
+    marker.version = options.marker_version;
+    marker.sessionId = utf8(options.marker_session.value_or(options.session));
+    if (icons != nullptr) {
+        marker.desktopIcons = watchdog::DesktopIconRecovery{IsWindowVisible(icons) != FALSE};
+    }
+    if (!taskbars.empty()) {
+        // The app-bar state is recorded as "always on top", the shell's usual setting.
+        watchdog::TaskbarRecoverySnapshot snapshot{.appbar_state = 2, .windows = {}};
+        for (const auto& state : taskbars) {
+            snapshot.windows.push_back({.hwnd = watchdog::window_handle_value(state.window),
+                                        .ex_style = state.ex_style,
+                                        .layered_color = state.color,
+                                        .layered_alpha = state.alpha,
+                                        .layered_flags = state.flags,
+                                        .had_layered_attributes = state.had_layered});
         }
-        out.push_back(c);
+        marker.taskbar = std::move(snapshot);
     }
-    return out + "\"";
-}
-
-std::string window_json(const TaskbarState& state, bool array_form) {
-    const std::string values[] = {std::to_string(reinterpret_cast<INT_PTR>(state.window)),
-                                  std::to_string(state.ex_style),
-                                  std::to_string(state.color),
-                                  std::to_string(state.alpha),
-                                  std::to_string(state.flags),
-                                  state.had_layered ? "true" : "false"};
-    if (array_form) {
-        return "[" + values[0] + "," + values[1] + "," + values[2] + "," + values[3] + "," +
-               values[4] + "," + values[5] + "]";
-    }
-    return "{\"hwnd\":" + values[0] + ",\"ex_style\":" + values[1] +
-           ",\"layered_color\":" + values[2] + ",\"layered_alpha\":" + values[3] +
-           ",\"layered_flags\":" + values[4] + ",\"had_layered_attributes\":" + values[5] + "}";
+    return marker;
 }
 
 std::string marker_json(const Options& options, const std::vector<TaskbarState>& taskbars,
                         HWND icons) {
-    std::string windows;
-    for (const auto& state : taskbars) {
-        windows += (windows.empty() ? "" : ",") + window_json(state, options.array_form);
-    }
-    const std::string session = json_string(utf8(options.marker_session.value_or(options.session)));
-    const std::string& version = options.marker_version;
-    const bool visible = icons != nullptr && IsWindowVisible(icons);
-    // The app-bar state is recorded as "always on top", the shell's usual setting.
-    if (options.array_form) {
-        return "[" + version + "," + session + "," +
-               (icons ? std::string(visible ? "[true]" : "[false]") : "null") + "," +
-               (taskbars.empty() ? "null" : "[2,[" + windows + "]]") + "]\n";
-    }
-    return "{\"version\":" + version + ",\"sessionId\":" + session + ",\"desktopIcons\":" +
-           (icons ? std::string("{\"originalVisible\":") + (visible ? "true" : "false") + "}"
-                  : "null") +
-           ",\"taskbar\":" +
-           (taskbars.empty() ? "null" : "{\"appbar_state\":2,\"windows\":[" + windows + "]}") +
-           "}\n";
+    const watchdog::RecoveryMarker marker = recorded_marker(options, taskbars, icons);
+    return (options.array_form ? watchdog::write_array_form(marker)
+                               : watchdog::write_object_form(marker)) +
+           "\n";
 }
 
 // Written beside the marker and moved over it, so that no reader sees half a marker.

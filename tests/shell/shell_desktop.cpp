@@ -1,5 +1,7 @@
 #include "shell_desktop.h"
 
+#include "win/null_device.h"
+
 #include <atomic>
 #include <stdexcept>
 
@@ -14,7 +16,7 @@ struct Invocation {
 };
 
 void attach_to(const PrivateDesktop& desktop) {
-    if (!SetThreadDesktop(desktop.handle)) {
+    if (!SetThreadDesktop(desktop.handle.get())) {
         throw std::runtime_error("SetThreadDesktop failed: " + std::to_string(GetLastError()));
     }
 }
@@ -40,12 +42,6 @@ void run_message_loop(std::promise<DWORD>& started) {
     }
 }
 
-HANDLE open_null_device(DWORD access) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    return CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 // Wine starts a helper process for a desktop the first time a thread uses it, and the helper
 // takes the standard handles of whichever process touched the desktop. When those are a test
 // runner's pipes, the runner waits for the helper long after the test has ended. So the desktop
@@ -55,33 +51,28 @@ HANDLE open_null_device(DWORD access) {
 void start_desktop_quietly(const std::wstring& name) {
     const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     HANDLE saved[3] = {};
-    HANDLE nulls[3] = {open_null_device(GENERIC_READ), open_null_device(GENERIC_WRITE),
-                       open_null_device(GENERIC_WRITE)};
+    const UniqueHandle nulls[3] = {open_inheritable_null_device(GENERIC_READ),
+                                   open_inheritable_null_device(GENERIC_WRITE),
+                                   open_inheritable_null_device(GENERIC_WRITE)};
     for (int i = 0; i < 3; ++i) {
         saved[i] = GetStdHandle(kinds[i]);
-        SetStdHandle(kinds[i], nulls[i]);
+        SetStdHandle(kinds[i], nulls[i].get());
     }
     std::thread toucher([&name] {
-        if (HDESK own = OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL)) {
-            if (SetThreadDesktop(own)) {
-                GetDesktopWindow();
-            }
+        UniqueDesktop own(OpenDesktopW(name.c_str(), 0, FALSE, GENERIC_ALL));
+        if (own && SetThreadDesktop(own.get())) {
+            // A desktop in use by a thread cannot be closed; Wine closes it when the thread ends.
+            static_cast<void>(own.release());
+            GetDesktopWindow();
         }
     });
     toucher.join();
     for (int i = 0; i < 3; ++i) {
         SetStdHandle(kinds[i], saved[i]);
-        CloseHandle(nulls[i]);
     }
 }
 
 } // namespace
-
-PrivateDesktop::~PrivateDesktop() {
-    if (handle != nullptr) {
-        CloseDesktop(handle);
-    }
-}
 
 PrivateDesktop& create_private_desktop(PrivateDesktop& desktop) {
     static std::atomic<unsigned> counter{0};
@@ -91,9 +82,9 @@ PrivateDesktop& create_private_desktop(PrivateDesktop& desktop) {
     QueryPerformanceCounter(&now);
     desktop.name = L"watchdog-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                    std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
-    desktop.handle =
-        CreateDesktopW(desktop.name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (desktop.handle == nullptr) {
+    desktop.handle.reset(
+        CreateDesktopW(desktop.name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+    if (!desktop.handle) {
         throw std::runtime_error("CreateDesktopW failed: " + std::to_string(GetLastError()));
     }
     start_desktop_quietly(desktop.name);

@@ -4,6 +4,8 @@
 // thread on it that owns the stand-in shell's windows and pumps their messages, the way the
 // real shell's threads do in its own process.
 
+#include "win/unique_resource.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -14,13 +16,8 @@
 namespace watchdog::testing {
 
 struct PrivateDesktop {
-    HDESK handle = nullptr;
+    UniqueDesktop handle;
     std::wstring name;
-
-    PrivateDesktop() = default;
-    PrivateDesktop(const PrivateDesktop&) = delete;
-    PrivateDesktop& operator=(const PrivateDesktop&) = delete;
-    ~PrivateDesktop();
 };
 
 // A desktop with a name unique to this process and call.

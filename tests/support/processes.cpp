@@ -1,6 +1,6 @@
 #include "processes.h"
 
-#include "main/command_line.h"
+#include "win/command_line.h"
 
 #include <tlhelp32.h>
 
@@ -8,37 +8,6 @@
 #include <utility>
 
 namespace watchdog::testing {
-
-namespace {
-
-void close_if_set(HANDLE& handle) {
-    if (handle != nullptr) {
-        CloseHandle(handle);
-        handle = nullptr;
-    }
-}
-
-} // namespace
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : handle(std::exchange(other.handle, nullptr)),
-      main_thread(std::exchange(other.main_thread, nullptr)), id(std::exchange(other.id, 0)) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        close_if_set(handle);
-        close_if_set(main_thread);
-        handle = std::exchange(other.handle, nullptr);
-        main_thread = std::exchange(other.main_thread, nullptr);
-        id = std::exchange(other.id, 0);
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() {
-    close_if_set(handle);
-    close_if_set(main_thread);
-}
 
 std::wstring sibling_executable(const std::wstring& file_name) {
     wchar_t own_path[MAX_PATH * 4] = {};
@@ -85,22 +54,19 @@ ChildProcess start_process(const std::wstring& executable,
     if (error != ERROR_SUCCESS) {
         throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
     }
-    ChildProcess child;
-    child.handle = info.hProcess;
-    child.id = info.dwProcessId;
-    child.main_thread = info.hThread;
+    ChildProcess child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread), info.dwProcessId};
     if (!options.suspended) {
-        close_if_set(child.main_thread);
+        child.main_thread.reset();
     }
     return child;
 }
 
 std::optional<DWORD> wait_for_exit(const ChildProcess& process, DWORD milliseconds) {
-    if (WaitForSingleObject(process.handle, milliseconds) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.handle.get(), milliseconds) != WAIT_OBJECT_0) {
         return std::nullopt;
     }
     DWORD code = 0;
-    GetExitCodeProcess(process.handle, &code);
+    GetExitCodeProcess(process.handle.get(), &code);
     return code;
 }
 
@@ -114,53 +80,47 @@ std::uint64_t creation_time(HANDLE process) {
 
 std::vector<DWORD> child_process_ids(DWORD parent_id, std::uint64_t created_not_before) {
     std::vector<DWORD> children;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
         return children;
     }
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ParentProcessID != parent_id || entry.th32ProcessID == parent_id) {
             continue;
         }
-        HANDLE child = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (child != nullptr) {
-            if (creation_time(child) >= created_not_before) {
-                children.push_back(entry.th32ProcessID);
-            }
-            CloseHandle(child);
+        const UniqueHandle child(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (child && creation_time(child.get()) >= created_not_before) {
+            children.push_back(entry.th32ProcessID);
         }
     }
-    CloseHandle(snapshot);
     return children;
 }
 
 std::vector<DWORD> child_process_ids(const ChildProcess& parent) {
-    return child_process_ids(parent.id, creation_time(parent.handle));
+    return child_process_ids(parent.id, creation_time(parent.handle.get()));
 }
 
 std::optional<ChildProcess> open_process(DWORD id) {
-    HANDLE handle =
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
-    if (handle == nullptr) {
+    UniqueHandle handle(OpenProcess(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id));
+    if (!handle) {
         return std::nullopt;
     }
-    ChildProcess process;
-    process.handle = handle;
-    process.id = id;
-    return process;
+    return ChildProcess{std::move(handle), {}, id};
 }
 
 void resume(ChildProcess& process) {
-    ResumeThread(process.main_thread);
-    close_if_set(process.main_thread);
+    ResumeThread(process.main_thread.get());
+    process.main_thread.reset();
 }
 
 void terminate(const ChildProcess& process) {
-    TerminateProcess(process.handle, 1);
-    WaitForSingleObject(process.handle, 10000);
+    TerminateProcess(process.handle.get(), 1);
+    WaitForSingleObject(process.handle.get(), 10000);
 }
 
 } // namespace watchdog::testing

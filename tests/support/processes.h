@@ -3,6 +3,8 @@
 // Starting and watching real processes from tests: the watchdog exe, the stand-in main
 // application and the stand-in shell all run as programs of their own.
 
+#include "win/unique_resource.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -13,16 +15,9 @@
 namespace watchdog::testing {
 
 struct ChildProcess {
-    HANDLE handle = nullptr;
-    HANDLE main_thread = nullptr; // kept only for a process started suspended
+    UniqueHandle handle;
+    UniqueHandle main_thread; // kept only for a process started suspended
     DWORD id = 0;
-
-    ChildProcess() = default;
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess();
 };
 
 struct StartOptions {

@@ -52,11 +52,10 @@ std::optional<LauncherReport> wait_for_launcher_report(const std::wstring& repor
 
 } // namespace
 
-NamedEvent::NamedEvent()
-    : name(unique_name(L"event")), handle(CreateEventW(nullptr, TRUE, FALSE, name.c_str())) {}
-
-NamedEvent::~NamedEvent() {
-    CloseHandle(handle);
+NamedEvent create_named_event() {
+    NamedEvent event{unique_name(L"event"), {}};
+    event.handle.reset(CreateEventW(nullptr, TRUE, FALSE, event.name.c_str()));
+    return event;
 }
 
 Scene::Scene(const Arguments& shell_arguments) {
@@ -69,10 +68,10 @@ Scene::Scene(const Arguments& shell_arguments) {
     arguments.insert(arguments.end(), shell_arguments.begin(), shell_arguments.end());
     shell = start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
                           {.desktop = desktop.name});
-    HANDLE waits[] = {shell_ready.handle, shell.handle};
+    HANDLE waits[] = {shell_ready.handle.get(), shell.handle.get()};
     if (WaitForMultipleObjects(2, waits, FALSE, generous_wait) != WAIT_OBJECT_0) {
         DWORD code = 0;
-        GetExitCodeProcess(shell.handle, &code);
+        GetExitCodeProcess(shell.handle.get(), &code);
         throw std::runtime_error("the stand-in shell did not start: exit code " +
                                  std::to_string(code) + ", " +
                                  read_file(shell_report).value_or("no report"));
@@ -80,7 +79,7 @@ Scene::Scene(const Arguments& shell_arguments) {
 }
 
 Scene::~Scene() {
-    SetEvent(shell_quit.handle);
+    SetEvent(shell_quit.handle.get());
     if (!wait_for_exit(shell, generous_wait)) {
         terminate(shell);
     }
@@ -142,13 +141,13 @@ Protected start_protected_application(Scene& scene, const Arguments& extra) {
         result.launcher_exit_code = launched->exit_code;
         // The launcher was created after the main application, and the watcher after it.
         result.watcher =
-            wait_for_child(launched->id, creation_time(result.main_application.handle), 5000);
+            wait_for_child(launched->id, creation_time(result.main_application.handle.get()), 5000);
     }
     return result;
 }
 
 std::optional<DWORD> end_and_wait(Scene& scene, Protected& run) {
-    SetEvent(scene.main_may_end.handle);
+    SetEvent(scene.main_may_end.handle.get());
     if (!wait_for_exit(run.main_application, generous_wait) || !run.watcher) {
         return std::nullopt;
     }
@@ -156,7 +155,7 @@ std::optional<DWORD> end_and_wait(Scene& scene, Protected& run) {
 }
 
 int toggle_commands_received(Scene& scene) {
-    SetEvent(scene.shell_quit.handle);
+    SetEvent(scene.shell_quit.handle.get());
     wait_for_exit(scene.shell, generous_wait);
     const std::string report = read_file(scene.shell_report).value_or("");
     int count = 0;

@@ -38,13 +38,10 @@ struct DesktopState {
 // A manual-reset event with a name unique to this run.
 struct NamedEvent {
     std::wstring name;
-    HANDLE handle = nullptr;
-
-    NamedEvent();
-    NamedEvent(const NamedEvent&) = delete;
-    NamedEvent& operator=(const NamedEvent&) = delete;
-    ~NamedEvent();
+    UniqueHandle handle;
 };
+
+NamedEvent create_named_event();
 
 // A private desktop with the stand-in shell running on it, and a folder for the marker.
 struct Scene {
@@ -53,9 +50,9 @@ struct Scene {
     // from it, where visibility is reported reliably. (Wine also closes the desktop handle when
     // the last thread of the process on that desktop ends.)
     ShellThread observer;
-    NamedEvent shell_ready;
-    NamedEvent shell_quit;
-    NamedEvent main_may_end;
+    NamedEvent shell_ready = create_named_event();
+    NamedEvent shell_quit = create_named_event();
+    NamedEvent main_may_end = create_named_event();
     TempDirectory folder;
     std::wstring marker = folder.path + L"\\state\\recovery marker.json";
     std::wstring log = folder.path + L"\\state\\logs\\system-state-recovery.log";

@@ -1,5 +1,7 @@
 #include "test_files.h"
 
+#include "win/unique_resource.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -25,8 +27,8 @@ TempDirectory::~TempDirectory() {
 
 void remove_tree(const std::wstring& path) {
     WIN32_FIND_DATAW entry{};
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueFileSearch search(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (search) {
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") {
@@ -39,40 +41,38 @@ void remove_tree(const std::wstring& path) {
             } else {
                 DeleteFileW(child.c_str());
             }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &entry));
     }
     RemoveDirectoryW(path.c_str());
 }
 
 std::optional<std::string> read_file(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return std::nullopt;
     }
     std::string content;
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
         content.append(buffer, read);
     }
-    CloseHandle(file);
     return content;
 }
 
 void write_file(const std::wstring& path, const std::string& content) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         throw std::runtime_error("cannot write a test file");
     }
     DWORD written = 0;
-    const bool ok =
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-        written == content.size();
-    CloseHandle(file);
+    const bool ok = WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                              &written, nullptr) &&
+                    written == content.size();
+    file.reset();
     if (!ok) {
         throw std::runtime_error("short write of a test file");
     }

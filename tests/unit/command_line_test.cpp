@@ -1,4 +1,4 @@
-#include "main/command_line.h"
+#include "win/command_line.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "marker/restore_run.h"
+#include "restore/restore_run.h"
 
 #include <gtest/gtest.h>
 

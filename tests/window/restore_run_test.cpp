@@ -2,7 +2,7 @@
 // whether each recorded item can come back: no taskbar window makes the taskbar fail, no icon
 // view makes the desktop icons fail.
 
-#include "marker/restore_run.h"
+#include "restore/restore_run.h"
 
 #include "desktop_windows.h"
 #include "shell_desktop.h"

@@ -117,8 +117,8 @@ double one_restore(BenchDesktop& bench, const RestoreCase& restore, const std::w
         start_process(watchdog_exe, {L"--watch", std::to_wstring(sleeper.id), L"bench", marker},
                       {.desktop = bench.desktop.name});
     Sleep(300); // let the watcher reach its wait
-    TerminateProcess(sleeper.handle, 1);
-    WaitForSingleObject(sleeper.handle, INFINITE);
+    TerminateProcess(sleeper.handle.get(), 1);
+    WaitForSingleObject(sleeper.handle.get(), INFINITE);
     const auto ended = Clock::now();
     while (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES &&
            Clock::now() - ended < std::chrono::seconds(10)) {
@@ -161,14 +161,14 @@ struct ProcessCost {
 
 ProcessCost cost_of(const ChildProcess& process) {
     FILETIME created{}, exited{}, kernel{}, user{};
-    GetProcessTimes(process.handle, &created, &exited, &kernel, &user);
+    GetProcessTimes(process.handle.get(), &created, &exited, &kernel, &user);
     const auto ticks = [](FILETIME time) {
         return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     };
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
-    K32GetProcessMemoryInfo(process.handle, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                            sizeof memory);
+    K32GetProcessMemoryInfo(process.handle.get(),
+                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
     return {static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0,
             static_cast<double>(memory.PrivateUsage) / 1024.0,
             static_cast<double>(memory.WorkingSetSize) / 1024.0};

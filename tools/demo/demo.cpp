@@ -79,7 +79,7 @@ int wmain() {
     const DesktopState broken = desktop_state(scene);
     print("marker written:       " + read_file(scene.marker).value_or("(none)\n"));
 
-    SetEvent(scene.main_may_end.handle);
+    SetEvent(scene.main_may_end.handle.get());
     const auto main_code = wait_for_exit(run.main_application, generous_wait);
     const auto crashed_at = Clock::now();
     print("main application:     crashed with " + exit_code_text(main_code) + "\n");

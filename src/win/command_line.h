@@ -6,8 +6,6 @@
 
 namespace watchdog {
 
-using ModeArguments = std::vector<std::wstring>;
-
 // Splits a command line the way the Microsoft C runtime builds argv, argument 0 included.
 // Arguments stay UTF-16 code units, so malformed UTF-16 passes through untouched.
 std::vector<std::wstring> split_command_line(std::wstring_view command_line);
@@ -17,6 +15,7 @@ std::vector<std::wstring> split_command_line(std::wstring_view command_line);
 std::wstring quote_argument(std::wstring_view argument);
 
 // "<quoted program path>" followed by each encoded argument after one space.
-std::wstring build_command_line(std::wstring_view program_path, const ModeArguments& arguments);
+std::wstring build_command_line(std::wstring_view program_path,
+                                const std::vector<std::wstring>& arguments);
 
 } // namespace watchdog

@@ -1,4 +1,4 @@
-#include "main/command_line.h"
+#include "win/command_line.h"
 
 namespace watchdog {
 namespace {
@@ -98,7 +98,8 @@ std::wstring quote_argument(std::wstring_view argument) {
     return out;
 }
 
-std::wstring build_command_line(std::wstring_view program_path, const ModeArguments& arguments) {
+std::wstring build_command_line(std::wstring_view program_path,
+                                const std::vector<std::wstring>& arguments) {
     std::wstring line = L"\"";
     line.append(program_path);
     line.push_back(L'"');

@@ -1,9 +1,10 @@
 #pragma once
 
-// Writes markers back out as JSON, for the fuzzer's round trip. Test code: the watchdog itself
-// never writes a marker.
+// Writes marker records as JSON by walking their declaration, so that the keys, their order
+// and the value types come from the same table the reader uses. No Windows header: the native
+// fuzzing tree builds this as it is.
 
-#include "marker/recovery_marker.h"
+#include "marker/records.h"
 
 #include <string>
 

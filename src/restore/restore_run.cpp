@@ -1,11 +1,11 @@
-#include "marker/restore_run.h"
+#include "restore/restore_run.h"
 
 #include "desktop_icons/icon_visibility.h"
 #include "log/recovery_log.h"
 #include "marker/recovery_marker.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/error_text.h"
-#include "win/unique_handle.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 

@@ -1,0 +1,92 @@
+#pragma once
+
+// The marker's records declared once, as data: for each record its name and, in declared order,
+// each field's JSON key and member. The declared order is the order of the array form and the
+// order in which missing keys are reported. Whatever reads or writes a marker walks these
+// tables, so a field is added, renamed or moved here and nowhere else. No Windows header.
+
+#include "marker/records.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace watchdog {
+
+// Every type a field of a marker record can have, as a pointer to that member.
+template <typename Record>
+using FieldMember =
+    std::variant<std::uint8_t Record::*, std::int32_t Record::*, std::uint32_t Record::*,
+                 std::int64_t Record::*, bool Record::*, std::string Record::*,
+                 std::optional<DesktopIconRecovery> Record::*,
+                 std::optional<TaskbarRecoverySnapshot> Record::*,
+                 std::vector<TaskbarWindowRecoveryState> Record::*>;
+
+template <typename Record> struct Field {
+    std::string_view key;
+    FieldMember<Record> member;
+};
+
+template <typename Record> struct Declaration;
+
+template <> struct Declaration<RecoveryMarker> {
+    static constexpr std::string_view name = "RecoveryMarker";
+    static constexpr auto fields = std::to_array<Field<RecoveryMarker>>({
+        {"version", &RecoveryMarker::version},
+        {"sessionId", &RecoveryMarker::sessionId},
+        {"desktopIcons", &RecoveryMarker::desktopIcons},
+        {"taskbar", &RecoveryMarker::taskbar},
+    });
+};
+
+template <> struct Declaration<DesktopIconRecovery> {
+    static constexpr std::string_view name = "DesktopIconRecovery";
+    static constexpr auto fields = std::to_array<Field<DesktopIconRecovery>>({
+        {"originalVisible", &DesktopIconRecovery::originalVisible},
+    });
+};
+
+template <> struct Declaration<TaskbarRecoverySnapshot> {
+    static constexpr std::string_view name = "TaskbarRecoverySnapshot";
+    static constexpr auto fields = std::to_array<Field<TaskbarRecoverySnapshot>>({
+        {"appbar_state", &TaskbarRecoverySnapshot::appbar_state},
+        {"windows", &TaskbarRecoverySnapshot::windows},
+    });
+};
+
+template <> struct Declaration<TaskbarWindowRecoveryState> {
+    static constexpr std::string_view name = "TaskbarWindowRecoveryState";
+    static constexpr auto fields = std::to_array<Field<TaskbarWindowRecoveryState>>({
+        {"hwnd", &TaskbarWindowRecoveryState::hwnd},
+        {"ex_style", &TaskbarWindowRecoveryState::ex_style},
+        {"layered_color", &TaskbarWindowRecoveryState::layered_color},
+        {"layered_alpha", &TaskbarWindowRecoveryState::layered_alpha},
+        {"layered_flags", &TaskbarWindowRecoveryState::layered_flags},
+        {"had_layered_attributes", &TaskbarWindowRecoveryState::had_layered_attributes},
+    });
+};
+
+template <typename Record> constexpr std::size_t field_count = Declaration<Record>::fields.size();
+
+template <typename T> constexpr bool is_optional_field = false;
+template <typename T> constexpr bool is_optional_field<std::optional<T>> = true;
+
+template <typename Pointer> struct MemberTypeOf;
+template <typename Record, typename T> struct MemberTypeOf<T Record::*> { using type = T; };
+
+// Only optional records may be left out of the object form; in the array form every field has
+// its element, null standing for an absent record.
+template <typename Record> constexpr bool is_required(const Field<Record>& field) {
+    return std::visit(
+        [](auto member) {
+            return !is_optional_field<typename MemberTypeOf<decltype(member)>::type>;
+        },
+        field.member);
+}
+
+} // namespace watchdog

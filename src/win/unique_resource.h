@@ -1,0 +1,122 @@
+#pragma once
+
+// One owner for every kind of Windows resource: the traits say how the resource is released
+// and which values mean "none", the owner makes sure that release happens exactly once.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <utility>
+
+namespace watchdog {
+
+// Traits: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether a
+// value owns nothing; several kernel32 calls report failure with more than one value) and
+// `close(value)`, which is called only for a value that is not none.
+template <typename Traits> class UniqueResource {
+  public:
+    using Value = typename Traits::Value;
+
+    UniqueResource() noexcept = default;
+    explicit UniqueResource(Value value) noexcept : value_(value) {}
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    ~UniqueResource() { reset(); }
+
+    Value get() const noexcept { return value_; }
+    bool valid() const noexcept { return !Traits::is_none(value_); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    // For a call that hands the resource out through a pointer argument: whatever was owned
+    // is released first.
+    Value* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+    // Gives up ownership without releasing.
+    [[nodiscard]] Value release() noexcept { return std::exchange(value_, Traits::none()); }
+
+    void reset(Value value = Traits::none()) noexcept {
+        const Value old = std::exchange(value_, value);
+        if (!Traits::is_none(old)) {
+            Traits::close(old);
+        }
+    }
+
+  private:
+    Value value_ = Traits::none();
+};
+
+// Kernel handles: kernel32 reports a failed open with null or with INVALID_HANDLE_VALUE,
+// depending on the call, so both mean "no handle".
+struct KernelHandleTraits {
+    using Value = HANDLE;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept {
+        return value == nullptr || value == INVALID_HANDLE_VALUE;
+    }
+    static void close(Value value) noexcept { CloseHandle(value); }
+};
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
+
+// A module loaded with LoadLibrary(Ex).
+struct ModuleTraits {
+    using Value = HMODULE;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept { return value == nullptr; }
+    static void close(Value value) noexcept { FreeLibrary(value); }
+};
+using UniqueModule = UniqueResource<ModuleTraits>;
+
+// Memory that the system allocated with LocalAlloc on the caller's behalf, such as the text
+// of FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER.
+template <typename T> struct LocalMemoryTraits {
+    using Value = T*;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept { return value == nullptr; }
+    static void close(Value value) noexcept { LocalFree(value); }
+};
+template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+
+// A desktop opened or created by the calling process.
+struct DesktopTraits {
+    using Value = HDESK;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept { return value == nullptr; }
+    static void close(Value value) noexcept { CloseDesktop(value); }
+};
+using UniqueDesktop = UniqueResource<DesktopTraits>;
+
+// A FindFirstFileW search.
+struct FileSearchTraits {
+    using Value = HANDLE;
+    static Value none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool is_none(Value value) noexcept {
+        return value == nullptr || value == INVALID_HANDLE_VALUE;
+    }
+    static void close(Value value) noexcept { FindClose(value); }
+};
+using UniqueFileSearch = UniqueResource<FileSearchTraits>;
+
+// A process and thread attribute list in storage of its own (new std::byte[]), initialised by
+// InitializeProcThreadAttributeList.
+struct AttributeListTraits {
+    using Value = LPPROC_THREAD_ATTRIBUTE_LIST;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept { return value == nullptr; }
+    static void close(Value value) noexcept {
+        DeleteProcThreadAttributeList(value);
+        delete[] reinterpret_cast<std::byte*>(value);
+    }
+};
+using UniqueAttributeList = UniqueResource<AttributeListTraits>;
+
+} // namespace watchdog

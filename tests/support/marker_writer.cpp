@@ -1,0 +1,112 @@
+#include "marker_writer.h"
+
+#include "marker/fields.h"
+
+#include <concepts>
+#include <cstdint>
+
+namespace watchdog {
+namespace {
+
+enum class Form { object, array };
+
+// Bytes from 0x80 on are written as they are: the reader only accepts valid UTF-8 anyway.
+void write_string(std::string& out, std::string_view text) {
+    constexpr char hex_digits[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += hex_digits[byte >> 4];
+            out += hex_digits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+template <typename Record> void write_record(std::string& out, const Record& record, Form form);
+
+void write_value(std::string& out, bool value, Form) {
+    out += value ? "true" : "false";
+}
+
+template <std::integral T> void write_value(std::string& out, T value, Form) {
+    out += std::to_string(value);
+}
+
+void write_value(std::string& out, const std::string& value, Form) {
+    write_string(out, value);
+}
+
+template <typename Record>
+void write_value(std::string& out, const std::optional<Record>& value, Form form) {
+    if (value) {
+        write_record(out, *value, form);
+    } else {
+        out += "null";
+    }
+}
+
+template <typename Element>
+void write_value(std::string& out, const std::vector<Element>& elements, Form form) {
+    out += '[';
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        out += i == 0 ? "" : ",";
+        write_record(out, elements[i], form);
+    }
+    out += ']';
+}
+
+// An absent record is left out of the object form, and written as null in the array form,
+// where every field has its place.
+template <typename Record> bool is_absent(const Record& record, const Field<Record>& field) {
+    return std::visit(
+        [&record](auto member) {
+            if constexpr (is_optional_field<typename MemberTypeOf<decltype(member)>::type>) {
+                return !(record.*member).has_value();
+            } else {
+                return false;
+            }
+        },
+        field.member);
+}
+
+template <typename Record> void write_record(std::string& out, const Record& record, Form form) {
+    out += form == Form::object ? '{' : '[';
+    bool first = true;
+    for (const Field<Record>& field : Declaration<Record>::fields) {
+        if (form == Form::object && is_absent(record, field)) {
+            continue;
+        }
+        out += first ? "" : ",";
+        first = false;
+        if (form == Form::object) {
+            write_string(out, field.key);
+            out += ':';
+        }
+        std::visit([&](auto member) { write_value(out, record.*member, form); }, field.member);
+    }
+    out += form == Form::object ? '}' : ']';
+}
+
+} // namespace
+
+std::string write_object_form(const RecoveryMarker& marker) {
+    std::string out;
+    write_record(out, marker, Form::object);
+    return out;
+}
+
+std::string write_array_form(const RecoveryMarker& marker) {
+    std::string out;
+    write_record(out, marker, Form::array);
+    return out;
+}
+
+} // namespace watchdog
