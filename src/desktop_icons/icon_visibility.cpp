@@ -21,16 +21,20 @@ bool is_visible(HWND view) {
     return IsWindowVisible(view) != FALSE;
 }
 
+int show_command_for(bool visible) {
+    return visible ? SW_SHOW : SW_HIDE;
+}
+
 // One attempt on a live view: the shell's command first, then ShowWindow, each only while the
 // state is still wrong. True once the third look finds the view in the wanted state.
-bool bring_view_to(HWND view, bool wanted_visible, int show_command) {
+bool bring_view_to(HWND view, bool wanted_visible) {
     if (is_visible(view) != wanted_visible) {
         // Whether the command arrived or not, the next look at the view decides what follows.
         static_cast<void>(send_desktop_icon_toggle_command(view));
         wait_at_least(settle_pause);
     }
     if (is_visible(view) != wanted_visible) {
-        ShowWindow(view, show_command);
+        ShowWindow(view, show_command_for(wanted_visible));
         wait_at_least(settle_pause);
     }
     // A view that the shell destroyed meanwhile reads as hidden, which proves nothing about
@@ -39,11 +43,20 @@ bool bring_view_to(HWND view, bool wanted_visible, int show_command) {
     return IsWindow(view) != FALSE && is_visible(view) == wanted_visible;
 }
 
-} // namespace
-
-int show_command_for(bool visible) {
-    return visible ? SW_SHOW : SW_HIDE;
+// One attempt against whatever view the shell has now.
+std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_visible) {
+    const auto view = find_desktop_icon_view();
+    if (!view) {
+        return std::unexpected(view.error());
+    }
+    if (!IsWindow(*view)) {
+        return IconAttemptOutcome::view_gone;
+    }
+    return bring_view_to(*view, wanted_visible) ? IconAttemptOutcome::restored
+                                                : IconAttemptOutcome::not_restored;
 }
+
+} // namespace
 
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
     // GetParent reports "no parent" without an error of its own for an unowned top-level
@@ -70,21 +83,8 @@ std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
 }
 
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible) {
-    const int show_command = show_command_for(originalVisible);
-    for (int attempt = 1; attempt <= max_restore_attempts; ++attempt) {
-        const auto view = find_desktop_icon_view();
-        if (!view) {
-            return std::unexpected(view.error());
-        }
-        if (!IsWindow(*view)) {
-            wait_at_least(vanished_view_pause);
-            continue;
-        }
-        if (bring_view_to(*view, originalVisible, show_command)) {
-            return {};
-        }
-    }
-    return std::unexpected(std::string(icons_not_restored_message));
+    return run_icon_restore_attempts(
+        [originalVisible] { return attempt_icon_restore(originalVisible); }, wait_at_least);
 }
 
 } // namespace watchdog

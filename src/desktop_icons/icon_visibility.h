@@ -28,13 +28,38 @@ inline constexpr std::chrono::milliseconds settle_pause{80};
 // After the view vanished between finding and using it: time for the shell to re-create it.
 inline constexpr std::chrono::milliseconds vanished_view_pause{30};
 
-// SW_SHOW to show the icons, SW_HIDE to hide them.
-int show_command_for(bool visible);
-
 // Sends the toggle command to the view's parent, which must be the shell view itself. A
 // delivered command counts as success whatever the shell made of it: only the view's
 // visibility tells whether it worked.
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view);
+
+// How one attempt ended, when the search found a view.
+enum class IconAttemptOutcome {
+    restored,     // the view now shows the wanted state
+    view_gone,    // the view found was no window any more when it was to be used
+    not_restored, // neither the command nor ShowWindow brought the wanted state
+};
+
+// The attempts and the pauses between them, apart from the windows: `attempt` makes one
+// attempt and returns its outcome or the search's message, `pause` blocks for at least the
+// time it is given. A search message ends everything at once; a view that was gone costs a
+// short pause, so that the shell can finish re-creating it before the next search.
+template <typename Attempt, typename Pause>
+std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Pause pause) {
+    for (int number = 1; number <= max_restore_attempts; ++number) {
+        const std::expected<IconAttemptOutcome, std::string> outcome = attempt();
+        if (!outcome) {
+            return std::unexpected(outcome.error());
+        }
+        if (*outcome == IconAttemptOutcome::restored) {
+            return {};
+        }
+        if (*outcome == IconAttemptOutcome::view_gone) {
+            pause(vanished_view_pause);
+        }
+    }
+    return std::unexpected(std::string(icons_not_restored_message));
+}
 
 // At most six attempts, each searching for the view afresh. A view that is already in the
 // wanted state is left alone. The only messages are the search's own and

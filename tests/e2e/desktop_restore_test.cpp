@@ -25,6 +25,32 @@ struct EndingCase {
     bool array_form;
 };
 
+void check_ending(const EndingCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene;
+    const DesktopState before = desktop_state(scene);
+    ASSERT_EQ(before.taskbars.size(), 3u);
+    ASSERT_EQ(before.icons_visible, true);
+
+    Arguments extra{L"--end", row.end};
+    if (row.array_form) {
+        extra.push_back(L"--array-form");
+    }
+    Protected run = start_protected_application(scene, extra);
+    ASSERT_EQ(run.launcher_exit_code, 0u);
+    ASSERT_TRUE(run.watcher);
+    EXPECT_TRUE(is_broken(desktop_state(scene)));
+    EXPECT_TRUE(file_exists(scene.marker));
+
+    if (std::wstring(row.end) == L"wait") {
+        terminate(run.main_application);
+    }
+    EXPECT_EQ(end_and_wait(scene, run), 0u);
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_FALSE(file_exists(scene.marker));
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary});
+}
+
 TEST(DesktopRestore, EveryEndingOfTheMainApplicationGetsTheDesktopBack) {
     const EndingCase cases[] = {
         {"normal exit", L"exit", false},
@@ -33,28 +59,7 @@ TEST(DesktopRestore, EveryEndingOfTheMainApplicationGetsTheDesktopBack) {
         {"terminated from outside", L"wait", true},
     };
     for (const auto& row : cases) {
-        Scene scene;
-        const DesktopState before = desktop_state(scene);
-        ASSERT_EQ(before.taskbars.size(), 3u);
-        ASSERT_EQ(before.icons_visible, true);
-
-        Arguments extra{L"--end", row.end};
-        if (row.array_form) {
-            extra.push_back(L"--array-form");
-        }
-        Protected run = start_protected_application(scene, extra);
-        ASSERT_EQ(run.launcher_exit_code, 0u) << row.name;
-        ASSERT_TRUE(run.watcher) << row.name;
-        EXPECT_TRUE(is_broken(desktop_state(scene))) << row.name;
-        EXPECT_TRUE(file_exists(scene.marker)) << row.name;
-
-        if (std::wstring(row.end) == L"wait") {
-            terminate(run.main_application);
-        }
-        EXPECT_EQ(end_and_wait(scene, run), 0u) << row.name;
-        EXPECT_EQ(desktop_state(scene), before) << row.name;
-        EXPECT_FALSE(file_exists(scene.marker)) << row.name;
-        EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary}) << row.name;
+        check_ending(row);
     }
 }
 
@@ -65,7 +70,7 @@ TEST(DesktopRestoreFaults, ATaskbarGoneBeforeTheRestoreKeepsTheMarker) {
     const DesktopState before = desktop_state(scene);
     Protected run = start_protected_application(scene);
     ASSERT_TRUE(run.watcher);
-    invoke(scene.observer, [] {
+    on_shell(scene.ground, [] {
         DWORD_PTR ignored = 0;
         SendMessageTimeoutW(FindWindowW(L"Shell_TrayWnd", nullptr), WM_CLOSE, 0, 0,
                             SMTO_ABORTIFHUNG, 5000, &ignored);
@@ -87,6 +92,23 @@ struct ShellBehaviourCase {
     int minimum_commands;
 };
 
+void check_unhelpful_shell(const ShellBehaviourCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene({L"--toggle", row.toggle});
+    const DesktopState before = desktop_state(scene);
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(end_and_wait(scene, run), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    const DesktopState after = desktop_state(scene);
+    EXPECT_EQ(after.icons_visible, true);
+    EXPECT_EQ(after.taskbars, before.taskbars);
+    EXPECT_FALSE(file_exists(scene.marker));
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary});
+    EXPECT_GE(toggle_commands_received(scene), row.minimum_commands);
+}
+
 TEST(DesktopRestoreFaults, AnUnhelpfulShellStillGetsItsIconsBack) {
     const ShellBehaviourCase cases[] = {
         {"shell hangs on the menu command", L"hang", 1},
@@ -94,19 +116,7 @@ TEST(DesktopRestoreFaults, AnUnhelpfulShellStillGetsItsIconsBack) {
         {"shell ignores the menu command", L"ignore", 1},
     };
     for (const auto& row : cases) {
-        Scene scene({L"--toggle", row.toggle});
-        const DesktopState before = desktop_state(scene);
-        Protected run = start_protected_application(scene);
-        ASSERT_TRUE(run.watcher) << row.name;
-        const auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(end_and_wait(scene, run), 0u) << row.name;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << row.name;
-        const DesktopState after = desktop_state(scene);
-        EXPECT_EQ(after.icons_visible, true) << row.name;
-        EXPECT_EQ(after.taskbars, before.taskbars) << row.name;
-        EXPECT_FALSE(file_exists(scene.marker)) << row.name;
-        EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary}) << row.name;
-        EXPECT_GE(toggle_commands_received(scene), row.minimum_commands) << row.name;
+        check_unhelpful_shell(row);
     }
 }
 
@@ -115,12 +125,12 @@ TEST(DesktopRestoreFaults, AMarkerThatCannotBeDeletedIsKeptAfterTheRestore) {
     const DesktopState before = desktop_state(scene);
     Protected run = start_protected_application(scene);
     ASSERT_TRUE(run.watcher);
-    HANDLE holder =
-        CreateFileW(scene.marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    UniqueHandle holder(CreateFileW(scene.marker.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
     const auto code = end_and_wait(scene, run);
-    CloseHandle(holder);
+    holder.reset();
     EXPECT_EQ(code, 6u);
     EXPECT_EQ(desktop_state(scene), before);
     EXPECT_TRUE(file_exists(scene.marker));
@@ -159,6 +169,33 @@ struct BadMarkerCase {
     std::string log_start; // empty: no log at all
 };
 
+void check_bad_marker(const BadMarkerCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene;
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher);
+    std::optional<std::string> expected_marker;
+    if (row.replacement) {
+        write_file(scene.marker, *row.replacement);
+        expected_marker = row.replacement;
+    } else if (row.exit_code != 0) {
+        const std::string whole = read_file(scene.marker).value();
+        expected_marker = whole.substr(0, whole.size() / 2);
+        write_file(scene.marker, *expected_marker);
+    } else {
+        DeleteFileW(scene.marker.c_str());
+    }
+    EXPECT_EQ(end_and_wait(scene, run), row.exit_code);
+    EXPECT_EQ(read_file(scene.marker), expected_marker);
+    const auto lines = log_lines(scene);
+    if (row.log_start.empty()) {
+        EXPECT_FALSE(file_exists(scene.log));
+    } else {
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with(row.log_start)) << lines[0];
+    }
+}
+
 TEST(DesktopRestoreFaults, BadOrMissingMarkersAreLeftAsTheyAre) {
     const BadMarkerCase cases[] = {
         {"version 2", "{\"version\":2,\"sessionId\":\"e2e session\"}", 6,
@@ -168,29 +205,7 @@ TEST(DesktopRestoreFaults, BadOrMissingMarkersAreLeftAsTheyAre) {
         {"no marker", std::nullopt, 0, ""},
     };
     for (const auto& row : cases) {
-        Scene scene;
-        Protected run = start_protected_application(scene);
-        ASSERT_TRUE(run.watcher) << row.name;
-        std::optional<std::string> expected_marker;
-        if (row.replacement) {
-            write_file(scene.marker, *row.replacement);
-            expected_marker = row.replacement;
-        } else if (row.exit_code != 0) {
-            const std::string whole = read_file(scene.marker).value();
-            expected_marker = whole.substr(0, whole.size() / 2);
-            write_file(scene.marker, *expected_marker);
-        } else {
-            DeleteFileW(scene.marker.c_str());
-        }
-        EXPECT_EQ(end_and_wait(scene, run), row.exit_code) << row.name;
-        EXPECT_EQ(read_file(scene.marker), expected_marker) << row.name;
-        const auto lines = log_lines(scene);
-        if (row.log_start.empty()) {
-            EXPECT_FALSE(file_exists(scene.log)) << row.name;
-        } else {
-            ASSERT_EQ(lines.size(), 1u) << row.name;
-            EXPECT_TRUE(lines[0].starts_with(row.log_start)) << row.name << ": " << lines[0];
-        }
+        check_bad_marker(row);
     }
 }
 
@@ -207,16 +222,18 @@ TEST(DesktopRestoreFaults, AMainApplicationGoneBeforeTheWatcherLooksIsRestoredAt
     run.main_application = ChildProcess(); // the last handle: the id now names no process
 
     ASSERT_TRUE(file_exists(scene.marker));
-    const ChildProcess late_watcher = start_process(
-        sibling_executable(L"system-state-watchdog.exe"),
-        {L"--watch", ended_id, L"e2e session", scene.marker}, {.desktop = scene.desktop.name});
+    const ChildProcess late_watcher =
+        start_process(sibling_executable(L"system-state-watchdog.exe"),
+                      {L"--watch", ended_id, L"e2e session", scene.marker},
+                      {.desktop = scene.ground.desktop.name});
     EXPECT_EQ(wait_for_exit(late_watcher, generous_wait), 0u);
     EXPECT_EQ(desktop_state(scene), before);
     EXPECT_FALSE(file_exists(scene.marker));
 
-    const ChildProcess second_watcher = start_process(
-        sibling_executable(L"system-state-watchdog.exe"),
-        {L"--watch", ended_id, L"e2e session", scene.marker}, {.desktop = scene.desktop.name});
+    const ChildProcess second_watcher =
+        start_process(sibling_executable(L"system-state-watchdog.exe"),
+                      {L"--watch", ended_id, L"e2e session", scene.marker},
+                      {.desktop = scene.ground.desktop.name});
     EXPECT_EQ(wait_for_exit(second_watcher, generous_wait), 0u);
     EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary})
         << "the second watchdog must find nothing to do";

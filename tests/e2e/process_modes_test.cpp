@@ -66,9 +66,10 @@ TEST(ProcessModes, UsageErrorsEndWithCodeTwoAndTouchNothing) {
         {"too large", {L"--watch", L"4294967296", L"s", marker}},
     };
     for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
         const ChildProcess process = start_process(watchdog_exe, row.arguments);
-        EXPECT_EQ(wait_for_exit(process, generous_wait), 2u) << row.name;
-        EXPECT_TRUE(child_process_ids(process).empty()) << row.name << ": a process started";
+        EXPECT_EQ(wait_for_exit(process, generous_wait), 2u);
+        EXPECT_TRUE(child_process_ids(process).empty()) << "a process started";
     }
     EXPECT_FALSE(file_exists(folder.path + L"\\logs"));
 }
@@ -152,16 +153,16 @@ TEST(ProcessModes, BootstrapDoesNotValidateTheProcessId) {
 TEST(ProcessModes, TheWatcherInheritsNoneOfTheLaunchersHandles) {
     TempDirectory folder;
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle read_end;
+    UniqueHandle write_end;
+    ASSERT_TRUE(CreatePipe(read_end.put(), write_end.put(), &inheritable, 0));
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
     const ChildProcess main_application = start_main_application(60000);
     const ChildProcess launcher = start_process(
         watchdog_exe,
         {L"--bootstrap", std::to_wstring(main_application.id), L"s", folder.path + L"\\m.json"},
-        {.standard_output = write_end});
-    CloseHandle(write_end);
+        {.standard_output = write_end.get()});
+    write_end.reset();
     EXPECT_EQ(wait_for_exit(launcher, generous_wait), 0u);
     auto watcher = open_process(only_child_of(launcher));
     ASSERT_TRUE(watcher);
@@ -169,7 +170,7 @@ TEST(ProcessModes, TheWatcherInheritsNoneOfTheLaunchersHandles) {
     DWORD available = 0;
     BOOL pipe_open = TRUE;
     for (int i = 0; i < 500 && pipe_open; ++i) {
-        pipe_open = PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr);
+        pipe_open = PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr);
         if (pipe_open) {
             Sleep(10);
         }
@@ -177,7 +178,7 @@ TEST(ProcessModes, TheWatcherInheritsNoneOfTheLaunchersHandles) {
     EXPECT_FALSE(pipe_open) << "the pipe stayed open after the launcher ended";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     EXPECT_FALSE(wait_for_exit(*watcher, 0)) << "the watcher should still be waiting";
-    CloseHandle(read_end);
+    read_end.reset();
     terminate(main_application);
     EXPECT_EQ(wait_for_exit(*watcher, generous_wait), 0u);
 }
@@ -188,26 +189,24 @@ TEST(ProcessModes, AnUnconfirmableExitKeepsTheMarkerAndLogsOnce) {
     TempDirectory folder;
     const std::wstring marker = folder.path + L"\\marker.json";
     write_file(marker, "{\"version\":1}");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocalMemory<void> descriptor;
     // Everyone is denied SYNCHRONIZE; everything else is allowed.
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"D:(D;;0x00100000;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
-    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+        L"D:(D;;0x00100000;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1, descriptor.put(), nullptr));
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
     const ChildProcess main_application = start_main_application(60000, &security);
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted);
     // Some systems ignore the creation attributes of a process; set the list once more.
     const DWORD set = SetSecurityInfo(main_application.handle.get(), SE_KERNEL_OBJECT,
                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-    LocalFree(descriptor);
+    descriptor.reset();
     ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
-    HANDLE probe = OpenProcess(SYNCHRONIZE, FALSE, main_application.id);
-    if (probe != nullptr) {
+    if (const UniqueHandle probe(OpenProcess(SYNCHRONIZE, FALSE, main_application.id)); probe) {
         // Wine 8 keeps process security lists but does not enforce them; the decision behind
         // this path is covered by the watch decision unit tests.
-        CloseHandle(probe);
         terminate(main_application);
         GTEST_SKIP() << "this system grants SYNCHRONIZE despite the security descriptor";
     }

@@ -150,16 +150,16 @@ std::string marker_json(const Options& options, const std::vector<TaskbarState>&
 // Written beside the marker and moved over it, so that no reader sees half a marker.
 bool write_marker(const std::wstring& path, const std::string& content) {
     const std::wstring temporary = path + L".tmp";
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    watchdog::UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
     DWORD written = 0;
-    const bool ok =
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-        written == content.size();
-    CloseHandle(file);
+    const bool ok = WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                              &written, nullptr) &&
+                    written == content.size();
+    file.reset();
     return ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -197,9 +197,9 @@ void wait_for_permission_to_end(const std::wstring& event_name) {
     if (event_name.empty()) {
         return;
     }
-    if (HANDLE proceed = OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str())) {
-        WaitForSingleObject(proceed, 60000);
-        CloseHandle(proceed);
+    if (const watchdog::UniqueHandle proceed(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
+        proceed) {
+        WaitForSingleObject(proceed.get(), 60000);
     }
 }
 

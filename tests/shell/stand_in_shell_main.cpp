@@ -11,6 +11,7 @@
 
 #include "desktop_windows.h"
 #include "taskbar_windows.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 
@@ -171,9 +172,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!parse_options(argc, argv, options)) {
         return 2;
     }
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready_event.c_str());
-    HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, options.quit_event.c_str());
-    if (ready == nullptr || quit == nullptr) {
+    const watchdog::UniqueHandle ready(
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready_event.c_str()));
+    const watchdog::UniqueHandle quit(OpenEventW(SYNCHRONIZE, FALSE, options.quit_event.c_str()));
+    if (!ready || !quit) {
         return 3;
     }
     ShellEventLog log;
@@ -182,8 +184,8 @@ int wmain(int argc, wchar_t** argv) {
         write_report(options.report, icons);
         return 4;
     }
-    SetEvent(ready);
-    pump_until(quit);
+    SetEvent(ready.get());
+    pump_until(quit.get());
     write_report(options.report, icons);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "taskbar_windows.h"
 
+#include "win/window_handle.h"
+
 #include <shellapi.h>
 
 #include <cstring>
@@ -209,7 +211,7 @@ AppBarCall decode_app_bar_call(ULONG_PTR message, const void* data, DWORD size) 
         APPBARDATA appbar;
         std::memcpy(&appbar, bytes + appbardata_offset, sizeof(appbar));
         if (appbar.cbSize == sizeof(APPBARDATA)) {
-            call.window = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(appbar.hWnd));
+            call.window = window_handle_value(appbar.hWnd);
             call.lparam = static_cast<std::uint64_t>(appbar.lParam);
             call.decoded = true;
         }

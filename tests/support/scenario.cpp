@@ -59,15 +59,13 @@ NamedEvent create_named_event() {
 }
 
 Scene::Scene(const Arguments& shell_arguments) {
-    create_private_desktop(desktop);
-    start_shell_thread(observer, desktop);
     CreateDirectoryW((folder.path + L"\\state").c_str(), nullptr);
     Arguments arguments{
         L"--ready",   shell_ready.name,        L"--quit", shell_quit.name, L"--report",
         shell_report, L"--secondary-taskbars", L"2"};
     arguments.insert(arguments.end(), shell_arguments.begin(), shell_arguments.end());
     shell = start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
-                          {.desktop = desktop.name});
+                          {.desktop = ground.desktop.name});
     HANDLE waits[] = {shell_ready.handle.get(), shell.handle.get()};
     if (WaitForMultipleObjects(2, waits, FALSE, generous_wait) != WAIT_OBJECT_0) {
         DWORD code = 0;
@@ -87,7 +85,7 @@ Scene::~Scene() {
 
 DesktopState desktop_state(const Scene& scene) {
     DesktopState state;
-    invoke(scene.observer, [&] {
+    on_shell(scene.ground, [&] {
         for (HWND window : find_shell_taskbars()) {
             TaskbarState taskbar{window, static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)),
                                  IsWindowVisible(window) != FALSE, std::nullopt};
@@ -133,7 +131,7 @@ Protected start_protected_application(Scene& scene, const Arguments& extra) {
     DeleteFileW(report.c_str());
     Protected result;
     result.main_application = start_process(sibling_executable(L"stand-in-main.exe"), arguments,
-                                            {.desktop = scene.desktop.name});
+                                            {.desktop = scene.ground.desktop.name});
     // The launcher lives for milliseconds, too briefly to be caught in a process list: the main
     // application reports it once it has ended.
     const auto launched = wait_for_launcher_report(report, result.main_application);

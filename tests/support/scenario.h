@@ -5,7 +5,7 @@
 // desktop, breaks it and starts the watchdog, and the watcher that its launcher leaves behind.
 
 #include "processes.h"
-#include "shell_desktop.h"
+#include "stand_in_desktop.h"
 #include "test_files.h"
 
 #include <windows.h>
@@ -43,13 +43,11 @@ struct NamedEvent {
 
 NamedEvent create_named_event();
 
-// A private desktop with the stand-in shell running on it, and a folder for the marker.
+// A private desktop with the stand-in shell process running on it, and a folder for the marker.
 struct Scene {
-    PrivateDesktop desktop;
-    // A thread of this process that stays on the desktop: the shell's windows are looked at
-    // from it, where visibility is reported reliably. (Wine also closes the desktop handle when
-    // the last thread of the process on that desktop ends.)
-    ShellThread observer;
+    // The desktop, and a thread of this process on it: the shell's windows are looked at from
+    // that thread, where visibility is reported reliably.
+    StandInDesktop ground;
     NamedEvent shell_ready = create_named_event();
     NamedEvent shell_quit = create_named_event();
     NamedEvent main_may_end = create_named_event();

@@ -1,4 +1,5 @@
 #include "win/command_line.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 
@@ -42,8 +43,8 @@ const SplitCase split_cases[] = {
 
 TEST(SplitCommandLine, FollowsTheRuntimeRules) {
     for (const auto& row : split_cases) {
-        EXPECT_EQ(split_command_line(row.command_line), row.expected)
-            << "line: " << row.command_line;
+        SCOPED_TRACE(row.command_line);
+        EXPECT_EQ(split_command_line(row.command_line), row.expected);
     }
 }
 
@@ -66,7 +67,8 @@ const QuoteCase quote_cases[] = {
 
 TEST(QuoteArgument, QuotesOnlyWhenNeededAndEscapesQuotes) {
     for (const auto& row : quote_cases) {
-        EXPECT_EQ(quote_argument(row.argument), row.encoded) << "argument: " << row.argument;
+        SCOPED_TRACE(row.argument);
+        EXPECT_EQ(quote_argument(row.argument), row.encoded);
     }
 }
 
@@ -88,8 +90,9 @@ const Arguments hard_arguments[] = {
 };
 
 TEST(CommandLineRoundTrip, HardArgumentsArriveUnchanged) {
-    for (const auto& arguments : hard_arguments) {
-        EXPECT_EQ(round_trip(arguments), arguments);
+    for (std::size_t row = 0; row < std::size(hard_arguments); ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        EXPECT_EQ(round_trip(hard_arguments[row]), hard_arguments[row]);
     }
 }
 
@@ -132,10 +135,8 @@ TEST(CommandLineRoundTrip, RandomArgumentListsArriveUnchanged) {
 
 Arguments split_by_shell(const std::wstring& line) {
     int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &count);
-    Arguments arguments(argv, argv + count);
-    LocalFree(argv);
-    return arguments;
+    const UniqueLocalMemory<LPWSTR> argv(CommandLineToArgvW(line.c_str(), &count));
+    return Arguments(argv.get(), argv.get() + count);
 }
 
 // The encoder never writes two quotes in a row inside quotes, where the shell's older splitter

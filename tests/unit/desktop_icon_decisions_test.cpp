@@ -7,12 +7,66 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <vector>
+
 namespace watchdog {
 namespace {
 
-TEST(DesktopIconShowCommand, ShowsForVisibleAndHidesForHidden) {
-    EXPECT_EQ(show_command_for(true), SW_SHOW);
-    EXPECT_EQ(show_command_for(false), SW_HIDE);
+using Outcome = IconAttemptOutcome;
+using AttemptResult = std::expected<Outcome, std::string>;
+
+std::vector<AttemptResult> repeated(int count, Outcome outcome) {
+    return std::vector<AttemptResult>(static_cast<std::size_t>(count), outcome);
+}
+
+struct ScheduleCase {
+    const char* name;
+    std::vector<AttemptResult> attempts; // what each attempt in turn reports
+    int attempts_made;
+    int pauses_of_30_ms;
+    std::expected<void, std::string> result;
+};
+
+// The attempt schedule with the windows taken out: the rows give what each attempt found, and
+// the schedule decides how many attempts run, where it pauses and what it returns.
+TEST(DesktopIconAttemptSchedule, SixAttemptsAPauseAfterAGoneViewAndTheSearchMessageAtOnce) {
+    const std::string not_restored = "Windows Explorer 未能恢复桌面图标状态";
+    const std::string not_found = "未找到 Windows 桌面图标窗口";
+    const ScheduleCase cases[] = {
+        {"restored at once", {Outcome::restored}, 1, 0, {}},
+        {"restored at the sixth", repeated(5, Outcome::not_restored), 6, 0, {}},
+        {"never restored", repeated(9, Outcome::not_restored), 6, 0, std::unexpected(not_restored)},
+        {"view gone every time", repeated(9, Outcome::view_gone), 6, 6,
+         std::unexpected(not_restored)},
+        {"view gone twice, then restored",
+         {Outcome::view_gone, Outcome::view_gone, Outcome::restored},
+         3,
+         2,
+         {}},
+        {"no view at all", {std::unexpected(not_found)}, 1, 0, std::unexpected(not_found)},
+        {"no view after a gone one",
+         {Outcome::view_gone, std::unexpected(not_found)},
+         2,
+         1,
+         std::unexpected(not_found)},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        std::vector<AttemptResult> attempts = row.attempts;
+        attempts.resize(9, Outcome::restored); // a row that runs out would have ended earlier
+        int made = 0;
+        std::vector<std::chrono::milliseconds> pauses;
+        const auto result = run_icon_restore_attempts(
+            [&] { return attempts[static_cast<std::size_t>(made++)]; },
+            [&](std::chrono::milliseconds pause) { pauses.push_back(pause); });
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(made, row.attempts_made);
+        EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(
+                              static_cast<std::size_t>(row.pauses_of_30_ms),
+                              std::chrono::milliseconds(30)));
+    }
 }
 
 struct SearchOutcomeCase {
@@ -37,9 +91,9 @@ TEST(DesktopIconSearchOutcome, AFoundViewWinsAndOnlyAFailedEmptySearchReportsIts
          std::unexpected(windows_error_text(0))},
     };
     for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
         EXPECT_EQ(top_level_search_outcome(row.found, row.enumeration_succeeded, row.last_error),
-                  row.expected)
-            << row.name;
+                  row.expected);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "log/recovery_log.h"
 
 #include "test_files.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 
@@ -57,7 +58,8 @@ TEST(LogDirectory, LiesBesideTheMarker) {
         {L"\\\\?\\C:\\", std::nullopt},
     };
     for (const auto& row : cases) {
-        EXPECT_EQ(log_directory_for(row.marker), row.logs) << "marker: " << row.marker;
+        SCOPED_TRACE(row.marker);
+        EXPECT_EQ(log_directory_for(row.marker), row.logs);
     }
 }
 
@@ -128,14 +130,14 @@ TEST(RecoveryLogFile, AFileNamedLogsBlocksWritingSilently) {
 TEST(RecoveryLogFile, AppendsWhileAnotherWriterHoldsTheLogOpen) {
     LogFiles files;
     append_recovery_log(files.marker, "t", "one");
-    HANDLE other = CreateFileW(files.current.c_str(), FILE_APPEND_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    UniqueHandle other(CreateFileW(files.current.c_str(), FILE_APPEND_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
     DWORD written = 0;
-    WriteFile(other, "other\n", 6, &written, nullptr);
+    WriteFile(other.get(), "other\n", 6, &written, nullptr);
     append_recovery_log(files.marker, "t", "two");
-    CloseHandle(other);
+    other.reset();
     const std::string content = read_file(files.current).value();
     EXPECT_NE(content.find("other\n"), std::string::npos);
     EXPECT_EQ(content.substr(content.size() - 9), " [t] two\n");

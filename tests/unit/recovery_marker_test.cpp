@@ -73,7 +73,8 @@ struct Case {
 
 void expect_outcomes(std::span<const Case> cases) {
     for (const Case& c : cases) {
-        EXPECT_EQ(outcome_of(c.document), c.outcome) << c.behaviour << "\n  " << c.document;
+        SCOPED_TRACE(std::string(c.behaviour) + "\n  " + std::string(c.document));
+        EXPECT_EQ(outcome_of(c.document), c.outcome);
     }
 }
 
@@ -116,9 +117,13 @@ TEST(RecoveryMarkerExamples, ValidExamplesGiveEveryRecordedField) {
         {"valid-two-taskbars.json", two_taskbars_example()},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
         const auto parsed = parse_recovery_marker(example(c.file));
-        ASSERT_TRUE(parsed.has_value()) << c.file << ": " << parsed.error();
-        EXPECT_EQ(*parsed, c.marker) << c.file;
+        if (!parsed) {
+            ADD_FAILURE() << parsed.error();
+            continue;
+        }
+        EXPECT_EQ(*parsed, c.marker);
     }
 }
 
@@ -149,7 +154,8 @@ TEST(RecoveryMarkerExamples, InvalidExamplesGiveTheirDescriptions) {
          "invalid type: string \"true\", expected a boolean at line 1 column 88"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(outcome_of(example(c.file)), c.description) << c.file;
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(outcome_of(example(c.file)), c.description);
     }
 }
 
@@ -163,8 +169,8 @@ TEST(RecoveryMarkerExamples, EveryExampleFileHasAnExpectationAbove) {
     };
     ASSERT_EQ(std::size(example_files), std::size(covered));
     for (const ExampleFile& file : example_files) {
-        EXPECT_NE(std::find(std::begin(covered), std::end(covered), file.name), std::end(covered))
-            << file.name;
+        SCOPED_TRACE(file.name);
+        EXPECT_NE(std::find(std::begin(covered), std::end(covered), file.name), std::end(covered));
     }
 }
 
@@ -420,7 +426,8 @@ struct FieldCase {
 void expect_field_outcomes(std::span<const FieldCase> cases) {
     for (const FieldCase& c : cases) {
         const std::string marker = c.marker_with(c.key, c.value);
-        EXPECT_EQ(outcome_of(marker), c.outcome) << c.key << " = " << c.value << "\n" << marker;
+        SCOPED_TRACE(std::string(c.key) + " = " + std::string(c.value) + "\n" + marker);
+        EXPECT_EQ(outcome_of(marker), c.outcome);
     }
 }
 
@@ -540,9 +547,13 @@ TEST(RecoveryMarkerIntegers, RangeLimitsAreAcceptedExactly) {
          4294967295},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " = " + std::string(c.value));
         const auto parsed = parse_recovery_marker(c.marker_with(c.key, c.value));
-        ASSERT_TRUE(parsed.has_value()) << c.key << " = " << c.value << ": " << parsed.error();
-        EXPECT_EQ(c.read(*parsed), c.expected) << c.key << " = " << c.value;
+        if (!parsed) {
+            ADD_FAILURE() << parsed.error();
+            continue;
+        }
+        EXPECT_EQ(c.read(*parsed), c.expected);
     }
 }
 
@@ -597,9 +608,13 @@ TEST(RecoveryMarkerOtherFields, SessionIdEscapesAreDecoded) {
         {R"("Demo-Session-1 ")", "Demo-Session-1 "},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
         const auto parsed = parse_recovery_marker(root_with("sessionId", c.written));
-        ASSERT_TRUE(parsed.has_value()) << c.written << ": " << parsed.error();
-        EXPECT_EQ(parsed->sessionId, c.decoded) << c.written;
+        if (!parsed) {
+            ADD_FAILURE() << parsed.error();
+            continue;
+        }
+        EXPECT_EQ(parsed->sessionId, c.decoded);
     }
 }
 
@@ -726,7 +741,8 @@ TEST(RecoveryMarkerDescriptions, QuotedValuesAreEscapedAndCutToSixtyFourBytes) {
          "invalid type: string \"a\\\"b\\\\c\\n\\u0001\\u007f\", expected u32 at line 2 column 33"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(outcome_of(root_with("version", c.value)), c.description) << c.behaviour;
+        SCOPED_TRACE(c.behaviour);
+        EXPECT_EQ(outcome_of(root_with("version", c.value)), c.description);
     }
 }
 

@@ -45,8 +45,9 @@ TEST(TaskbarPairing, PicksByHandleThenByPositionThenNone) {
         {"no windows", {}, {1, 2}, {}},
     };
     for (const auto& row : cases) {
+        SCOPED_TRACE(row.behaviour);
         const auto records = records_with(row.recorded_handles);
-        EXPECT_EQ(pair_taskbar_records(row.found_handles, records), row.expected) << row.behaviour;
+        EXPECT_EQ(pair_taskbar_records(row.found_handles, records), row.expected);
     }
 }
 

@@ -109,9 +109,9 @@ TEST(TaskbarWindowPlan, FollowsTheStyleRules) {
          {opaque, ex_style_step(0x80000080)}},
     };
     for (const auto& row : cases) {
+        SCOPED_TRACE(row.behaviour);
         const TaskbarWindowRecoveryState* record_pointer = row.record ? &*row.record : nullptr;
-        EXPECT_EQ(plan_taskbar_window_restore(row.current, record_pointer), row.expected)
-            << row.behaviour;
+        EXPECT_EQ(plan_taskbar_window_restore(row.current, record_pointer), row.expected);
     }
 }
 

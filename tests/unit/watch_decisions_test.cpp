@@ -1,8 +1,15 @@
 #include "main/watch.h"
 
+#include "test_files.h"
+#include "win/unique_resource.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace watchdog {
 namespace {
@@ -33,7 +40,8 @@ TEST(ProcessIdArgument, AcceptsOnlyPlainDecimalWithinThirtyTwoBits) {
         {"\xEF\xBC\x91", std::nullopt}, // a full-width digit is not an ASCII digit
     };
     for (const auto& row : cases) {
-        EXPECT_EQ(parse_process_id(row.text), row.expected) << "text: '" << row.text << "'";
+        SCOPED_TRACE("'" + std::string(row.text) + "'");
+        EXPECT_EQ(parse_process_id(row.text), row.expected);
     }
 }
 
@@ -51,11 +59,60 @@ TEST(ProcessExit, AnEndedProcessIsConfirmedAtOnce) {
     wchar_t command[] = L"cmd.exe /c exit 0";
     ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                nullptr, &startup, &process));
-    WaitForSingleObject(process.hProcess, 10000);
+    UniqueHandle thread(process.hThread);
+    UniqueHandle handle(process.hProcess);
+    WaitForSingleObject(handle.get(), 10000);
     const DWORD id = process.dwProcessId;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess); // the last handle: the id now names no process
+    thread.reset();
+    handle.reset(); // the last handle: the id now names no process
     EXPECT_TRUE(wait_for_process_exit(id));
+}
+
+struct AfterWaitCase {
+    const char* name;
+    bool exit_confirmed;
+    std::string marker;
+    ExitCode exit_code;
+    bool marker_kept;
+    std::vector<std::string> log;
+};
+
+// What the watcher does once its wait is over. A marker that a restore run would act on is
+// used throughout, so that a watcher going on to restore shows.
+TEST(WatchAfterTheWait, RestoresOnlyWhenTheExitIsConfirmedAndLogsEachOutcomeOnce) {
+    const std::string restorable = R"({"version":1,"sessionId":"s"})";
+    const AfterWaitCase cases[] = {
+        {"exit not confirmed",
+         false,
+         restorable,
+         ExitCode::ExitUnconfirmed,
+         true,
+         {"[watchdog] 无法确认主进程已经退出，已保留恢复标记供下次启动处理"}},
+        {"exit confirmed",
+         true,
+         restorable,
+         ExitCode::Success,
+         false,
+         {"[restore] 恢复检查完成，无待恢复系统状态"}},
+        {"exit confirmed, restore fails",
+         true,
+         R"({"version":2,"sessionId":"s"})",
+         ExitCode::RestoreFailed,
+         true,
+         {"[watchdog] 不支持的系统状态恢复标记版本: 2"}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        testing::TempDirectory folder;
+        const std::wstring marker = folder.path + L"\\marker.json";
+        testing::write_file(marker, row.marker);
+        EXPECT_EQ(conclude_watch(row.exit_confirmed, marker, "s"), row.exit_code);
+        EXPECT_EQ(testing::read_file(marker),
+                  row.marker_kept ? std::optional(row.marker) : std::nullopt);
+        EXPECT_EQ(
+            testing::log_lines_without_time(folder.path + L"\\logs\\system-state-recovery.log"),
+            row.log);
+    }
 }
 
 } // namespace

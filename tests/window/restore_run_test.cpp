@@ -4,11 +4,10 @@
 
 #include "restore/restore_run.h"
 
-#include "desktop_windows.h"
-#include "shell_desktop.h"
-#include "taskbar_windows.h"
+#include "stand_in_desktop.h"
 #include "test_files.h"
 #include "win/error_text.h"
+#include "win/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -33,53 +32,39 @@ const std::string both_items =
 const std::string taskbar_failure = "恢复任务栏失败: 未找到 Windows 系统任务栏: ";
 const std::string icons_failure = "恢复桌面图标失败: 未找到 Windows 桌面图标窗口";
 
-// A private desktop whose shell thread holds whatever windows a test asks for, and a folder
+// A stand-in desktop whose shell thread holds whatever windows a test asks for, and a folder
 // with the marker and its logs.
 struct RestoreScene {
-    ShellEventLog taskbar_log;
-    DesktopIconShell icons;
-    PrivateDesktop desktop;
-    ShellThread shell;
+    StandInDesktop ground;
     TempDirectory folder;
     std::wstring marker = folder.path + L"\\marker.json";
     std::wstring log = folder.path + L"\\logs\\system-state-recovery.log";
     HWND list_view = nullptr;
-
-    RestoreScene() {
-        create_private_desktop(desktop);
-        start_shell_thread(shell, desktop);
-    }
-    RestoreScene(const RestoreScene&) = delete;
-    RestoreScene& operator=(const RestoreScene&) = delete;
-    ~RestoreScene() { invoke(shell, destroy_windows_of_this_thread); }
 };
 
 void add_taskbar(RestoreScene& scene) {
-    invoke(scene.shell, [&] {
-        ASSERT_TRUE(create_taskbar_window(scene.taskbar_log, {.kind = TaskbarKind::primary}));
+    on_shell(scene.ground, [&] {
+        ASSERT_TRUE(
+            create_taskbar_window(scene.ground.taskbar_log, {.kind = TaskbarKind::primary}));
     });
 }
 
 void add_hidden_icons(RestoreScene& scene) {
-    invoke(scene.shell, [&] {
+    on_shell(scene.ground, [&] {
         ASSERT_TRUE(register_desktop_window_classes());
-        const auto windows = create_program_manager_icons(scene.icons, false);
+        const auto windows = create_program_manager_icons(scene.ground.icons, false);
         ASSERT_TRUE(windows);
         scene.list_view = windows->list_view;
     });
 }
 
 bool icons_shown(RestoreScene& scene) {
-    bool shown = false;
-    invoke(scene.shell, [&] { shown = IsWindowVisible(scene.list_view) != FALSE; });
-    return shown;
+    return on_shell(scene.ground, [&] { return IsWindowVisible(scene.list_view) != FALSE; });
 }
 
 RunResult run(RestoreScene& scene, std::string_view expected_session = session) {
-    RunResult result = std::unexpected(std::string("not run"));
-    run_on_desktop(scene.desktop,
-                   [&] { result = restore_from_marker(scene.marker, expected_session); });
-    return result;
+    return on_desktop(scene.ground,
+                      [&] { return restore_from_marker(scene.marker, expected_session); });
 }
 
 std::vector<std::string> log_lines(const RestoreScene& scene) {
@@ -101,9 +86,9 @@ TEST(RestoreRun, NoMarkerIsSuccessAndLeavesNoTrace) {
 TEST(RestoreRun, AFolderAtTheMarkerPathIsAReadFailure) {
     RestoreScene scene;
     ASSERT_TRUE(CreateDirectoryW(scene.marker.c_str(), nullptr));
-    HANDLE probe = CreateFileW(scene.marker.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_EQ(probe, INVALID_HANDLE_VALUE);
+    const UniqueHandle probe(CreateFileW(scene.marker.c_str(), GENERIC_READ, 7, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_FALSE(probe);
     const DWORD open_error = GetLastError();
     EXPECT_EQ(error_of(run(scene)), "读取恢复标记失败: " + file_error_text(open_error));
     EXPECT_TRUE(file_exists(scene.marker));
@@ -112,11 +97,11 @@ TEST(RestoreRun, AFolderAtTheMarkerPathIsAReadFailure) {
 TEST(RestoreRun, AMarkerOpenedExclusivelyElsewhereIsAReadFailure) {
     RestoreScene scene;
     write_file(scene.marker, nothing_recorded);
-    HANDLE exclusive = CreateFileW(scene.marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    UniqueHandle exclusive(CreateFileW(scene.marker.c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(exclusive);
     const RunResult result = run(scene);
-    CloseHandle(exclusive);
+    exclusive.reset();
     EXPECT_EQ(error_of(result), "读取恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(read_file(scene.marker), nothing_recorded);
     EXPECT_FALSE(file_exists(scene.log));
@@ -128,6 +113,20 @@ struct RejectedMarker {
     std::string expected_error_start;
     std::string expected_error_part;
 };
+
+void check_rejected_marker(const RejectedMarker& row) {
+    SCOPED_TRACE(row.name);
+    RestoreScene scene;
+    write_file(scene.marker, row.content);
+    const std::string error = error_of(run(scene));
+    EXPECT_TRUE(error.starts_with(row.expected_error_start)) << error;
+    EXPECT_NE(error.find(row.expected_error_part), std::string::npos) << error;
+    if (row.expected_error_part.empty()) {
+        EXPECT_EQ(error, row.expected_error_start);
+    }
+    EXPECT_EQ(read_file(scene.marker), row.content);
+    EXPECT_FALSE(file_exists(scene.log));
+}
 
 TEST(RestoreRun, RejectedMarkersStayByteIdenticalAndAreNotLogged) {
     const RejectedMarker cases[] = {
@@ -145,29 +144,20 @@ TEST(RestoreRun, RejectedMarkersStayByteIdenticalAndAreNotLogged) {
          "不支持的系统状态恢复标记版本: 4294967295", ""},
     };
     for (const auto& row : cases) {
-        RestoreScene scene;
-        write_file(scene.marker, row.content);
-        const std::string error = error_of(run(scene));
-        EXPECT_TRUE(error.starts_with(row.expected_error_start)) << row.name << ": " << error;
-        EXPECT_NE(error.find(row.expected_error_part), std::string::npos)
-            << row.name << ": " << error;
-        if (row.expected_error_part.empty()) {
-            EXPECT_EQ(error, row.expected_error_start) << row.name;
-        }
-        EXPECT_EQ(read_file(scene.marker), row.content) << row.name;
-        EXPECT_FALSE(file_exists(scene.log)) << row.name;
+        check_rejected_marker(row);
     }
 }
 
 TEST(RestoreRun, AnotherSessionsMarkerIsLeftAlone) {
     for (const std::string expected : {"Session-7", "session-7 ", "session-", ""}) {
+        SCOPED_TRACE("'" + expected + "'");
         RestoreScene scene;
         add_hidden_icons(scene);
         write_file(scene.marker, icons_visible);
-        EXPECT_TRUE(run(scene, expected)) << expected;
-        EXPECT_EQ(read_file(scene.marker), icons_visible) << expected;
-        EXPECT_FALSE(icons_shown(scene)) << expected << ": an item was restored";
-        EXPECT_FALSE(file_exists(scene.log)) << expected;
+        EXPECT_TRUE(run(scene, expected));
+        EXPECT_EQ(read_file(scene.marker), icons_visible);
+        EXPECT_FALSE(icons_shown(scene)) << "an item was restored";
+        EXPECT_FALSE(file_exists(scene.log));
     }
 }
 
@@ -178,13 +168,13 @@ TEST(RestoreRun, AMarkerThatRecordsNothingIsDeletedAndSummarised) {
         "[1,\"session-7\",null,null]",
     };
     for (const auto& content : forms) {
+        SCOPED_TRACE(content);
         RestoreScene scene;
         write_file(scene.marker, content);
-        EXPECT_TRUE(run(scene)) << content;
-        EXPECT_FALSE(file_exists(scene.marker)) << content;
+        EXPECT_TRUE(run(scene));
+        EXPECT_FALSE(file_exists(scene.marker));
         EXPECT_EQ(log_lines(scene),
-                  std::vector<std::string>{"[restore] 恢复检查完成，无待恢复系统状态"})
-            << content;
+                  std::vector<std::string>{"[restore] 恢复检查完成，无待恢复系统状态"});
     }
 }
 
@@ -199,6 +189,31 @@ struct ItemCase {
     std::string expected_summary;
 };
 
+void check_item_outcome(const ItemCase& row) {
+    SCOPED_TRACE(row.name);
+    RestoreScene scene;
+    if (row.taskbar_present) {
+        add_taskbar(scene);
+    }
+    if (row.icons_present) {
+        add_hidden_icons(scene);
+    }
+    write_file(scene.marker, row.marker);
+    const RunResult result = run(scene);
+    if (row.expected_error.empty()) {
+        EXPECT_TRUE(result) << error_of(result);
+        EXPECT_FALSE(file_exists(scene.marker));
+        EXPECT_EQ(log_lines(scene), std::vector<std::string>{row.expected_summary});
+    } else {
+        EXPECT_TRUE(error_of(result).starts_with(row.expected_error)) << error_of(result);
+        EXPECT_EQ(read_file(scene.marker), row.marker);
+        EXPECT_FALSE(file_exists(scene.log));
+    }
+    if (row.icons_present) {
+        EXPECT_TRUE(icons_shown(scene)) << "the icons stayed hidden";
+    }
+}
+
 TEST(RestoreRun, ItemOutcomesDecideBetweenDeletionAndKeepingTheMarker) {
     const ItemCase cases[] = {
         {"only the icons, restored", icons_visible, false, true, "",
@@ -212,28 +227,7 @@ TEST(RestoreRun, ItemOutcomesDecideBetweenDeletionAndKeepingTheMarker) {
         {"icons fail, taskbar restored", both_items, true, false, icons_failure, ""},
     };
     for (const auto& row : cases) {
-        RestoreScene scene;
-        if (row.taskbar_present) {
-            add_taskbar(scene);
-        }
-        if (row.icons_present) {
-            add_hidden_icons(scene);
-        }
-        write_file(scene.marker, row.marker);
-        const RunResult result = run(scene);
-        if (row.expected_error.empty()) {
-            EXPECT_TRUE(result) << row.name << ": " << error_of(result);
-            EXPECT_FALSE(file_exists(scene.marker)) << row.name;
-            EXPECT_EQ(log_lines(scene), std::vector<std::string>{row.expected_summary}) << row.name;
-        } else {
-            EXPECT_TRUE(error_of(result).starts_with(row.expected_error))
-                << row.name << ": " << error_of(result);
-            EXPECT_EQ(read_file(scene.marker), row.marker) << row.name;
-            EXPECT_FALSE(file_exists(scene.log)) << row.name;
-        }
-        if (row.icons_present) {
-            EXPECT_TRUE(icons_shown(scene)) << row.name << ": the icons stayed hidden";
-        }
+        check_item_outcome(row);
     }
 }
 
@@ -253,12 +247,12 @@ TEST(RestoreRun, AMarkerHeldOpenWithoutDeleteSharingIsRestoredButKept) {
     RestoreScene scene;
     add_hidden_icons(scene);
     write_file(scene.marker, icons_visible);
-    HANDLE holder =
-        CreateFileW(scene.marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    UniqueHandle holder(CreateFileW(scene.marker.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
     const RunResult result = run(scene);
-    CloseHandle(holder);
+    holder.reset();
     EXPECT_EQ(error_of(result), "删除恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(icons_shown(scene));
     EXPECT_EQ(read_file(scene.marker), icons_visible);

@@ -2,9 +2,7 @@
 // restore takes from the main process's end to the deleted marker, and what the watcher costs
 // while it waits. Every timing is the median of repeated runs.
 
-#include "desktop_windows.h"
 #include "scenario.h"
-#include "taskbar_windows.h"
 
 #include <windows.h>
 
@@ -14,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,27 +72,18 @@ void measure_launcher() {
           figure(median(empty), "ms") + ", ratio " + figure(ratio, "x") + ")\n");
 }
 
-// A private desktop with the shell's windows owned by a thread of this process.
+// A stand-in desktop with three taskbars and the desktop icons, owned by a thread of this
+// process.
 struct BenchDesktop {
-    ShellEventLog log;
-    DesktopIconShell icons;
-    PrivateDesktop desktop;
-    ShellThread shell;
-    HWND list_view = nullptr;
-
-    BenchDesktop() {
-        create_private_desktop(desktop);
-        start_shell_thread(shell, desktop);
-        invoke(shell, [this] {
-            for (const auto kind :
-                 {TaskbarKind::primary, TaskbarKind::secondary, TaskbarKind::secondary}) {
-                create_taskbar_window(log, {.kind = kind, .visible = true});
-            }
-            register_desktop_window_classes();
-            list_view = create_program_manager_icons(icons, true)->list_view;
-        });
-    }
-    ~BenchDesktop() { invoke(shell, destroy_windows_of_this_thread); }
+    StandInDesktop ground;
+    HWND list_view = on_shell(ground, [this] {
+        for (const auto kind :
+             {TaskbarKind::primary, TaskbarKind::secondary, TaskbarKind::secondary}) {
+            create_taskbar_window(ground.taskbar_log, {.kind = kind, .visible = true});
+        }
+        register_desktop_window_classes();
+        return create_program_manager_icons(ground.icons, true)->list_view;
+    });
 };
 
 const std::string taskbar_json =
@@ -110,12 +100,12 @@ struct RestoreCase {
 double one_restore(BenchDesktop& bench, const RestoreCase& restore, const std::wstring& marker) {
     write_file(marker, restore.marker);
     if (restore.hide_icons) {
-        invoke(bench.shell, [&] { ShowWindow(bench.list_view, SW_HIDE); });
+        on_shell(bench.ground, [&] { ShowWindow(bench.list_view, SW_HIDE); });
     }
     const ChildProcess sleeper = start_sleeper();
     const ChildProcess watcher =
         start_process(watchdog_exe, {L"--watch", std::to_wstring(sleeper.id), L"bench", marker},
-                      {.desktop = bench.desktop.name});
+                      {.desktop = bench.ground.desktop.name});
     Sleep(300); // let the watcher reach its wait
     TerminateProcess(sleeper.handle.get(), 1);
     WaitForSingleObject(sleeper.handle.get(), INFINITE);
@@ -155,9 +145,22 @@ void measure_restores() {
 
 struct ProcessCost {
     double cpu_ms = 0;
-    double private_kib = 0;
-    double working_set_kib = 0;
+    // Empty when the system did not report the figure: Wine reports no private bytes for
+    // another process, and a figure that was not measured must not read as zero.
+    std::optional<double> private_kib;
+    std::optional<double> working_set_kib;
 };
+
+std::optional<double> reported_kib(SIZE_T bytes) {
+    if (bytes == 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(bytes) / 1024.0;
+}
+
+std::string kib_figure(const std::optional<double>& kib) {
+    return kib ? figure(*kib, "KiB") : std::string("not reported");
+}
 
 ProcessCost cost_of(const ChildProcess& process) {
     FILETIME created{}, exited{}, kernel{}, user{};
@@ -167,11 +170,13 @@ ProcessCost cost_of(const ChildProcess& process) {
     };
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
-    K32GetProcessMemoryInfo(process.handle.get(),
-                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    if (!K32GetProcessMemoryInfo(process.handle.get(),
+                                 reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                 sizeof memory)) {
+        memory = {};
+    }
     return {static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0,
-            static_cast<double>(memory.PrivateUsage) / 1024.0,
-            static_cast<double>(memory.WorkingSetSize) / 1024.0};
+            reported_kib(memory.PrivateUsage), reported_kib(memory.WorkingSetSize)};
 }
 
 // CPU time is read after 1 s and after 10 s of waiting: what start-up costs shows in both, and
@@ -187,8 +192,8 @@ void measure_waiting_watcher() {
     const ProcessCost late = cost_of(watcher);
     print("watcher CPU while waiting  " + figure(late.cpu_ms - early.cpu_ms, "ms") +
           " from 1 s to 10 s (" + figure(late.cpu_ms, "ms") + " in all, start-up included)\n");
-    print("watcher memory at 10 s     private " + figure(late.private_kib, "KiB") +
-          ", working set " + figure(late.working_set_kib, "KiB") + "\n");
+    print("watcher memory at 10 s     private " + kib_figure(late.private_kib) + ", working set " +
+          kib_figure(late.working_set_kib) + "\n");
     terminate(sleeper);
     wait_for_exit(watcher, generous_wait);
 }
