@@ -10,7 +10,7 @@ packages=(
   libboost-json1.81-dev googletest
   # the fuzzing tree: libFuzzer, and a clang new enough for libstdc++'s <expected>
   clang-19 libclang-rt-19-dev
-  python3 python3-jsonschema
+  python3 python3-jsonschema clang-format
 )
 
 install_missing_packages() {

@@ -1,5 +1,7 @@
 #include "desktop_windows.h"
 
+#include "window_class.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -13,10 +15,6 @@ constexpr const wchar_t* program_manager_class = L"Progman";
 constexpr const wchar_t* icon_host_class = L"WatchdogIconHost";
 constexpr UINT_PTR list_view_subclass_id = 1;
 constexpr int window_size = 100;
-
-std::string failure(const char* what) {
-    return std::string(what) + " failed with error " + std::to_string(GetLastError());
-}
 
 // The shell view and the list view belong to this module; plain windows to kernel32, which
 // every process has loaded, so that the two sets of class names never meet in a lookup.
@@ -140,27 +138,6 @@ LRESULT CALLBACK plain_procedure(HWND window, UINT message, WPARAM w, LPARAM l) 
     return DefWindowProcW(window, message, w, l);
 }
 
-// Registers the class once per process and instance; a class of that name with another
-// window procedure would record nothing, so it counts as a failure.
-std::expected<void, std::string> ensure_class(HINSTANCE instance, const wchar_t* name,
-                                              WNDPROC procedure) {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = procedure;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = name;
-    if (RegisterClassW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        return std::unexpected(failure("RegisterClassW"));
-    }
-    WNDCLASSW registered{};
-    if (!GetClassInfoW(instance, name, &registered)) {
-        return std::unexpected(failure("GetClassInfoW"));
-    }
-    if (registered.lpfnWndProc != procedure) {
-        return std::unexpected("a window class of the same name has another window procedure");
-    }
-    return {};
-}
-
 std::expected<HWND, std::string> create_window(HINSTANCE instance, const wchar_t* class_name,
                                                HWND parent, bool visible, void* parameter) {
     HWND window = CreateWindowExW(0, class_name, L"", window_style(parent, visible), 0, 0,
@@ -193,12 +170,12 @@ std::expected<void, std::string> register_desktop_window_classes() {
     if (!InitCommonControlsEx(&controls)) {
         return std::unexpected(failure("InitCommonControlsEx"));
     }
-    return ensure_class(shell_instance(), shell_view_class, shell_view_procedure);
+    return ensure_window_class(shell_instance(), shell_view_class, shell_view_procedure);
 }
 
 std::expected<HWND, std::string> create_plain_window(HWND parent, const wchar_t* class_name,
                                                      DesktopIconShell* observer) {
-    if (auto registered = ensure_class(plain_instance(), class_name, plain_procedure);
+    if (auto registered = ensure_window_class(plain_instance(), class_name, plain_procedure);
         !registered) {
         return std::unexpected(registered.error());
     }

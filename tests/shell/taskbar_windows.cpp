@@ -1,5 +1,7 @@
 #include "taskbar_windows.h"
 
+#include "window_class.h"
+
 #include "win/window_handle.h"
 
 #include <shellapi.h>
@@ -21,10 +23,6 @@ constexpr std::size_t wine8_window_offset = 8;
 constexpr std::size_t wine8_lparam_offset = 40;
 // Later Wine versions put a whole APPBARDATA behind a 16-byte header.
 constexpr std::size_t appbardata_offset = 16;
-
-std::string failure(const char* what) {
-    return std::string(what) + " failed with error " + std::to_string(GetLastError());
-}
 
 void record(ShellEventLog& log, const ShellEvent& event) {
     std::function<void(const ShellEvent&)> reaction;
@@ -112,30 +110,11 @@ LRESULT CALLBACK app_bar_procedure(HWND window, UINT message, WPARAM w, LPARAM l
     return DefWindowProcW(window, message, w, l);
 }
 
-// Registers the class once per process. A class of that name with another window procedure
-// (registered by other test code) would log nothing, so it counts as a failure.
-std::expected<void, std::string> ensure_class(const wchar_t* name, WNDPROC procedure) {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = procedure;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = name;
-    if (RegisterClassW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        return std::unexpected(failure("RegisterClassW"));
-    }
-    WNDCLASSW registered{};
-    if (!GetClassInfoW(GetModuleHandleW(nullptr), name, &registered)) {
-        return std::unexpected(failure("GetClassInfoW"));
-    }
-    if (registered.lpfnWndProc != procedure) {
-        return std::unexpected("a window class of the same name has another window procedure");
-    }
-    return {};
-}
-
 std::expected<HWND, std::string> create_logging_window(ShellEventLog& log, const wchar_t* name,
                                                        WNDPROC procedure, DWORD ex_style,
                                                        DWORD style, HWND parent) {
-    if (auto registered = ensure_class(name, procedure); !registered) {
+    if (auto registered = ensure_window_class(GetModuleHandleW(nullptr), name, procedure);
+        !registered) {
         return std::unexpected(registered.error());
     }
     HWND window = CreateWindowExW(ex_style, name, L"", style, 0, 0, 200, 30, parent, nullptr,
