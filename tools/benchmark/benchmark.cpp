@@ -94,6 +94,7 @@ struct RestoreCase {
     const char* name;
     std::string marker;
     bool hide_icons;
+    std::wstring executable = watchdog_exe;
 };
 
 // From the main process's end to the marker's deletion, as seen by polling the file.
@@ -103,9 +104,9 @@ double one_restore(BenchDesktop& bench, const RestoreCase& restore, const std::w
         on_shell(bench.ground, [&] { ShowWindow(bench.list_view, SW_HIDE); });
     }
     const ChildProcess sleeper = start_sleeper();
-    const ChildProcess watcher =
-        start_process(watchdog_exe, {L"--watch", std::to_wstring(sleeper.id), L"bench", marker},
-                      {.desktop = bench.ground.desktop.name});
+    const ChildProcess watcher = start_process(
+        restore.executable, {L"--watch", std::to_wstring(sleeper.id), L"bench", marker},
+        {.desktop = bench.ground.desktop.name});
     Sleep(300); // let the watcher reach its wait
     TerminateProcess(sleeper.handle.get(), 1);
     WaitForSingleObject(sleeper.handle.get(), INFINITE);
@@ -122,6 +123,8 @@ double one_restore(BenchDesktop& bench, const RestoreCase& restore, const std::w
 void measure_restores() {
     const RestoreCase cases[] = {
         {"nothing recorded", "{\"version\":1,\"sessionId\":\"bench\"}", false},
+        {"(a program that waits and deletes)", "{\"version\":1,\"sessionId\":\"bench\"}", false,
+         sibling_executable(L"wait-and-delete.exe")},
         {"taskbar, three windows", "{\"version\":1,\"sessionId\":\"bench\"," + taskbar_json + "}",
          false},
         {"taskbar and icons (menu command)",
@@ -138,7 +141,7 @@ void measure_restores() {
             times.push_back(one_restore(bench, restore, marker));
         }
         std::string name = restore.name;
-        name.resize(34, ' ');
+        name.resize(36, ' ');
         print("end to marker deleted: " + name + figure(median(times), "ms") + "\n");
     }
 }
