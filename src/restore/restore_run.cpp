@@ -5,11 +5,12 @@
 #include "marker/recovery_marker.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/error_text.h"
+#include "win/files.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
 
-#include <new>
+#include <optional>
 
 namespace watchdog {
 namespace {
@@ -39,28 +40,36 @@ bool marker_exists(const std::wstring& path) {
     return file.valid() && GetFileInformationByHandle(file.get(), &information);
 }
 
-std::expected<std::string, std::string> read_whole_file(const std::wstring& path) {
+// The marker's bytes, or nothing when there is no marker. The common case opens the file once;
+// only when that fails does a second look tell a missing marker from one that cannot be read.
+std::expected<std::optional<std::string>, std::string> read_marker_file(const std::wstring& path) {
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        return std::unexpected(file_error_text(GetLastError()));
-    }
-    std::string content;
-    char buffer[16384];
-    try {
-        while (true) {
-            DWORD read = 0;
-            if (!ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) {
-                return std::unexpected(file_error_text(GetLastError()));
-            }
-            if (read == 0) {
-                return content;
-            }
-            content.append(buffer, read);
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (!marker_exists(path)) {
+            return std::nullopt;
         }
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(file_error_text(ERROR_NOT_ENOUGH_MEMORY));
+        return std::unexpected(file_error_text(error));
     }
+    auto content = read_to_end(file.get());
+    if (!content) {
+        return std::unexpected(file_error_text(content.error()));
+    }
+    return std::move(*content);
+}
+
+// A main application restarted after a crash may already have put its next marker at the path
+// while this run restored the previous one's desktop: only the marker that was read is deleted.
+// One that is gone or holds other bytes is left, and the run ends as if it had been deleted.
+std::expected<void, std::string> delete_marker_that_was_read(const std::wstring& path,
+                                                             std::string_view read_bytes) {
+    const auto deletion =
+        delete_file_if(path, [read_bytes](std::string_view now) { return now == read_bytes; });
+    if (!deletion) {
+        return std::unexpected(prefixed(delete_failed_prefix, file_error_text(deletion.error())));
+    }
+    return {};
 }
 
 // Both items are always attempted, the taskbar first: one failing must not leave the other
@@ -110,14 +119,14 @@ std::string restore_summary(const std::vector<std::string_view>& restored) {
 std::expected<void, std::string> restore_from_marker(std::wstring_view marker_path,
                                                      std::string_view expected_session_id) {
     const std::wstring path(marker_path);
-    if (!marker_exists(path)) {
-        return {};
-    }
-    const auto bytes = read_whole_file(path);
+    const auto bytes = read_marker_file(path);
     if (!bytes) {
         return std::unexpected(prefixed(read_failed_prefix, bytes.error()));
     }
-    const auto marker = parse_recovery_marker(*bytes);
+    if (!*bytes) {
+        return {};
+    }
+    const auto marker = parse_recovery_marker(**bytes);
     if (!marker) {
         return std::unexpected(prefixed(parse_failed_prefix, marker.error()));
     }
@@ -133,8 +142,8 @@ std::expected<void, std::string> restore_from_marker(std::wstring_view marker_pa
     if (!outcomes.failures.empty()) {
         return std::unexpected(join_failures(outcomes.failures));
     }
-    if (!DeleteFileW(path.c_str())) {
-        return std::unexpected(prefixed(delete_failed_prefix, file_error_text(GetLastError())));
+    if (const auto deleted = delete_marker_that_was_read(path, **bytes); !deleted) {
+        return deleted;
     }
     append_recovery_log(marker_path, restore_log_tag, restore_summary(outcomes.restored));
     return {};

@@ -272,6 +272,50 @@ TEST(RestoreRun, AReadOnlyMarkerIsRestoredButKept) {
     EXPECT_FALSE(file_exists(scene.log));
 }
 
+struct ReplacedMarkerCase {
+    const char* name;
+    std::optional<std::string> replacement; // empty: the marker is removed
+};
+
+// The main application, restarted while the watcher still restores its previous run, puts its
+// next marker in place the way it should: written beside it and moved over it.
+void check_marker_replaced_during_restore(const ReplacedMarkerCase& row) {
+    SCOPED_TRACE(row.name);
+    RestoreScene scene;
+    add_taskbar(scene);
+    write_file(scene.marker, taskbar_no_windows);
+    const std::wstring next = scene.folder.path + L"\\next marker.json";
+    bool replaced = false;
+    set_shell_reaction(scene.ground.taskbar_log, [&](const ShellEvent& event) {
+        if (event.kind == ShellEventKind::ex_style_changed && !replaced) {
+            replaced = true;
+            if (row.replacement) {
+                write_file(next, *row.replacement);
+                MoveFileExW(next.c_str(), scene.marker.c_str(), MOVEFILE_REPLACE_EXISTING);
+            } else {
+                DeleteFileW(scene.marker.c_str());
+            }
+        }
+    });
+    const RunResult result = run(scene);
+    set_shell_reaction(scene.ground.taskbar_log, nullptr);
+    EXPECT_TRUE(replaced);
+    EXPECT_TRUE(result) << error_of(result);
+    EXPECT_EQ(read_file(scene.marker), row.replacement);
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{"[restore] 系统状态恢复完成: 任务栏"});
+}
+
+TEST(RestoreRun, OnlyTheMarkerThatWasReadIsDeleted) {
+    const ReplacedMarkerCase cases[] = {
+        {"the next session's marker", R"({"version":1,"sessionId":"session-8"})"},
+        {"the same session's marker, rewritten", R"({"version":1, "sessionId":"session-7"})"},
+        {"no marker any more", std::nullopt},
+    };
+    for (const auto& row : cases) {
+        check_marker_replaced_during_restore(row);
+    }
+}
+
 TEST(RestoreRun, ASecondRunAfterACompleteOneFindsNothing) {
     RestoreScene scene;
     add_hidden_icons(scene);
