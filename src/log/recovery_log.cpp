@@ -92,11 +92,11 @@ void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
     if (!directory) {
         return;
     }
-    if (create_directory_tree(*directory) != ERROR_SUCCESS) {
+    if (create_directory_tree(file_system_path(*directory)) != ERROR_SUCCESS) {
         return;
     }
-    const std::wstring current = join_path(*directory, current_log_name);
-    rotate_if_full(current, join_path(*directory, previous_log_name));
+    const std::wstring current = file_system_path(join_path(*directory, current_log_name));
+    rotate_if_full(current, file_system_path(join_path(*directory, previous_log_name)));
     append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
 }
 

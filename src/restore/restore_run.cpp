@@ -6,6 +6,7 @@
 #include "taskbar/taskbar_restore.h"
 #include "win/error_text.h"
 #include "win/files.h"
+#include "win/path.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
@@ -118,7 +119,7 @@ std::string restore_summary(const std::vector<std::string_view>& restored) {
 
 std::expected<void, std::string> restore_from_marker(std::wstring_view marker_path,
                                                      std::string_view expected_session_id) {
-    const std::wstring path(marker_path);
+    const std::wstring path = file_system_path(marker_path);
     const auto bytes = read_marker_file(path);
     if (!bytes) {
         return std::unexpected(prefixed(read_failed_prefix, bytes.error()));

@@ -9,6 +9,12 @@ bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
+// "\\?\" (verbatim: no normalisation, no length limit) or "\\.\" (the device namespace).
+bool has_verbatim_or_device_prefix(std::wstring_view path) {
+    return path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) &&
+           (path[2] == L'?' || path[2] == L'.') && is_separator(path[3]);
+}
+
 bool is_drive(std::wstring_view path) {
     return path.size() >= 2 && path[1] == L':' &&
            ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
@@ -49,8 +55,7 @@ std::size_t trimmed_length(std::wstring_view path, std::size_t root) {
 
 std::size_t path_root_length(std::wstring_view path) {
     const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
-    if (two_separators && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') &&
-        is_separator(path[3])) {
+    if (has_verbatim_or_device_prefix(path)) {
         const std::wstring_view rest = path.substr(4);
         if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") &&
             is_separator(rest[3])) {
@@ -90,6 +95,34 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
     }
     joined.append(name);
     return joined;
+}
+
+std::wstring extended_length_form(std::wstring_view full_path) {
+    if (has_verbatim_or_device_prefix(full_path)) {
+        return std::wstring(full_path);
+    }
+    if (full_path.size() >= 2 && is_separator(full_path[0]) && is_separator(full_path[1])) {
+        return L"\\\\?\\UNC\\" + std::wstring(full_path.substr(2));
+    }
+    return L"\\\\?\\" + std::wstring(full_path);
+}
+
+std::wstring file_system_path(std::wstring_view path) {
+    const std::wstring given(path);
+    if (has_verbatim_or_device_prefix(given)) {
+        return given;
+    }
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return given; // the file call itself then reports what is wrong with the path
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return given;
+    }
+    full.resize(length);
+    return full.size() < classic_path_limit ? given : extended_length_form(full);
 }
 
 std::uint32_t create_directory_tree(const std::wstring& directory) {

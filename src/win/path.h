@@ -22,6 +22,22 @@ std::optional<std::wstring> parent_directory(std::wstring_view path);
 // "C:name".
 std::wstring join_path(std::wstring_view base, std::wstring_view name);
 
+// Full paths at least this long are handed to file calls in the extended-length form: the
+// classic form of a path ends at MAX_PATH (260, with the terminating zero), and a directory's
+// at 248, leaving room for an 8.3 file name inside it.
+inline constexpr std::size_t classic_path_limit = 248;
+
+// The extended-length form of a full path: the prefix \\?\ before a drive path, \\?\UNC
+// in place of the two separators of a UNC path. A path that already has the \\?\ or the
+// \\.\ (device) prefix is returned as it is.
+std::wstring extended_length_form(std::wstring_view full_path);
+
+// The form of `path` to give to file calls: the path as it is while its full form is short
+// enough for the classic form, otherwise its full form (GetFullPathNameW: ".", ".." and "/"
+// resolved, which the extended form would no longer do) in the extended-length form, so that
+// the call works whether or not the process may use long paths in the classic form.
+std::wstring file_system_path(std::wstring_view path);
+
 // Creates the directory and every missing ancestor; an existing directory is success. Returns
 // the Win32 error code of the failure, or 0.
 std::uint32_t create_directory_tree(const std::wstring& directory);

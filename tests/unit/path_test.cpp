@@ -1,0 +1,74 @@
+#include "win/path.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace watchdog {
+namespace {
+
+// A component that makes any path it is in too long for the classic form.
+const std::wstring long_name(300, L'n');
+
+struct ExtendedFormCase {
+    const char* name;
+    std::wstring full_path;
+    std::wstring extended;
+};
+
+TEST(ExtendedLengthForm, PrefixesDriveAndUncPathsAndLeavesPrefixedOnesAlone) {
+    const ExtendedFormCase cases[] = {
+        {"drive", L"C:\\a\\m.json", L"\\\\?\\C:\\a\\m.json"},
+        {"UNC", L"\\\\server\\share\\m.json", L"\\\\?\\UNC\\server\\share\\m.json"},
+        {"already extended", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
+        {"already extended UNC", L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {"device", L"\\\\.\\NUL", L"\\\\.\\NUL"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(extended_length_form(row.full_path), row.extended);
+    }
+}
+
+std::wstring current_directory() {
+    wchar_t buffer[MAX_PATH * 4] = {};
+    GetCurrentDirectoryW(MAX_PATH * 4, buffer);
+    std::wstring directory(buffer);
+    if (directory.back() != L'\\') {
+        directory.push_back(L'\\');
+    }
+    return directory;
+}
+
+struct FileSystemPathCase {
+    const char* name;
+    std::wstring path;
+    std::wstring expected;
+};
+
+TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
+    const std::wstring relative_long = L"folder\\" + long_name + L"\\m.json";
+    const FileSystemPathCase cases[] = {
+        {"short drive path, as it is", L"C:\\state\\m.json", L"C:\\state\\m.json"},
+        {"short relative path, as it is", L"m.json", L"m.json"},
+        {"long drive path", L"C:\\" + long_name + L"\\m.json",
+         L"\\\\?\\C:\\" + long_name + L"\\m.json"},
+        {"long path, normalised first", L"C:/x/../" + long_name + L"/./m.json",
+         L"\\\\?\\C:\\" + long_name + L"\\m.json"},
+        {"long relative path", relative_long, L"\\\\?\\" + current_directory() + relative_long},
+        {"long UNC path", L"\\\\server\\share\\" + long_name,
+         L"\\\\?\\UNC\\server\\share\\" + long_name},
+        {"long extended path, as it is", L"\\\\?\\C:\\x\\..\\" + long_name,
+         L"\\\\?\\C:\\x\\..\\" + long_name},
+        {"device path, as it is", L"\\\\.\\NUL", L"\\\\.\\NUL"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(file_system_path(row.path), row.expected);
+    }
+}
+
+} // namespace
+} // namespace watchdog
