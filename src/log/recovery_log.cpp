@@ -58,6 +58,20 @@ void append_to_file(const std::wstring& path, std::string_view line) {
     }
 }
 
+void append_line_beside(std::wstring_view marker_path, std::string_view tag,
+                        std::string_view message) {
+    const auto directory = log_directory_for(marker_path);
+    if (!directory) {
+        return;
+    }
+    if (create_directory_tree(file_system_path(*directory)) != ERROR_SUCCESS) {
+        return;
+    }
+    const std::wstring current = file_system_path(join_path(*directory, current_log_name));
+    rotate_if_full(current, file_system_path(join_path(*directory, previous_log_name)));
+    append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
+}
+
 } // namespace
 
 std::optional<std::wstring> log_directory_for(std::wstring_view marker_path) {
@@ -87,17 +101,11 @@ std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
 }
 
 void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
-                         std::string_view message) {
-    const auto directory = log_directory_for(marker_path);
-    if (!directory) {
-        return;
+                         std::string_view message) noexcept {
+    try {
+        append_line_beside(marker_path, tag, message);
+    } catch (...) {
     }
-    if (create_directory_tree(file_system_path(*directory)) != ERROR_SUCCESS) {
-        return;
-    }
-    const std::wstring current = file_system_path(join_path(*directory, current_log_name));
-    rotate_if_full(current, file_system_path(join_path(*directory, previous_log_name)));
-    append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
 }
 
 } // namespace watchdog

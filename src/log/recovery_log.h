@@ -14,8 +14,9 @@ inline constexpr std::wstring_view previous_log_name = L"system-state-recovery.p
 
 // Appends one line to the log beside the marker. Best effort: the log is the only report a
 // windowless program has, but failing to write it must never change what the caller does.
+// It never throws: a line that cannot even be composed is lost like one that cannot be written.
 void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
-                         std::string_view message);
+                         std::string_view message) noexcept;
 
 // The `logs` folder for a marker path, or nothing when the path has no parent folder
 // (empty, or only a drive and/or root such as C:\).

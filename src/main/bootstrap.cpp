@@ -57,7 +57,8 @@ bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
     }
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    // The watcher never shows a window, so Windows must not show the busy cursor for it.
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
     startup.StartupInfo.hStdInput = streams.input.get();
     startup.StartupInfo.hStdOutput = streams.output.get();
     startup.StartupInfo.hStdError = streams.error.get();
@@ -79,6 +80,15 @@ std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments)
     std::vector<std::wstring> arguments{L"--watch"};
     arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
     return arguments;
+}
+
+ExitCode start_watcher(const ModeArguments& arguments) {
+    const auto executable = current_executable_path();
+    if (!executable) {
+        return ExitCode::ExecutablePathUnavailable;
+    }
+    const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
+    return spawn_watcher(*executable, command_line) ? ExitCode::Success : ExitCode::SpawnFailed;
 }
 
 } // namespace
@@ -104,12 +114,7 @@ ExitCode run_bootstrap(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    const auto executable = current_executable_path();
-    if (!executable) {
-        return ExitCode::ExecutablePathUnavailable;
-    }
-    const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
-    return spawn_watcher(*executable, command_line) ? ExitCode::Success : ExitCode::SpawnFailed;
+    return run_bootstrap_guarded([&] { return start_watcher(arguments); });
 }
 
 } // namespace watchdog

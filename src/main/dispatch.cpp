@@ -26,7 +26,12 @@ ExitCode dispatch_command_line(std::wstring_view command_line) {
 }
 
 int run_command_line() {
-    return static_cast<int>(dispatch_command_line(GetCommandLineW()));
+    // A marker on a drive that has gone must not make the system ask the user for it.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Each mode keeps its own exceptions; only splitting the command line is left here, and a
+    // launcher that ends there has started no watcher.
+    return static_cast<int>(
+        run_bootstrap_guarded([] { return dispatch_command_line(GetCommandLineW()); }));
 }
 
 } // namespace watchdog

@@ -45,14 +45,23 @@ ExitCode run_watch(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
-    if (!process_id) {
-        return ExitCode::UsageError;
-    }
-    const std::string session_id = utf16_to_utf8(arguments[1]);
-    const std::wstring marker_path = std::move(arguments[2]);
+    const std::wstring& marker_path = arguments[2];
+    return run_watch_guarded(marker_path, [&] {
+        const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
+        if (!process_id) {
+            return ExitCode::UsageError;
+        }
+        const std::string session_id = utf16_to_utf8(arguments[1]);
+        return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id);
+    });
+}
 
-    return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id);
+void log_unexpected_failure(std::wstring_view marker_path, std::string_view what) noexcept {
+    try {
+        append_recovery_log(marker_path, watchdog_log_tag,
+                            std::string(unexpected_failure_prefix) + std::string(what));
+    } catch (...) {
+    }
 }
 
 ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,

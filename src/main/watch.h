@@ -4,6 +4,7 @@
 #include "main/mode_arguments.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@ namespace watchdog {
 inline constexpr std::string_view watchdog_log_tag = "watchdog";
 inline constexpr std::string_view exit_unconfirmed_message =
     "无法确认主进程已经退出，已保留恢复标记供下次启动处理";
+inline constexpr std::string_view unexpected_failure_prefix = "恢复过程意外中止: ";
 
 // Waits for the main process to end, then runs one restore against the marker.
 ExitCode run_watch(ModeArguments arguments);
@@ -21,6 +23,25 @@ ExitCode run_watch(ModeArguments arguments);
 // the marker alone and is logged once; otherwise one restore run, whose failure is logged.
 ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
                         std::string_view session_id);
+
+// "恢复过程意外中止: " and the exception's own text, with the "watchdog" tag.
+void log_unexpected_failure(std::wstring_view marker_path, std::string_view what) noexcept;
+
+// Runs the watcher's work. An exception that escapes it, such as running out of memory outside
+// the marker reader, must not reach abort(), which shows a runtime error box and ends the
+// process with 3, a code that means something else: it is logged with the "watchdog" tag and
+// the watcher ends with RestoreFailed.
+template <typename Work>
+ExitCode run_watch_guarded(std::wstring_view marker_path, Work work) noexcept {
+    try {
+        return work();
+    } catch (const std::exception& failure) {
+        log_unexpected_failure(marker_path, failure.what());
+    } catch (...) {
+        log_unexpected_failure(marker_path, "unknown exception");
+    }
+    return ExitCode::RestoreFailed;
+}
 
 // A base-10 process id: an optional '+' and one or more ASCII digits, at most 4294967295.
 std::optional<std::uint32_t> parse_process_id(std::string_view text);

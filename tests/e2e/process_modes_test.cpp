@@ -114,6 +114,9 @@ TEST(ProcessModes, BootstrapReturnsAtOnceAndLeavesADetachedWatcher) {
     auto watcher = open_process(only_child_of(launcher));
     ASSERT_TRUE(watcher);
     EXPECT_FALSE(wait_for_exit(*watcher, 200)) << "the watcher must wait for the main process";
+    // No busy cursor for a program that never shows a window; standard handles of its own.
+    EXPECT_EQ(startup_flags_of(watcher->handle.get()),
+              DWORD{STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK});
     EXPECT_TRUE(file_exists(marker));
     terminate(main_application);
     EXPECT_EQ(wait_for_exit(*watcher, generous_wait), 0u);

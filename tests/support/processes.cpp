@@ -3,7 +3,9 @@
 #include "win/command_line.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
+#include <cstddef>
 #include <stdexcept>
 #include <utility>
 
@@ -106,7 +108,7 @@ std::vector<DWORD> child_process_ids(const ChildProcess& parent) {
 
 std::optional<ChildProcess> open_process(DWORD id) {
     UniqueHandle handle(OpenProcess(
-        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id));
+        SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE, id));
     if (!handle) {
         return std::nullopt;
     }
@@ -116,6 +118,31 @@ std::optional<ChildProcess> open_process(DWORD id) {
 void resume(ChildProcess& process) {
     ResumeThread(process.main_thread.get());
     process.main_thread.reset();
+}
+
+std::optional<DWORD> startup_flags_of(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic{};
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+                                  nullptr) != 0) {
+        return std::nullopt;
+    }
+    PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
+    if (!ReadProcessMemory(process, &basic.PebBaseAddress->ProcessParameters, &parameters,
+                           sizeof parameters, nullptr)) {
+        return std::nullopt;
+    }
+    // After the command line come the environment and seven ULONGs (StartingX, StartingY,
+    // CountX, CountY, CountCharsX, CountCharsY, FillAttribute), then WindowFlags: the
+    // STARTUPINFO flags.
+    constexpr std::size_t window_flags_offset = offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) +
+                                                sizeof(UNICODE_STRING) + sizeof(PVOID) +
+                                                7 * sizeof(ULONG);
+    DWORD flags = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<const BYTE*>(parameters) + window_flags_offset,
+                           &flags, sizeof flags, nullptr)) {
+        return std::nullopt;
+    }
+    return flags;
 }
 
 void terminate(const ChildProcess& process) {

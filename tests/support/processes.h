@@ -55,6 +55,10 @@ std::optional<ChildProcess> open_process(DWORD id);
 
 void terminate(const ChildProcess& process);
 
+// The STARTUPINFO flags (STARTF_...) that another process was created with, read from its
+// process parameters; nothing when they cannot be read.
+std::optional<DWORD> startup_flags_of(HANDLE process);
+
 // Lets a process that was started suspended run.
 void resume(ChildProcess& process);
 

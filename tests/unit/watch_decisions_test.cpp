@@ -1,3 +1,4 @@
+#include "main/bootstrap.h"
 #include "main/watch.h"
 
 #include "test_files.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +68,18 @@ TEST(ProcessExit, AnEndedProcessIsConfirmedAtOnce) {
     thread.reset();
     handle.reset(); // the last handle: the id now names no process
     EXPECT_TRUE(wait_for_process_exit(id));
+}
+
+// An exception escaping a mode must neither reach abort() nor go unreported.
+TEST(EscapingExceptions, EndTheWatcherWithOneLogLineAndTheLauncherWithFour) {
+    testing::TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    EXPECT_EQ(run_watch_guarded(marker, []() -> ExitCode { throw std::bad_alloc(); }),
+              ExitCode::RestoreFailed);
+    EXPECT_EQ(testing::log_lines_without_time(folder.path + L"\\logs\\system-state-recovery.log"),
+              std::vector<std::string>{"[watchdog] 恢复过程意外中止: std::bad_alloc"});
+    EXPECT_EQ(run_bootstrap_guarded([]() -> ExitCode { throw std::bad_alloc(); }),
+              ExitCode::SpawnFailed);
 }
 
 struct AfterWaitCase {
