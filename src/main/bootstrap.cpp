@@ -15,8 +15,9 @@ namespace watchdog {
 namespace {
 
 constexpr DWORD initial_path_capacity = 512;
-constexpr DWORD watcher_creation_flags =
-    DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
+constexpr DWORD watcher_creation_flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
+                                         CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                                         EXTENDED_STARTUPINFO_PRESENT;
 
 // The watcher's three standard handles, all on the null device: it must never hold the
 // launcher's own streams, which may be pipes that somebody waits to see closed.
@@ -64,9 +65,19 @@ bool spawn_watcher(const std::wstring& executable, std::wstring command_line) {
     startup.StartupInfo.hStdError = streams.error.get();
     startup.lpAttributeList = attributes.get();
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        watcher_creation_flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                        &startup.StartupInfo, &process)) {
+    // The main application often runs in a job that kills its members when it closes (so do
+    // the launchers, IDEs and terminals that start applications): the watcher leaves that job,
+    // or it would die together with the application it is there for. A job that forbids
+    // leaving denies the creation; the watcher then stays in it rather than not start at all.
+    BOOL created = CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                  watcher_creation_flags | CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                                  nullptr, &startup.StartupInfo, &process);
+    if (!created && GetLastError() == ERROR_ACCESS_DENIED) {
+        created = CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                 watcher_creation_flags, nullptr, nullptr, &startup.StartupInfo,
+                                 &process);
+    }
+    if (!created) {
         return false;
     }
     // The launcher never waits for the watcher: its handles are closed at once.

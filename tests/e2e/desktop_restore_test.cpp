@@ -85,6 +85,62 @@ TEST(DesktopRestore, AMarkerBeyondMaxPathIsRestoredDeletedAndLogged) {
     EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary});
 }
 
+struct JobCase {
+    const char* name;
+    DWORD limits;
+    bool job_closes; // the job's closing ends the main application, and everything in the job
+    bool watcher_in_job;
+};
+
+UniqueHandle job_with_limits(DWORD limits) {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION information{};
+    information.BasicLimitInformation.LimitFlags = limits;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &information,
+                                        sizeof information)) {
+        job.reset();
+    }
+    return job;
+}
+
+void check_job(const JobCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene;
+    const DesktopState before = desktop_state(scene);
+    UniqueHandle job = job_with_limits(row.limits);
+    ASSERT_TRUE(job);
+    Protected run = start_protected_application(scene, {}, job.get());
+    ASSERT_TRUE(run.watcher);
+    BOOL in_job = FALSE;
+    ASSERT_TRUE(IsProcessInJob(run.watcher->handle.get(), job.get(), &in_job));
+    EXPECT_EQ(in_job != FALSE, row.watcher_in_job);
+    std::optional<DWORD> watcher_code;
+    if (row.job_closes) {
+        job.reset();
+        ASSERT_TRUE(wait_for_exit(run.main_application, generous_wait));
+        watcher_code = wait_for_exit(*run.watcher, generous_wait);
+    } else {
+        watcher_code = end_and_wait(scene, run);
+    }
+    EXPECT_EQ(watcher_code, 0u);
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_FALSE(file_exists(scene.marker));
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary});
+}
+
+// Launchers, IDEs and terminals often run applications in a job that kills its members when it
+// closes: the watcher must survive exactly that.
+TEST(DesktopRestore, AMainApplicationInAJobIsRestored) {
+    const JobCase cases[] = {
+        {"the job kills on close and allows breakaway",
+         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK, true, false},
+        {"the job forbids breakaway", JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, false, true},
+    };
+    for (const auto& row : cases) {
+        check_job(row);
+    }
+}
+
 // --- Faults ------------------------------------------------------------------------------
 
 TEST(DesktopRestoreFaults, ATaskbarGoneBeforeTheRestoreKeepsTheMarker) {

@@ -37,7 +37,7 @@ ChildProcess start_process(const std::wstring& executable,
         startup.hStdError = options.standard_output;
     }
     PROCESS_INFORMATION info{};
-    const DWORD flags = options.suspended ? CREATE_SUSPENDED : 0;
+    const DWORD flags = options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0;
     // Wine now and then fails to set up a process on a desktop that was created moments ago
     // (ERROR_INTERNAL_ERROR); a second try a little later succeeds.
     DWORD error = ERROR_SUCCESS;
@@ -57,8 +57,14 @@ ChildProcess start_process(const std::wstring& executable,
         throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
     }
     ChildProcess child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread), info.dwProcessId};
+    if (options.job != nullptr && !AssignProcessToJobObject(options.job, child.handle.get())) {
+        const DWORD assign_error = GetLastError();
+        TerminateProcess(child.handle.get(), 1);
+        throw std::runtime_error("AssignProcessToJobObject failed: " +
+                                 std::to_string(assign_error));
+    }
     if (!options.suspended) {
-        child.main_thread.reset();
+        resume(child);
     }
     return child;
 }

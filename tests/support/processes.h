@@ -25,6 +25,7 @@ struct StartOptions {
     HANDLE standard_output = nullptr; // inherited as stdout and stderr when set
     SECURITY_ATTRIBUTES* process_security = nullptr;
     bool suspended = false;
+    HANDLE job = nullptr; // the process is put into this job before it runs
 };
 
 // Full path of an executable built beside the running test executable.

@@ -120,7 +120,7 @@ std::vector<std::string> log_lines(const Scene& scene) {
 
 // Starts the stand-in main application, which records and breaks the desktop and starts the
 // watchdog; returns once the watcher is held, with the main application still alive.
-Protected start_protected_application(Scene& scene, const Arguments& extra) {
+Protected start_protected_application(Scene& scene, const Arguments& extra, HANDLE job) {
     const std::wstring report = scene.folder.path + L"\\launcher.txt";
     Arguments arguments{
         L"break-desktop",     L"--watchdog", sibling_executable(L"system-state-watchdog.exe"),
@@ -131,7 +131,7 @@ Protected start_protected_application(Scene& scene, const Arguments& extra) {
     DeleteFileW(report.c_str());
     Protected result;
     result.main_application = start_process(sibling_executable(L"stand-in-main.exe"), arguments,
-                                            {.desktop = scene.ground.desktop.name});
+                                            {.desktop = scene.ground.desktop.name, .job = job});
     // The launcher lives for milliseconds, too briefly to be caught in a process list: the main
     // application reports it once it has ended.
     const auto launched = wait_for_launcher_report(report, result.main_application);

@@ -82,7 +82,9 @@ std::vector<std::string> log_lines(const Scene& scene);
 
 // Starts the stand-in main application, which records and breaks the desktop and starts the
 // watchdog; returns once the watcher is held, with the main application still alive.
-Protected start_protected_application(Scene& scene, const Arguments& extra = {});
+// With a job, the main application runs in it (and so does the launcher it starts).
+Protected start_protected_application(Scene& scene, const Arguments& extra = {},
+                                      HANDLE job = nullptr);
 
 // Lets the main application end as it was told to, then waits for the watcher's exit code.
 std::optional<DWORD> end_and_wait(Scene& scene, Protected& run);
