@@ -34,7 +34,10 @@ bool bring_view_to(HWND view, bool wanted_visible) {
         wait_at_least(settle_pause);
     }
     if (is_visible(view) != wanted_visible) {
-        ShowWindow(view, show_command_for(wanted_visible));
+        // ShowWindow would wait for the view's thread, without limit if the shell has stopped
+        // answering; the asynchronous call is carried out by that thread when it next runs,
+        // which the pause gives it time to do.
+        ShowWindowAsync(view, show_command_for(wanted_visible));
         wait_at_least(settle_pause);
     }
     // A view that the shell destroyed meanwhile reads as hidden, which proves nothing about

@@ -2,12 +2,16 @@
 
 #include "taskbar/taskbar_pairing.h"
 #include "taskbar/taskbar_window_plan.h"
+#include "win/bounded_call.h"
 #include "win/error_text.h"
 #include "win/window_handle.h"
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 namespace watchdog {
 namespace {
@@ -41,12 +45,47 @@ void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
     SHAppBarMessage(ABM_SETSTATE, &data);
 }
 
-const TaskbarWindowRecoveryState* record_at(const TaskbarRecoverySnapshot& snapshot,
-                                            std::optional<std::size_t> index) {
-    return index ? &snapshot.windows[*index] : nullptr;
+std::optional<TaskbarWindowRecoveryState> record_at(const TaskbarRecoverySnapshot& snapshot,
+                                                    std::optional<std::size_t> index) {
+    if (!index) {
+        return std::nullopt;
+    }
+    return snapshot.windows[*index];
+}
+
+// The shell's threads that have not answered in time. Once one has not, none of its windows is
+// waited for again.
+struct ShellWaits {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::vector<DWORD> silent_threads;
+
+    bool is_silent(DWORD thread) const {
+        return std::find(silent_threads.begin(), silent_threads.end(), thread) !=
+               silent_threads.end();
+    }
+};
+
+// Runs calls that wait for the window's thread, bounded; false when the thread did not answer.
+bool answered(ShellWaits& waits, HWND window, std::function<void()> calls) {
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    if (waits.is_silent(thread)) {
+        return false;
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - waits.start);
+    if (run_within(shell_wait_limit(waited), std::move(calls))) {
+        return true;
+    }
+    waits.silent_threads.push_back(thread);
+    return false;
 }
 
 } // namespace
+
+std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
+    return std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
+                      taskbar_answer_limit);
+}
 
 std::vector<HWND> find_taskbar_windows(HWND primary) {
     std::vector<HWND> windows{primary};
@@ -88,10 +127,22 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
         handles.push_back(window_handle_value(window));
     }
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
+    ShellWaits waits;
+    bool all_answered = true;
     for (std::size_t position = 0; position < windows.size(); ++position) {
-        restore_taskbar_window(windows[position], record_at(snapshot, picks[position]));
+        // The calls may outlive this function on a thread of their own: they get copies.
+        const HWND window = windows[position];
+        const auto record = record_at(snapshot, picks[position]);
+        all_answered &= answered(waits, window, [window, record] {
+            restore_taskbar_window(window, record ? &*record : nullptr);
+        });
     }
-    send_appbar_state(primary, snapshot.appbar_state);
+    const std::uint32_t appbar_state = snapshot.appbar_state;
+    all_answered &= answered(waits, primary,
+                             [primary, appbar_state] { send_appbar_state(primary, appbar_state); });
+    if (!all_answered) {
+        return std::unexpected(std::string(taskbar_unanswered_message));
+    }
     return {};
 }
 

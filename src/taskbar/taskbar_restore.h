@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -13,10 +14,20 @@
 namespace watchdog {
 
 inline constexpr std::string_view taskbar_not_found_message = "未找到 Windows 系统任务栏: ";
+inline constexpr std::string_view taskbar_unanswered_message = "任务栏窗口未响应";
+
+// How long the thread of one taskbar window may take to let its window be restored (a shell that
+// stalls for a second still gets its taskbar back), and how long the whole taskbar restore may
+// wait for the shell however many of its threads have stopped answering.
+inline constexpr std::chrono::milliseconds taskbar_answer_limit{1500};
+inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 
 // Gives every taskbar window found now its recorded extended style and layered attributes,
-// shows it, and hands the recorded app-bar state back to the shell. Fails only when there is
-// no primary taskbar, and then changes nothing; every later failure is ignored.
+// shows it, and hands the recorded app-bar state back to the shell. Fails when there is no
+// primary taskbar, and then changes nothing; and when a taskbar window's thread does not
+// answer in time: that window is left alone (the others are still restored), and when it is the
+// primary one, the app-bar state is not sent either, since the shell handles it on the primary
+// taskbar's thread. Every other failure is ignored.
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot);
 
 // The primary taskbar followed by every top-level secondary taskbar, in the window manager's
@@ -26,5 +37,8 @@ std::vector<HWND> find_taskbar_windows(HWND primary);
 // Re-applies `record` (or, when null, only clears WS_EX_TRANSPARENT), then shows the window.
 // Reports nothing: a window that vanished in the meantime simply fails every call.
 void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record);
+
+// How long the next wait for the shell may take, when `waited` has been spent so far.
+std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited);
 
 } // namespace watchdog

@@ -164,6 +164,34 @@ TEST(DesktopRestoreFaults, ATaskbarGoneBeforeTheRestoreKeepsTheMarker) {
         << "the icons come back although the taskbar failed";
 }
 
+// One taskbar's thread stops answering after the main application broke the desktop: the
+// watcher leaves that one, restores the rest and keeps the marker for the next start.
+TEST(DesktopRestoreFaults, ATaskbarThatStopsAnsweringIsLeftAloneAndTheMarkerKept) {
+    const NamedEvent hang = create_named_event();
+    const NamedEvent hung = create_named_event();
+    Scene scene({L"--hang-on", hang.name, L"--hung-signal", hung.name});
+    const DesktopState before = desktop_state(scene);
+    ASSERT_EQ(before.taskbars.size(), 4u);
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher);
+    const std::string marker = read_file(scene.marker).value();
+    SetEvent(hang.handle.get());
+    ASSERT_EQ(WaitForSingleObject(hung.handle.get(), generous_wait), WAIT_OBJECT_0);
+
+    EXPECT_EQ(end_and_wait(scene, run), 6u);
+    EXPECT_EQ(read_file(scene.marker), marker);
+    EXPECT_EQ(log_lines(scene),
+              std::vector<std::string>{"[watchdog] 恢复任务栏失败: 任务栏窗口未响应"});
+    const DesktopState after = desktop_state(scene);
+    EXPECT_EQ(after.icons_visible, before.icons_visible);
+    ASSERT_EQ(after.taskbars.size(), before.taskbars.size());
+    int restored = 0;
+    for (std::size_t i = 0; i < before.taskbars.size(); ++i) {
+        restored += after.taskbars[i] == before.taskbars[i] ? 1 : 0;
+    }
+    EXPECT_EQ(restored, 3);
+}
+
 struct ShellBehaviourCase {
     const char* name;
     const wchar_t* toggle;

@@ -23,14 +23,15 @@ namespace watchdog::testing {
 inline constexpr WPARAM toggle_desktop_icons_command = 0x7402;
 
 // How long a shell view set to `hang` blocks in its window procedure: longer than the 500 ms
-// that a sender willing to wait for the shell grants it.
-inline constexpr std::chrono::milliseconds hung_command_duration{700};
+// that a sender willing to wait for the shell grants it, and than the 660 ms of one attempt
+// that finds it stalled (the send, then two pauses of 80 ms).
+inline constexpr std::chrono::milliseconds hung_command_duration{900};
 
 // What the shell view does with the toggle command.
 enum class ToggleBehaviour {
     toggle,   // shows the list view if hidden, hides it if shown
     ignore,   // receives the command and does nothing
-    hang,     // sleeps for hung_command_duration in its window procedure, then does nothing
+    hang,     // stalls for hung_command_duration in its window procedure, then does nothing
     recreate, // destroys the list view and creates a new one with the opposite visibility
     // destroys the list view and creates a new one with the same visibility: the command
     // had no effect but to replace the window

@@ -3,12 +3,14 @@
 #include "win/null_device.h"
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 
 namespace watchdog::testing {
 namespace {
 
 constexpr UINT invoke_message = WM_APP + 0x100;
+constexpr UINT post_message = WM_APP + 0x101;
 
 struct Invocation {
     const std::function<void()>* work;
@@ -35,6 +37,12 @@ void run_message_loop(std::promise<DWORD>& started) {
             } catch (...) {
                 invocation->done.set_exception(std::current_exception());
             }
+            continue;
+        }
+        if (message.hwnd == nullptr && message.message == post_message) {
+            const std::unique_ptr<std::function<void()>> work(
+                reinterpret_cast<std::function<void()>*>(message.lParam));
+            (*work)();
             continue;
         }
         TranslateMessage(&message);
@@ -134,6 +142,25 @@ void invoke(const ShellThread& shell, const std::function<void()>& work) {
         throw std::runtime_error("PostThreadMessageW failed: " + std::to_string(GetLastError()));
     }
     done.get();
+}
+
+ShellThreadHold hold_shell_thread(const ShellThread& shell) {
+    ShellThreadHold hold;
+    hold.release.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE release = hold.release.get();
+    HANDLE stopped_event = stopped.get();
+    auto work = std::make_unique<std::function<void()>>([release, stopped_event] {
+        SetEvent(stopped_event);
+        WaitForSingleObject(release, INFINITE);
+    });
+    if (!PostThreadMessageW(shell.thread_id, post_message, 0,
+                            reinterpret_cast<LPARAM>(work.get()))) {
+        throw std::runtime_error("PostThreadMessageW failed: " + std::to_string(GetLastError()));
+    }
+    static_cast<void>(work.release()); // the thread deletes it once it has run
+    WaitForSingleObject(stopped_event, INFINITE);
+    return hold;
 }
 
 void stop_shell_thread(ShellThread& shell) {

@@ -48,4 +48,25 @@ void invoke(const ShellThread& shell, const std::function<void()>& work);
 // Stops the message loop (destroying nothing by itself) and joins the thread.
 void stop_shell_thread(ShellThread& shell);
 
+// A shell thread that has stopped pumping messages, the way the thread of a hung shell does:
+// every call that waits for it waits until the hold is released (at the latest when the hold
+// goes away). Not a stall that ends by itself: nothing of the thread runs meanwhile.
+struct ShellThreadHold {
+    UniqueHandle release;
+
+    ShellThreadHold() = default;
+    ShellThreadHold(ShellThreadHold&&) = default;
+    ShellThreadHold& operator=(ShellThreadHold&&) = default;
+    ~ShellThreadHold() { release_hold(*this); }
+
+    friend void release_hold(ShellThreadHold& hold) {
+        if (hold.release) {
+            SetEvent(hold.release.get());
+        }
+    }
+};
+
+// Returns once the thread has stopped.
+ShellThreadHold hold_shell_thread(const ShellThread& shell);
+
 } // namespace watchdog::testing

@@ -5,6 +5,11 @@
 //   stand-in-shell --ready <event> --quit <event> [--secondary-taskbars N] [--no-taskbar]
 //                  [--icons progman|worker|none] [--icons-hidden]
 //                  [--toggle toggle|ignore|hang|recreate] [--report <file>]
+//                  [--hang-on <event> --hung-signal <event>]
+//
+// With --hang-on it also creates one more secondary taskbar, on a thread of its own, which stops
+// pumping messages for good (until the shell quits) once the event is set, the way a hung
+// shell's thread does, and then sets the --hung-signal event.
 //
 // With --report it writes, when it quits, one line per toggle command it received, so that a
 // test can count the menu commands that reached the shell.
@@ -17,7 +22,9 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <future>
 #include <string>
+#include <thread>
 
 using namespace watchdog::testing;
 
@@ -27,6 +34,8 @@ struct ShellOptions {
     std::wstring ready_event;
     std::wstring quit_event;
     std::wstring report;
+    std::wstring hang_event;
+    std::wstring hung_signal;
     int secondary_taskbars = 0;
     bool taskbar = true;
     std::wstring icons = L"progman";
@@ -65,6 +74,10 @@ bool parse_options(int argc, wchar_t** argv, ShellOptions& options) {
             options.quit_event = argv[++i];
         } else if (name == L"--report") {
             options.report = argv[++i];
+        } else if (name == L"--hang-on") {
+            options.hang_event = argv[++i];
+        } else if (name == L"--hung-signal") {
+            options.hung_signal = argv[++i];
         } else if (name == L"--secondary-taskbars") {
             options.secondary_taskbars = std::stoi(argv[++i]);
         } else if (name == L"--icons") {
@@ -132,10 +145,12 @@ bool create_icons(DesktopIconShell& icons, const ShellOptions& options) {
     return created.has_value();
 }
 
-void pump_until(HANDLE quit) {
+// Pumps messages until one of the events is set.
+template <std::size_t count> void pump_until(HANDLE (&events)[count]) {
     while (true) {
-        const DWORD woken = MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken != WAIT_OBJECT_0 + 1) {
+        const DWORD woken = MsgWaitForMultipleObjects(static_cast<DWORD>(count), events, FALSE,
+                                                      INFINITE, QS_ALLINPUT);
+        if (woken != WAIT_OBJECT_0 + count) {
             return;
         }
         MSG message{};
@@ -144,6 +159,33 @@ void pump_until(HANDLE quit) {
             DispatchMessageW(&message);
         }
     }
+}
+
+// The taskbar that hangs, on a thread of its own; returns once its window exists (or failed to).
+std::thread start_hanging_taskbar(ShellEventLog& log, const ShellOptions& options, HANDLE quit) {
+    std::promise<void> created;
+    auto ready = created.get_future();
+    // A new thread does not start on the desktop that the process was started on.
+    HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    std::thread owner([&log, &options, quit, &created, desktop] {
+        SetThreadDesktop(desktop);
+        const watchdog::UniqueHandle hang(
+            OpenEventW(SYNCHRONIZE, FALSE, options.hang_event.c_str()));
+        const watchdog::UniqueHandle hung(
+            OpenEventW(EVENT_MODIFY_STATE, FALSE, options.hung_signal.c_str()));
+        const bool made =
+            succeeded(create_taskbar_window(log, taskbar_setup(TaskbarKind::secondary)));
+        created.set_value();
+        if (!made || !hang || !hung) {
+            return;
+        }
+        HANDLE hang_or_quit[] = {hang.get(), quit};
+        pump_until(hang_or_quit);
+        SetEvent(hung.get());
+        WaitForSingleObject(quit, INFINITE);
+    });
+    ready.wait();
+    return owner;
 }
 
 void write_report(const std::wstring& path, DesktopIconShell& icons) {
@@ -184,8 +226,16 @@ int wmain(int argc, wchar_t** argv) {
         write_report(options.report, icons);
         return 4;
     }
+    std::thread hanging;
+    if (!options.hang_event.empty()) {
+        hanging = start_hanging_taskbar(log, options, quit.get());
+    }
     SetEvent(ready.get());
-    pump_until(quit.get());
+    HANDLE quit_only[] = {quit.get()};
+    pump_until(quit_only);
+    if (hanging.joinable()) {
+        hanging.join();
+    }
     write_report(options.report, icons);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace watchdog::testing {
@@ -702,22 +703,25 @@ TEST(DesktopIconRestore, AnIgnoredCommandIsFollowedByShowWindow) {
     }
 }
 
-TEST(DesktopIconRestore, AHungShellCostsTheTimeOutThenShowWindowRestores) {
+// ShowWindow is asked of the view's own thread (ShowWindowAsync), which is still busy with the
+// command when the first attempt's pauses end: the second attempt sends the command again, and
+// while that one keeps the shell busy, the view has taken the wanted state.
+TEST(DesktopIconRestore, AStalledShellCostsTheTimeOutThenShowWindowRestores) {
     const RestoreCase cases[] = {
         {.name = "shows",
          .wanted = true,
          .initially_visible = false,
          .behaviour = ToggleBehaviour::hang,
-         .commands = 1,
+         .commands = 2,
          .show_window_calls = 1,
-         .minimum_time = hung_attempt},
+         .minimum_time = hung_attempt + unanswered_send_minimum + one_pause},
         {.name = "hides",
          .wanted = false,
          .initially_visible = true,
          .behaviour = ToggleBehaviour::hang,
-         .commands = 1,
+         .commands = 2,
          .show_window_calls = 1,
-         .minimum_time = hung_attempt},
+         .minimum_time = hung_attempt + unanswered_send_minimum + one_pause},
     };
     for (const auto& row : cases) {
         check_restore(row);
@@ -821,6 +825,41 @@ TEST(DesktopIconRestore, AViewReplacedInTheSameStateIsNeverTakenForRestored) {
     for (const auto& row : cases) {
         check_restore(row);
     }
+}
+
+// A shell whose view thread stops answering for good: SendMessageTimeoutW gives up on it, and
+// nothing else of the restore may wait for that thread.
+TEST(DesktopIconRestoreTiming, AShellThatNeverAnswersCostsNoMoreThanTheSixAttempts) {
+    StandInDesktop desktop;
+    const auto tree =
+        on_shell(desktop, [&] { return create_program_manager_icons(desktop.icons, false); });
+    ASSERT_TRUE(tree.has_value()) << tree.error();
+    ShellThreadHold hold = hold_shell_thread(desktop.shell);
+
+    const auto restore = timed_restore(desktop, true);
+
+    ASSERT_FALSE(restore.result.has_value());
+    EXPECT_EQ(restore.result.error(), not_restored_message);
+    EXPECT_LE(to_milliseconds(restore.elapsed), worst_case_restore + timing_slack);
+}
+
+TEST(DesktopIconRestoreTiming, AShellThatStallsForASecondAndAHalfStillGetsItsIconsBack) {
+    StandInDesktop desktop;
+    const auto tree =
+        on_shell(desktop, [&] { return create_program_manager_icons(desktop.icons, false); });
+    ASSERT_TRUE(tree.has_value()) << tree.error();
+    ShellThreadHold hold = hold_shell_thread(desktop.shell);
+    std::thread releaser([&hold] {
+        Sleep(1500);
+        release_hold(hold);
+    });
+
+    const auto restore = timed_restore(desktop, true);
+    releaser.join();
+
+    EXPECT_TRUE(restore.result.has_value()) << restore.result.error();
+    EXPECT_GE(to_milliseconds(restore.elapsed), Milliseconds(1500));
+    EXPECT_TRUE(visible_on_desktop(desktop, desktop.icons.list_view));
 }
 
 void check_left_alone_without_waiting(bool visible) {

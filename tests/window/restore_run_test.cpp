@@ -243,13 +243,19 @@ TEST(RestoreRun, BothFailuresAreReportedTaskbarFirst) {
 
 // --- Deleting the marker ----------------------------------------------------------------
 
-TEST(RestoreRun, AMarkerHeldOpenWithoutDeleteSharingIsRestoredButKept) {
+struct HolderCase {
+    const char* name;
+    DWORD access;
+    DWORD sharing;
+};
+
+void check_held_marker_kept(const HolderCase& row) {
+    SCOPED_TRACE(row.name);
     RestoreScene scene;
     add_hidden_icons(scene);
     write_file(scene.marker, icons_visible);
-    UniqueHandle holder(CreateFileW(scene.marker.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle holder(CreateFileW(scene.marker.c_str(), row.access, row.sharing, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     const RunResult result = run(scene);
     holder.reset();
@@ -257,6 +263,18 @@ TEST(RestoreRun, AMarkerHeldOpenWithoutDeleteSharingIsRestoredButKept) {
     EXPECT_TRUE(icons_shown(scene));
     EXPECT_EQ(read_file(scene.marker), icons_visible);
     EXPECT_FALSE(file_exists(scene.log));
+}
+
+// A marker somebody holds open without delete sharing cannot be deleted; one somebody is
+// writing may be about to hold other bytes, and is not deleted from under the writer either.
+TEST(RestoreRun, AMarkerHeldOpenWithoutDeleteSharingIsRestoredButKept) {
+    const HolderCase cases[] = {
+        {"held without delete sharing", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"held for writing", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+    };
+    for (const auto& row : cases) {
+        check_held_marker_kept(row);
+    }
 }
 
 // A read-only marker is not ours to make writable: the main application may have marked it so

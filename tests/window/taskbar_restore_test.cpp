@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ostream>
 #include <stdexcept>
@@ -523,6 +524,144 @@ TEST(TaskbarRestore, SendsTheAppBarStateZeroExtended) {
         const auto result = restore_on(scene, {.appbar_state = appbar_state, .windows = {}});
         EXPECT_TRUE(result.has_value()) << result.error();
         expect_single_app_bar_state(shell_events(scene.taskbar_log), primary, appbar_state);
+    }
+}
+
+// --- A shell that stops answering ------------------------------------------------------
+
+// Stand-in windows owned by a thread of their own, which a test can stop the way a shell's
+// thread stops when it hangs. Destroyed on that thread, after any hold on it is released.
+struct ThreadOfTheShell {
+    ShellThread thread;
+    explicit ThreadOfTheShell(Scene& scene) { start_shell_thread(thread, scene.desktop); }
+    ~ThreadOfTheShell() { invoke(thread, destroy_windows_of_this_thread); }
+};
+
+HWND add_window_on(ThreadOfTheShell& owner, Scene& scene, const TaskbarWindowSetup& setup) {
+    std::expected<HWND, std::string> created = std::unexpected(std::string("not run"));
+    invoke(owner.thread, [&] { created = create_taskbar_window(scene.taskbar_log, setup); });
+    if (!created) {
+        throw std::runtime_error(created.error());
+    }
+    return *created;
+}
+
+struct TimedResult {
+    std::expected<void, std::string> result;
+    std::chrono::milliseconds elapsed;
+};
+
+TimedResult timed_restore_on(Scene& scene, const TaskbarRecoverySnapshot& snapshot) {
+    const auto start = std::chrono::steady_clock::now();
+    auto result = restore_on(scene, snapshot);
+    return {std::move(result), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)};
+}
+
+const std::string unanswered = "任务栏窗口未响应";
+constexpr std::chrono::milliseconds five_seconds{5000};
+
+TEST(TaskbarRestoreUnanswered, ATaskbarWhoseThreadNeverAnswersIsLeftAloneTheOthersAreRestored) {
+    Scene scene;
+    HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
+    add_app_bar_observer(scene);
+    ThreadOfTheShell hung_thread(scene);
+    HWND hung = add_window_on(hung_thread, scene,
+                              {.kind = TaskbarKind::secondary, .ex_style = WS_EX_TRANSPARENT});
+    ShellThreadHold hold = hold_shell_thread(hung_thread.thread);
+
+    const auto restore = timed_restore_on(
+        scene, {.appbar_state = 2,
+                .windows = {plain_record(window_handle_value(primary), WS_EX_TOOLWINDOW),
+                            plain_record(window_handle_value(hung), WS_EX_TOOLWINDOW)}});
+
+    EXPECT_EQ(restore.result, std::unexpected(unanswered));
+    EXPECT_LT(restore.elapsed, five_seconds);
+    const auto events = shell_events(scene.taskbar_log);
+    EXPECT_EQ(trace_of(events, primary), restored_trace(WS_EX_TRANSPARENT, WS_EX_TOOLWINDOW));
+    EXPECT_TRUE(trace_of(events, hung).empty());
+    expect_single_app_bar_state(events, primary, 2);
+}
+
+// The shell handles the app-bar state on the primary taskbar's thread: sent to a primary that
+// does not answer, it would hold the restore just the same.
+TEST(TaskbarRestoreUnanswered, APrimaryThatNeverAnswersGetsNoAppBarState) {
+    Scene scene;
+    ThreadOfTheShell hung_thread(scene);
+    HWND primary = add_window_on(hung_thread, scene,
+                                 {.kind = TaskbarKind::primary, .ex_style = WS_EX_TRANSPARENT});
+    invoke(hung_thread.thread, [&] { ASSERT_TRUE(create_app_bar_observer(scene.taskbar_log)); });
+    HWND secondary = add_secondary(scene, WS_EX_TRANSPARENT);
+    ShellThreadHold hold = hold_shell_thread(hung_thread.thread);
+
+    const auto restore = timed_restore_on(scene, {.appbar_state = 2, .windows = {}});
+
+    EXPECT_EQ(restore.result, std::unexpected(unanswered));
+    EXPECT_LT(restore.elapsed, five_seconds);
+    const auto events = shell_events(scene.taskbar_log);
+    EXPECT_TRUE(trace_of(events, primary).empty());
+    EXPECT_EQ(trace_of(events, secondary), restored_trace(WS_EX_TRANSPARENT, 0));
+    // Once the shell answers again it gets what was already sent to it, and nothing else.
+    release_hold(hold);
+    invoke(hung_thread.thread, [] {});
+    EXPECT_TRUE(app_bar_calls(shell_events(scene.taskbar_log)).empty());
+}
+
+TEST(TaskbarRestoreUnanswered, ManyThreadsThatNeverAnswerCostNoMoreThanFiveSeconds) {
+    Scene scene;
+    HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
+    add_app_bar_observer(scene);
+    ThreadOfTheShell threads[] = {ThreadOfTheShell(scene), ThreadOfTheShell(scene),
+                                  ThreadOfTheShell(scene), ThreadOfTheShell(scene)};
+    std::vector<ShellThreadHold> holds;
+    for (auto& owner : threads) {
+        add_window_on(owner, scene,
+                      {.kind = TaskbarKind::secondary, .ex_style = WS_EX_TRANSPARENT});
+        holds.push_back(hold_shell_thread(owner.thread));
+    }
+
+    const auto restore = timed_restore_on(scene, {.appbar_state = 1, .windows = {}});
+
+    EXPECT_EQ(restore.result, std::unexpected(unanswered));
+    EXPECT_LT(restore.elapsed, five_seconds);
+    EXPECT_EQ(trace_of(shell_events(scene.taskbar_log), primary),
+              restored_trace(WS_EX_TRANSPARENT, 0));
+}
+
+TEST(TaskbarRestoreUnanswered, ATaskbarThatStallsForASecondIsStillRestored) {
+    Scene scene;
+    HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
+    HWND stalling = add_secondary(scene, WS_EX_TRANSPARENT);
+    add_app_bar_observer(scene);
+    bool stalled = false;
+    set_shell_reaction(scene.taskbar_log, [&](const ShellEvent& event) {
+        if (event.window == stalling && event.kind == ShellEventKind::ex_style_changing &&
+            !stalled) {
+            stalled = true;
+            Sleep(1000);
+        }
+    });
+
+    const auto restore = timed_restore_on(scene, {.appbar_state = 2, .windows = {}});
+    set_shell_reaction(scene.taskbar_log, nullptr);
+
+    EXPECT_TRUE(restore.result.has_value()) << restore.result.error();
+    EXPECT_GE(restore.elapsed, std::chrono::milliseconds(1000));
+    const auto events = shell_events(scene.taskbar_log);
+    EXPECT_EQ(trace_of(events, stalling), restored_trace(WS_EX_TRANSPARENT, 0));
+    expect_single_app_bar_state(events, primary, 2);
+}
+
+TEST(TaskbarWaitLimit, EachWaitIsCutToWhatIsLeftOfTheWholeRestoresBudget) {
+    using std::chrono::milliseconds;
+    const std::pair<milliseconds, milliseconds> cases[] = {
+        {milliseconds(0), milliseconds(1500)},    {milliseconds(2500), milliseconds(1500)},
+        {milliseconds(3000), milliseconds(1000)}, {milliseconds(3999), milliseconds(1)},
+        {milliseconds(4000), milliseconds(0)},    {milliseconds(9000), milliseconds(0)},
+    };
+    for (const auto& [waited, limit] : cases) {
+        SCOPED_TRACE(waited.count());
+        EXPECT_EQ(shell_wait_limit(waited), limit);
     }
 }
 
