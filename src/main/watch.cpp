@@ -2,6 +2,7 @@
 
 #include "log/recovery_log.h"
 #include "restore/restore_run.h"
+#include "win/bounded_call.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
 
@@ -52,6 +53,9 @@ ExitCode run_watch(ModeArguments arguments) {
             return ExitCode::UsageError;
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
+        // The taskbar restore's calls to the shell run on a worker thread; it is readied now,
+        // while there is time.
+        prepare_bounded_worker();
         return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id);
     });
 }

@@ -58,6 +58,7 @@ std::optional<TaskbarWindowRecoveryState> record_at(const TaskbarRecoverySnapsho
 struct ShellWaits {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<DWORD> silent_threads;
+    BoundedWorker worker = take_bounded_worker();
 
     bool is_silent(DWORD thread) const {
         return std::find(silent_threads.begin(), silent_threads.end(), thread) !=
@@ -73,7 +74,7 @@ bool answered(ShellWaits& waits, HWND window, std::function<void()> calls) {
     }
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waits.start);
-    if (run_within(shell_wait_limit(waited), std::move(calls))) {
+    if (run_within(waits.worker, shell_wait_limit(waited), std::move(calls))) {
         return true;
     }
     waits.silent_threads.push_back(thread);
