@@ -53,6 +53,12 @@ std::optional<TaskbarWindowRecoveryState> record_at(const TaskbarRecoverySnapsho
     return snapshot.windows[*index];
 }
 
+// How long the next wait for the shell may take, when `waited` has been spent so far.
+std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
+    return std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
+                      taskbar_answer_limit);
+}
+
 // The shell's threads that have not answered in time. Once one has not, none of its windows is
 // waited for again.
 struct ShellWaits {
@@ -82,11 +88,6 @@ bool answered(ShellWaits& waits, HWND window, std::function<void()> calls) {
 }
 
 } // namespace
-
-std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
-    return std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
-                      taskbar_answer_limit);
-}
 
 std::vector<HWND> find_taskbar_windows(HWND primary) {
     std::vector<HWND> windows{primary};

@@ -38,7 +38,4 @@ std::vector<HWND> find_taskbar_windows(HWND primary);
 // Reports nothing: a window that vanished in the meantime simply fails every call.
 void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record);
 
-// How long the next wait for the shell may take, when `waited` has been spent so far.
-std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited);
-
 } // namespace watchdog

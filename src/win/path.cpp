@@ -51,6 +51,18 @@ std::size_t trimmed_length(std::wstring_view path, std::size_t root) {
     return end;
 }
 
+// The prefix \\?\ before a drive path, \\?\UNC in place of the two separators of a UNC path;
+// a path that already has the \\?\ or the \\.\ (device) prefix stays as it is.
+std::wstring extended_length_form(std::wstring_view full_path) {
+    if (has_verbatim_or_device_prefix(full_path)) {
+        return std::wstring(full_path);
+    }
+    if (full_path.size() >= 2 && is_separator(full_path[0]) && is_separator(full_path[1])) {
+        return L"\\\\?\\UNC\\" + std::wstring(full_path.substr(2));
+    }
+    return L"\\\\?\\" + std::wstring(full_path);
+}
+
 } // namespace
 
 std::size_t path_root_length(std::wstring_view path) {
@@ -95,16 +107,6 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
     }
     joined.append(name);
     return joined;
-}
-
-std::wstring extended_length_form(std::wstring_view full_path) {
-    if (has_verbatim_or_device_prefix(full_path)) {
-        return std::wstring(full_path);
-    }
-    if (full_path.size() >= 2 && is_separator(full_path[0]) && is_separator(full_path[1])) {
-        return L"\\\\?\\UNC\\" + std::wstring(full_path.substr(2));
-    }
-    return L"\\\\?\\" + std::wstring(full_path);
 }
 
 std::wstring file_system_path(std::wstring_view path) {

@@ -27,11 +27,6 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name);
 // at 248, leaving room for an 8.3 file name inside it.
 inline constexpr std::size_t classic_path_limit = 248;
 
-// The extended-length form of a full path: the prefix \\?\ before a drive path, \\?\UNC
-// in place of the two separators of a UNC path. A path that already has the \\?\ or the
-// \\.\ (device) prefix is returned as it is.
-std::wstring extended_length_form(std::wstring_view full_path);
-
 // The form of `path` to give to file calls: the path as it is while its full form is short
 // enough for the classic form, otherwise its full form (GetFullPathNameW: ".", ".." and "/"
 // resolved, which the extended form would no longer do) in the extended-length form, so that

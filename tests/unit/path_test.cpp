@@ -12,26 +12,6 @@ namespace {
 // A component that makes any path it is in too long for the classic form.
 const std::wstring long_name(300, L'n');
 
-struct ExtendedFormCase {
-    const char* name;
-    std::wstring full_path;
-    std::wstring extended;
-};
-
-TEST(ExtendedLengthForm, PrefixesDriveAndUncPathsAndLeavesPrefixedOnesAlone) {
-    const ExtendedFormCase cases[] = {
-        {"drive", L"C:\\a\\m.json", L"\\\\?\\C:\\a\\m.json"},
-        {"UNC", L"\\\\server\\share\\m.json", L"\\\\?\\UNC\\server\\share\\m.json"},
-        {"already extended", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
-        {"already extended UNC", L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
-        {"device", L"\\\\.\\NUL", L"\\\\.\\NUL"},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(extended_length_form(row.full_path), row.extended);
-    }
-}
-
 std::wstring current_directory() {
     wchar_t buffer[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, buffer);
@@ -62,6 +42,8 @@ TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
          L"\\\\?\\UNC\\server\\share\\" + long_name},
         {"long extended path, as it is", L"\\\\?\\C:\\x\\..\\" + long_name,
          L"\\\\?\\C:\\x\\..\\" + long_name},
+        {"long extended UNC path, as it is", L"\\\\?\\UNC\\server\\share\\" + long_name,
+         L"\\\\?\\UNC\\server\\share\\" + long_name},
         {"device path, as it is", L"\\\\.\\NUL", L"\\\\.\\NUL"},
     };
     for (const auto& row : cases) {

@@ -652,18 +652,5 @@ TEST(TaskbarRestoreUnanswered, ATaskbarThatStallsForASecondIsStillRestored) {
     expect_single_app_bar_state(events, primary, 2);
 }
 
-TEST(TaskbarWaitLimit, EachWaitIsCutToWhatIsLeftOfTheWholeRestoresBudget) {
-    using std::chrono::milliseconds;
-    const std::pair<milliseconds, milliseconds> cases[] = {
-        {milliseconds(0), milliseconds(1500)},    {milliseconds(2500), milliseconds(1500)},
-        {milliseconds(3000), milliseconds(1000)}, {milliseconds(3999), milliseconds(1)},
-        {milliseconds(4000), milliseconds(0)},    {milliseconds(9000), milliseconds(0)},
-    };
-    for (const auto& [waited, limit] : cases) {
-        SCOPED_TRACE(waited.count());
-        EXPECT_EQ(shell_wait_limit(waited), limit);
-    }
-}
-
 } // namespace
 } // namespace watchdog::testing
