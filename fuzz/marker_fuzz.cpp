@@ -3,7 +3,8 @@
 // unchanged after being written out in object form and in array form.
 
 #include "marker/recovery_marker.h"
-#include "marker_writer.h"
+
+#include <system_state_watchdog/client.hpp>
 
 #include <charconv>
 #include <cstdint>
@@ -79,8 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
+    using watchdog::client::MarkerForm;
     for (const std::string& written :
-         {watchdog::write_object_form(*first), watchdog::write_array_form(*first)}) {
+         {watchdog::client::serialize_marker(*first, MarkerForm::object),
+          watchdog::client::serialize_marker(*first, MarkerForm::array)}) {
         const auto again = watchdog::parse_recovery_marker(written);
         if (!again || *again != *first) {
             fail("accepted marker changed after being written back",

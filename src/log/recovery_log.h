@@ -7,6 +7,12 @@
 
 namespace watchdog {
 
+// Who wrote a line: the watcher (and whoever reports a failed restore run the way it does), the
+// restore run's summary, and the main application's client library for what it did by itself.
+inline constexpr std::string_view watchdog_log_tag = "watchdog";
+inline constexpr std::string_view restore_log_tag = "restore";
+inline constexpr std::string_view client_log_tag = "client";
+
 inline constexpr std::uint64_t log_rotation_threshold = 524288;
 inline constexpr std::wstring_view log_directory_name = L"logs";
 inline constexpr std::wstring_view current_log_name = L"system-state-recovery.log";

@@ -2,6 +2,7 @@
 
 #include "log/recovery_log.h"
 #include "restore/restore_run.h"
+#include "restore/session_lock.h"
 #include "win/bounded_call.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
@@ -74,6 +75,10 @@ ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
         return ExitCode::ExitUnconfirmed;
     }
+    // A main application that settles its previous run's marker at its next start may be at it
+    // already: the session's lock keeps the two from restoring at once. Waiting on it is
+    // bounded, since nothing may keep the desktop broken for good.
+    const SessionLock lock = lock_session(session_id, session_lock_wait);
     const auto restored = restore_from_marker(marker_path, session_id);
     if (!restored) {
         append_recovery_log(marker_path, watchdog_log_tag, restored.error());

@@ -3,6 +3,7 @@
 #include "main/exit_code.h"
 #include "main/mode_arguments.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -11,10 +12,11 @@
 
 namespace watchdog {
 
-inline constexpr std::string_view watchdog_log_tag = "watchdog";
 inline constexpr std::string_view exit_unconfirmed_message =
     "无法确认主进程已经退出，已保留恢复标记供下次启动处理";
 inline constexpr std::string_view unexpected_failure_prefix = "恢复过程意外中止: ";
+// How long the watcher lets another process finish restoring the same session first.
+inline constexpr std::chrono::milliseconds session_lock_wait{15000};
 
 // Waits for the main process to end, then runs one restore against the marker.
 ExitCode run_watch(ModeArguments arguments);

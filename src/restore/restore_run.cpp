@@ -73,6 +73,8 @@ std::expected<void, std::string> delete_marker_that_was_read(const std::wstring&
     return {};
 }
 
+} // namespace
+
 // Both items are always attempted, the taskbar first: one failing must not leave the other
 // broken.
 ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
@@ -95,8 +97,6 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
     }
     return outcomes;
 }
-
-} // namespace
 
 std::string join_failures(const std::vector<std::string>& failures) {
     std::string joined;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "marker/records.h"
+
 #include <expected>
 #include <string>
 #include <string_view>
@@ -7,7 +9,6 @@
 
 namespace watchdog {
 
-inline constexpr std::string_view restore_log_tag = "restore";
 inline constexpr std::string_view taskbar_item_name = "任务栏";
 inline constexpr std::string_view desktop_icons_item_name = "桌面图标";
 
@@ -22,6 +23,10 @@ struct ItemOutcomes {
     std::vector<std::string> failures;
     std::vector<std::string_view> restored;
 };
+
+// Restores the items that the marker records, the taskbar first, each whatever became of the
+// other.
+ItemOutcomes restore_recorded_items(const RecoveryMarker& marker);
 
 // The failure messages joined with "; ".
 std::string join_failures(const std::vector<std::string>& failures);

@@ -111,7 +111,7 @@ void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* recor
     SetWindowPos(window, nullptr, 0, 0, 0, 0, frame_refresh_flags);
 }
 
-std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot) {
+std::expected<HWND, std::string> find_primary_taskbar() {
     // FindWindowW is not documented to set an error when nothing matches; without this the
     // message could carry the error of some unrelated earlier call.
     SetLastError(ERROR_SUCCESS);
@@ -120,6 +120,15 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
         const DWORD error = GetLastError();
         return std::unexpected(std::string(taskbar_not_found_message) + windows_error_text(error));
     }
+    return primary;
+}
+
+std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot) {
+    const auto found = find_primary_taskbar();
+    if (!found) {
+        return std::unexpected(found.error());
+    }
+    const HWND primary = *found;
     // The whole list is taken before anything changes, so that the restore acts only on windows
     // that existed together at one moment.
     const std::vector<HWND> windows = find_taskbar_windows(primary);

@@ -30,6 +30,9 @@ inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 // taskbar's thread. Every other failure is ignored.
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot);
 
+// The primary taskbar window, or "未找到 Windows 系统任务栏: " and the Windows error text.
+std::expected<HWND, std::string> find_primary_taskbar();
+
 // The primary taskbar followed by every top-level secondary taskbar, in the window manager's
 // search order.
 std::vector<HWND> find_taskbar_windows(HWND primary);

@@ -1,5 +1,7 @@
 #include "win/utf.h"
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace watchdog {
@@ -54,6 +56,21 @@ std::string utf16_to_utf8(std::wstring_view text) {
         append_utf8(out, lone ? replacement_character : unit);
     }
     return out;
+}
+
+std::optional<std::wstring> utf8_to_utf16(std::string_view text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const auto size = static_cast<int>(text.size());
+    const int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+    return wide;
 }
 
 } // namespace watchdog

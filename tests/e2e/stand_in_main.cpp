@@ -1,6 +1,6 @@
 // A stand-in for the main application that the watchdog protects. It does what a real one
-// does: records the taskbars' and the desktop icons' state in a recovery marker, breaks them,
-// starts the watchdog in bootstrap mode, and ends the way it is told.
+// does, through the client library: records the taskbars' and the desktop icons' state in a
+// recovery marker and starts the watchdog; then it breaks them and ends the way it is told.
 //
 //   stand-in-main sleep <milliseconds>
 //   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
@@ -10,11 +10,11 @@
 // With --proceed it waits (at most a minute) for the named event after starting the watchdog,
 // so that a test can take hold of the watcher before the main application goes away.
 
-#include "marker_writer.h"
-#include "processes.h"
+#include <system_state_watchdog/client.hpp>
+
 #include "shell_lookup.h"
 #include "test_files.h"
-#include "win/window_handle.h"
+#include "win/unique_resource.h"
 
 #include <windows.h>
 
@@ -30,6 +30,8 @@
 
 namespace {
 
+namespace client = watchdog::client;
+
 constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
 struct Options {
@@ -43,15 +45,6 @@ struct Options {
     // What the marker says, when a test wants it to disagree with the command line.
     std::optional<std::wstring> marker_session;
     std::uint32_t marker_version = 1;
-};
-
-struct TaskbarState {
-    HWND window = nullptr;
-    LONG ex_style = 0;
-    COLORREF color = 0;
-    BYTE alpha = 0;
-    DWORD flags = 0;
-    bool had_layered = false;
 };
 
 std::optional<Options> parse_options(int argc, wchar_t** argv) {
@@ -93,19 +86,6 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
     return options;
 }
 
-std::vector<TaskbarState> read_taskbars() {
-    std::vector<TaskbarState> states;
-    for (HWND window : watchdog::testing::find_shell_taskbars()) {
-        TaskbarState state;
-        state.window = window;
-        state.ex_style = GetWindowLongW(window, GWL_EXSTYLE);
-        state.had_layered =
-            GetLayeredWindowAttributes(window, &state.color, &state.alpha, &state.flags) != FALSE;
-        states.push_back(state);
-    }
-    return states;
-}
-
 std::string utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
@@ -115,81 +95,41 @@ std::string utf8(const std::wstring& text) {
     return out;
 }
 
-watchdog::RecoveryMarker recorded_marker(const Options& options,
-                                         const std::vector<TaskbarState>& taskbars, HWND icons) {
-    watchdog::RecoveryMarker marker;
-    marker.version = options.marker_version;
-    marker.sessionId = utf8(options.marker_session.value_or(options.session));
-    if (icons != nullptr) {
-        marker.desktopIcons = watchdog::DesktopIconRecovery{IsWindowVisible(icons) != FALSE};
-    }
-    if (!taskbars.empty()) {
-        // The app-bar state is recorded as "always on top", the shell's usual setting.
-        watchdog::TaskbarRecoverySnapshot snapshot{.appbar_state = 2, .windows = {}};
-        for (const auto& state : taskbars) {
-            snapshot.windows.push_back({.hwnd = watchdog::window_handle_value(state.window),
-                                        .ex_style = state.ex_style,
-                                        .layered_color = state.color,
-                                        .layered_alpha = state.alpha,
-                                        .layered_flags = state.flags,
-                                        .had_layered_attributes = state.had_layered});
-        }
-        marker.taskbar = std::move(snapshot);
-    }
-    return marker;
-}
-
-std::string marker_json(const Options& options, const std::vector<TaskbarState>& taskbars,
-                        HWND icons) {
-    const watchdog::RecoveryMarker marker = recorded_marker(options, taskbars, icons);
-    return (options.array_form ? watchdog::write_array_form(marker)
-                               : watchdog::write_object_form(marker)) +
-           "\n";
-}
-
-// Written beside the marker and moved over it, so that no reader sees half a marker.
-bool write_marker(const std::wstring& path, const std::string& content) {
-    const std::wstring temporary = path + L".tmp";
-    watchdog::UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+// Records the desktop and writes the marker through the client library, as a real main
+// application does; a test may make the marker disagree with the command line, or ask for the
+// array form, which the watchdog reads as well.
+bool record_and_write(const Options& options) {
+    auto marker =
+        client::record_desktop(options.marker, client::Items::both, utf8(options.session));
+    if (!marker) {
         return false;
     }
-    DWORD written = 0;
-    const bool ok = WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
-                              &written, nullptr) &&
-                    written == content.size();
-    file.reset();
-    return ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    marker->version = options.marker_version;
+    if (options.marker_session) {
+        marker->sessionId = utf8(*options.marker_session);
+    }
+    const auto form = options.array_form ? client::MarkerForm::array : client::MarkerForm::object;
+    return client::write_marker_file(options.marker, client::serialize_marker(*marker, form))
+        .has_value();
 }
 
-void break_desktop(const std::vector<TaskbarState>& taskbars, HWND icons) {
-    for (const auto& state : taskbars) {
-        SetWindowLongW(state.window, GWL_EXSTYLE,
-                       static_cast<LONG>(static_cast<DWORD>(state.ex_style) | broken_style_bits));
-        SetLayeredWindowAttributes(state.window, 0, 0, LWA_ALPHA);
+void break_desktop() {
+    for (HWND window : watchdog::testing::find_shell_taskbars()) {
+        const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+        SetWindowLongW(window, GWL_EXSTYLE, static_cast<LONG>(style | broken_style_bits));
+        SetLayeredWindowAttributes(window, 0, 0, LWA_ALPHA);
     }
-    if (icons != nullptr) {
+    if (HWND icons = watchdog::testing::find_shell_icon_view()) {
         ShowWindow(icons, SW_HIDE);
     }
 }
 
-// Starts the watchdog as the main application does and waits for the launcher. With
-// --launcher-report the launcher's id and exit code are written to that file, so that a test
-// can find the watcher (the launcher's child) although the launcher itself is long gone.
-DWORD start_watchdog(const Options& options) {
-    const std::vector<std::wstring> arguments{
-        L"--bootstrap", std::to_wstring(GetCurrentProcessId()), options.session, options.marker};
-    try {
-        const auto launcher = watchdog::testing::start_process(options.watchdog, arguments);
-        const DWORD code = watchdog::testing::wait_for_exit(launcher, 30000).value_or(0xFFFFFFFF);
-        if (!options.launcher_report.empty()) {
-            watchdog::testing::write_file(options.launcher_report,
-                                          std::to_string(launcher.id) + " " + std::to_string(code));
-        }
-        return code;
-    } catch (const std::exception&) {
-        return 0xFFFFFFFF;
+// With --launcher-report the launcher's id and exit code are written to that file, so that a
+// test can find the watcher (the launcher's child) although the launcher itself is long gone.
+void report_launcher(const Options& options, DWORD id, DWORD exit_code) {
+    if (!options.launcher_report.empty()) {
+        watchdog::testing::write_file(options.launcher_report,
+                                      std::to_string(id) + " " + std::to_string(exit_code));
     }
 }
 
@@ -226,15 +166,18 @@ LONG WINAPI end_without_report(EXCEPTION_POINTERS* exception) {
 }
 
 int break_desktop_and_end(const Options& options) {
-    const std::vector<TaskbarState> taskbars = read_taskbars();
-    HWND icons = watchdog::testing::find_shell_icon_view();
-    if (!write_marker(options.marker, marker_json(options, taskbars, icons))) {
+    if (!record_and_write(options)) {
         return 3;
     }
-    break_desktop(taskbars, icons);
-    if (start_watchdog(options) != 0) {
+    // Protected first, then changed: the order the client library asks for.
+    const auto started =
+        client::start_watchdog(options.watchdog, utf8(options.session), options.marker);
+    if (!started) {
+        report_launcher(options, 0, started.error().exit_code);
         return 4;
     }
+    break_desktop();
+    report_launcher(options, started->launcher_process_id, 0);
     wait_for_permission_to_end(options.proceed_event);
     end_as_told(options.end);
 }

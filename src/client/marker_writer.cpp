@@ -1,14 +1,18 @@
-#include "marker_writer.h"
+// The marker serialiser. It walks the same field declaration the reader uses, so the keys, their
+// order and the value types are stated once, and includes no Windows header: the native fuzzing
+// tree builds it as it is and reads back everything it writes.
+
+#include <system_state_watchdog/client.hpp>
 
 #include "marker/fields.h"
 
 #include <concepts>
 #include <cstdint>
 
-namespace watchdog {
+namespace watchdog::client {
 namespace {
 
-enum class Form { object, array };
+using Form = MarkerForm;
 
 // Bytes from 0x80 on are written as they are: the reader only accepts valid UTF-8 anyway.
 void write_string(std::string& out, std::string_view text) {
@@ -97,16 +101,10 @@ template <typename Record> void write_record(std::string& out, const Record& rec
 
 } // namespace
 
-std::string write_object_form(const RecoveryMarker& marker) {
+std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
     std::string out;
-    write_record(out, marker, Form::object);
+    write_record(out, marker, form);
     return out;
 }
 
-std::string write_array_form(const RecoveryMarker& marker) {
-    std::string out;
-    write_record(out, marker, Form::array);
-    return out;
-}
-
-} // namespace watchdog
+} // namespace watchdog::client

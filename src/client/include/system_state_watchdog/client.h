@@ -1,0 +1,99 @@
+/* The system state watchdog's client library as a plain C API, for main applications in C and
+ * for the foreign-function interfaces of C#, Rust, Go and the like: the same operations as
+ * client.hpp, with UTF-8 texts (paths included), status codes, and messages written into a
+ * buffer that the caller provides.
+ *
+ * The order: at start ssw_settle_leftover_marker, ssw_new_session_id, ssw_record_desktop,
+ * ssw_write_marker, ssw_start_watchdog, and only then change the desktop; on a clean exit
+ * ssw_restore_desktop (or the application's own way back), then ssw_finish_cleanly.
+ *
+ * Every function that takes `message` and `message_size` writes a UTF-8 text there, terminated
+ * and cut (between characters) to fit: empty on SSW_OK, the reason otherwise. NULL or a size of
+ * 0 skips it. No function keeps a pointer it was given, and none throws or calls back. */
+#ifndef SYSTEM_STATE_WATCHDOG_CLIENT_H
+#define SYSTEM_STATE_WATCHDOG_CLIENT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && defined(SSW_CLIENT_DLL)
+#if defined(SSW_CLIENT_BUILDING_DLL)
+#define SSW_API __declspec(dllexport)
+#else
+#define SSW_API __declspec(dllimport)
+#endif
+#else
+#define SSW_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum ssw_status {
+    SSW_OK = 0,
+    SSW_FAILED = 1,               /* see the message */
+    SSW_INVALID_ARGUMENT = 2,     /* a NULL pointer, text that is not UTF-8, no item named */
+    SSW_MARKER_UNSETTLED = 3,     /* record: a marker is still at the path; settle or discard */
+    SSW_NO_MARKER = 4,            /* settle, finish, discard: nothing was at the path */
+    SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard: the run that wrote it is still at work */
+    SSW_OTHER_SESSION = 6,        /* finish: the marker holds another session; left as it is */
+    SSW_LAUNCHER_FAILED = 7,      /* start: the launcher ended with an error (exit code 2, 3 or
+                                     4, or another), or did not end */
+    SSW_LAUNCHER_NOT_STARTED = 8, /* start: the launcher itself could not be started */
+    SSW_BUFFER_TOO_SMALL = 9      /* new session id: the buffer cannot hold it */
+} ssw_status;
+
+/* The items to record, or-ed together. */
+#define SSW_ITEM_TASKBAR 1u
+#define SSW_ITEM_DESKTOP_ICONS 2u
+
+/* A session id fits in this many bytes, the terminating zero included. */
+#define SSW_SESSION_ID_SIZE 64u
+
+/* The desktop as recorded; owned by the caller, released with ssw_recorded_free. */
+typedef struct ssw_recorded ssw_recorded;
+
+/* A session id that no other run has had (printable ASCII). */
+SSW_API ssw_status ssw_new_session_id(char* session_id, size_t size);
+
+/* Records the named items now. Refuses with SSW_MARKER_UNSETTLED while a marker is at the
+ * path. On SSW_OK, *recorded is the caller's. */
+SSW_API ssw_status ssw_record_desktop(const char* marker_path, unsigned items,
+                                      const char* session_id, ssw_recorded** recorded,
+                                      char* message, size_t message_size);
+
+SSW_API void ssw_recorded_free(ssw_recorded* recorded);
+
+/* Writes the marker without ever leaving half of one at the path. */
+SSW_API ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorded,
+                                    char* message, size_t message_size);
+
+/* Starts the watchdog for this process and waits for its launcher. `watchdog_executable` NULL
+ * means system-state-watchdog.exe beside this program. `launcher_exit_code` (may be NULL)
+ * receives the launcher's exit code when it ended. */
+SSW_API ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* session_id,
+                                      const char* marker_path, uint32_t* launcher_exit_code,
+                                      char* message, size_t message_size);
+
+/* Puts back in this process what was recorded, for a clean exit. */
+SSW_API ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message,
+                                       size_t message_size);
+
+/* Removes the marker after a clean exit, only while it holds this session. */
+SSW_API ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id,
+                                      char* message, size_t message_size);
+
+/* Restores a marker left behind, as the watchdog would have; SSW_FAILED keeps it. */
+SSW_API ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message,
+                                              size_t message_size);
+
+/* Deletes a marker that cannot be settled, by the caller's explicit choice, and logs it. */
+SSW_API ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
+                                               size_t message_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,120 @@
+#include <system_state_watchdog/client.hpp>
+
+#include "client/messages.h"
+#include "desktop_icons/icon_view.h"
+#include "taskbar/taskbar_restore.h"
+#include "win/bounded_call.h"
+#include "win/path.h"
+#include "win/utf.h"
+#include "win/window_handle.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <memory>
+
+namespace watchdog::client {
+namespace {
+
+// The window's extended style and, when it is layered and has them, its layered attributes:
+// exactly what the restore gives back to it.
+TaskbarWindowRecoveryState window_state(HWND window) {
+    TaskbarWindowRecoveryState state;
+    state.hwnd = window_handle_value(window);
+    state.ex_style = static_cast<std::int32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+    COLORREF color = 0;
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    const bool layered = (static_cast<DWORD>(state.ex_style) & WS_EX_LAYERED) != 0;
+    if (layered && GetLayeredWindowAttributes(window, &color, &alpha, &flags)) {
+        state.layered_color = color;
+        state.layered_alpha = alpha;
+        state.layered_flags = flags;
+        state.had_layered_attributes = true;
+    }
+    return state;
+}
+
+// The shell answers the app-bar state on the primary taskbar's thread: a hung shell must not
+// hold the application's start, so the question is bounded like the restore's calls.
+std::expected<std::uint32_t, std::string> appbar_state(HWND primary) {
+    const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
+    BoundedWorker worker = take_bounded_worker();
+    const bool answered = run_within(worker, taskbar_answer_limit, [state, primary] {
+        APPBARDATA data{};
+        data.cbSize = sizeof(data);
+        data.hWnd = primary;
+        state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
+    });
+    if (!answered) {
+        return std::unexpected(std::string(taskbar_unanswered_message));
+    }
+    return state->load();
+}
+
+std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar() {
+    const auto primary = find_primary_taskbar();
+    if (!primary) {
+        return std::unexpected(primary.error());
+    }
+    TaskbarRecoverySnapshot snapshot;
+    for (const HWND window : find_taskbar_windows(*primary)) {
+        snapshot.windows.push_back(window_state(window));
+    }
+    const auto state = appbar_state(*primary);
+    if (!state) {
+        return std::unexpected(state.error());
+    }
+    snapshot.appbar_state = *state;
+    return snapshot;
+}
+
+std::expected<DesktopIconRecovery, std::string> record_desktop_icons() {
+    const auto view = find_desktop_icon_view();
+    if (!view) {
+        return std::unexpected(view.error());
+    }
+    return DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
+}
+
+bool includes(Items items, Items item) {
+    return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
+}
+
+std::unexpected<RecordError> not_recorded(std::string message) {
+    return std::unexpected(RecordError{RecordFailure::desktop_not_recorded, std::move(message)});
+}
+
+} // namespace
+
+std::expected<RecoveryMarker, RecordError>
+record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id) {
+    if (GetFileAttributesW(file_system_path(marker_path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return std::unexpected(
+            RecordError{RecordFailure::marker_unsettled,
+                        std::string(marker_unsettled_prefix) + utf16_to_utf8(marker_path)});
+    }
+    if (!includes(items, Items::both)) {
+        return not_recorded(std::string(nothing_to_record_message));
+    }
+    RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
+    if (includes(items, Items::taskbar)) {
+        auto taskbar = record_taskbar();
+        if (!taskbar) {
+            return not_recorded(taskbar.error());
+        }
+        marker.taskbar = std::move(*taskbar);
+    }
+    if (includes(items, Items::desktop_icons)) {
+        const auto icons = record_desktop_icons();
+        if (!icons) {
+            return not_recorded(icons.error());
+        }
+        marker.desktopIcons = *icons;
+    }
+    return marker;
+}
+
+} // namespace watchdog::client

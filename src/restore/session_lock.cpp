@@ -1,0 +1,38 @@
+#include "restore/session_lock.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace watchdog {
+
+SessionLock::~SessionLock() {
+    if (owned && mutex) {
+        ReleaseMutex(mutex.get());
+    }
+}
+
+std::wstring session_lock_name(std::string_view session_id) {
+    std::uint64_t hash = 0xCBF29CE484222325ULL;
+    for (const char c : session_id) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+    }
+    wchar_t hex[17] = {};
+    std::swprintf(hex, 17, L"%016llX", static_cast<unsigned long long>(hash));
+    return std::wstring(L"Local\\SystemStateWatchdog-session-") + hex;
+}
+
+SessionLock lock_session(std::string_view session_id, std::chrono::milliseconds wait) {
+    SessionLock lock;
+    lock.mutex.reset(CreateMutexW(nullptr, FALSE, session_lock_name(session_id).c_str()));
+    if (!lock.mutex) {
+        return lock;
+    }
+    const auto milliseconds = static_cast<DWORD>(wait.count() < 0 ? 0 : wait.count());
+    const DWORD waited = WaitForSingleObject(lock.mutex.get(), milliseconds);
+    lock.owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    return lock;
+}
+
+} // namespace watchdog
