@@ -2,6 +2,7 @@
 
 #include "window_class.h"
 
+#include "win/unique_resource.h"
 #include "win/window_handle.h"
 
 #include <shellapi.h>
@@ -105,6 +106,12 @@ LRESULT CALLBACK app_bar_procedure(HWND window, UINT message, WPARAM w, LPARAM l
         event.window = window;
         event.app_bar = decode_app_bar_call(copy->dwData, copy->lpData, copy->cbData);
         record(*log, event);
+        if (copy->dwData == ABM_GETSTATE) {
+            answer_app_bar_call(event.app_bar, log->appbar_state.load());
+        }
+        if (copy->dwData == ABM_SETSTATE && event.app_bar.decoded) {
+            log->appbar_state = static_cast<std::uint32_t>(event.app_bar.lparam);
+        }
         return TRUE;
     }
     return DefWindowProcW(window, message, w, l);
@@ -182,6 +189,9 @@ AppBarCall decode_app_bar_call(ULONG_PTR message, const void* data, DWORD size) 
     }
     if (size == wine8_command_size) {
         std::int32_t window = 0;
+        std::memcpy(&call.return_map, bytes, sizeof(call.return_map));
+        std::memcpy(&call.return_process, bytes + sizeof(call.return_map),
+                    sizeof(call.return_process));
         std::memcpy(&window, bytes + wine8_window_offset, sizeof(window));
         std::memcpy(&call.lparam, bytes + wine8_lparam_offset, sizeof(call.lparam));
         call.window = handle_value_of_long(window);
@@ -196,6 +206,27 @@ AppBarCall decode_app_bar_call(ULONG_PTR message, const void* data, DWORD size) 
         }
     }
     return call;
+}
+
+bool answer_app_bar_call(const AppBarCall& call, std::uint64_t result) {
+    if (call.return_map == 0) {
+        return false;
+    }
+    const watchdog::UniqueHandle caller(
+        OpenProcess(PROCESS_DUP_HANDLE, FALSE, call.return_process));
+    watchdog::UniqueHandle mapping;
+    if (!caller ||
+        !DuplicateHandle(caller.get(), ULongToHandle(call.return_map), GetCurrentProcess(),
+                         mapping.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return false;
+    }
+    void* view = MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(result));
+    if (view == nullptr) {
+        return false;
+    }
+    std::memcpy(view, &result, sizeof(result));
+    UnmapViewOfFile(view);
+    return true;
 }
 
 std::optional<LayeredAttributes> layered_attributes_of(HWND window) {

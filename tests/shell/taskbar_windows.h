@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -33,6 +34,10 @@ struct AppBarCall {
     bool decoded = false;     // false when the data had a layout this fixture does not know
     std::int64_t window = 0;  // APPBARDATA.hWnd, as a handle value
     std::uint64_t lparam = 0; // APPBARDATA.lParam
+    // Where Wine 8 wants the answer: a file mapping's handle in the caller's process, whose first
+    // eight bytes receive the call's result.
+    std::uint32_t return_map = 0;
+    std::uint32_t return_process = 0;
 };
 
 enum class ShellEventKind {
@@ -65,6 +70,9 @@ struct ShellEventLog {
     // Run on the owning thread after each event is logged, so that a test can make the shell
     // react (for example destroy a window) at an exact point of the product's work.
     std::function<void(const ShellEvent&)> reaction;
+    // The shell's app-bar state: what ABM_GETSTATE answers and ABM_SETSTATE sets. "Always on
+    // top", the shell's usual setting, to begin with.
+    std::atomic<std::uint32_t> appbar_state{2};
 };
 
 std::vector<ShellEvent> shell_events(ShellEventLog& log);
@@ -89,6 +97,10 @@ std::expected<HWND, std::string> create_taskbar_window(ShellEventLog& log,
 // A top-level window of class WineAppBar, the window through which Wine's SHAppBarMessage
 // reaches the shell; it logs every app-bar call into `log`, which must outlive it.
 std::expected<HWND, std::string> create_app_bar_observer(ShellEventLog& log);
+
+// Answers an app-bar call the way Wine's shell does: writes `result` into the caller's return
+// mapping. False when the call came in a layout without one.
+bool answer_app_bar_call(const AppBarCall& call, std::uint64_t result);
 
 // Decodes the WM_COPYDATA payload of an app-bar call. Wine 8 sends a 48-byte command with the
 // window as 32 bits at offset 8 and lParam at offset 40; later versions send a whole APPBARDATA
