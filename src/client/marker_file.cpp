@@ -69,6 +69,12 @@ std::expected<void, DWORD> move_over(const std::wstring& from, const std::wstrin
 
 std::expected<void, std::string> write_marker_file(std::wstring_view marker_path,
                                                    std::string_view bytes) {
+    // The application's folder for the marker may not exist yet on its first run.
+    if (const auto folder = parent_directory(marker_path); folder && !folder->empty()) {
+        if (const std::uint32_t error = create_directory_tree(file_system_path(*folder))) {
+            return std::unexpected(failed(write_failed_prefix, error));
+        }
+    }
     const std::wstring target = file_system_path(marker_path);
     const std::wstring temporary =
         file_system_path(std::wstring(marker_path) + L"." + *utf8_to_utf16(random_hex()) + L".tmp");

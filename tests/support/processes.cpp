@@ -29,12 +29,15 @@ ChildProcess start_process(const std::wstring& executable,
     if (!desktop.empty()) {
         startup.lpDesktop = desktop.data();
     }
-    const bool redirect = options.standard_output != nullptr;
+    const bool redirect = options.standard_output != nullptr || options.standard_input != nullptr;
     if (redirect) {
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = options.standard_output;
-        startup.hStdError = options.standard_output;
+        const auto given_or_own = [](HANDLE given, DWORD own) {
+            return given != nullptr ? given : GetStdHandle(own);
+        };
+        startup.hStdInput = given_or_own(options.standard_input, STD_INPUT_HANDLE);
+        startup.hStdOutput = given_or_own(options.standard_output, STD_OUTPUT_HANDLE);
+        startup.hStdError = given_or_own(options.standard_output, STD_ERROR_HANDLE);
     }
     PROCESS_INFORMATION info{};
     const DWORD flags = options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0;

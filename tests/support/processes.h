@@ -23,6 +23,7 @@ struct ChildProcess {
 struct StartOptions {
     std::wstring desktop;             // empty: the caller's desktop
     HANDLE standard_output = nullptr; // inherited as stdout and stderr when set
+    HANDLE standard_input = nullptr;  // inherited as stdin when set
     SECURITY_ATTRIBUTES* process_security = nullptr;
     bool suspended = false;
     HANDLE job = nullptr; // the process is put into this job before it runs

@@ -1,0 +1,29 @@
+# The installed package: find_package(SystemStateWatchdog) gives SystemStateWatchdog::client (the
+# static client library, C++ and C API), SystemStateWatchdog::client_dll (the C API as a DLL) and
+# SystemStateWatchdog::watchdog (the executable to ship beside the application).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(watchdog_package_dir "${CMAKE_INSTALL_LIBDIR}/cmake/SystemStateWatchdog")
+
+install(TARGETS system_state_watchdog watchdog_client watchdog_client_dll watchdog_restore
+                watchdog_taskbar watchdog_desktop_icons watchdog_marker watchdog_log watchdog_win
+        EXPORT SystemStateWatchdogTargets
+        RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/src/client/include/" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+# client.hpp includes "marker/records.h", found beside it once installed.
+install(FILES "${PROJECT_SOURCE_DIR}/src/marker/records.h"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/system_state_watchdog/marker")
+install(EXPORT SystemStateWatchdogTargets NAMESPACE SystemStateWatchdog::
+        DESTINATION "${watchdog_package_dir}")
+
+configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/SystemStateWatchdogConfig.cmake.in"
+                              "${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfig.cmake"
+                              INSTALL_DESTINATION "${watchdog_package_dir}")
+write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfigVersion.cmake"
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfig.cmake"
+              "${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfigVersion.cmake"
+        DESTINATION "${watchdog_package_dir}")

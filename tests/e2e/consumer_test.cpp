@@ -1,0 +1,90 @@
+// The integrator guide's two examples, built by an outside project against the installed
+// package (scripts/build-consumer.sh), each run as the main application on a stand-in desktop:
+// once it crashes and the watchdog it started puts the desktop back, once it exits cleanly and
+// puts the desktop back itself.
+
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace watchdog::testing {
+namespace {
+
+struct ExampleCase {
+    const char* name;
+    const wchar_t* executable;
+    bool crashes;
+};
+
+// Built beside this tree's own executables, in the consumer project's folder.
+std::wstring example_executable(const wchar_t* name) {
+    return sibling_executable(L"..\\consumer\\bin\\") + name;
+}
+
+bool primary_taskbar_shown(Scene& scene) {
+    const DesktopState state = desktop_state(scene);
+    return !state.taskbars.empty() && state.taskbars.front().visible;
+}
+
+template <typename Condition> bool becomes_true(Condition condition) {
+    for (int waited = 0; waited < 300; ++waited) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(100);
+    }
+    return false;
+}
+
+void check_example(const ExampleCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene;
+    // The examples keep their marker under %LOCALAPPDATA%\ExampleApp.
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", scene.folder.path.c_str()));
+    const std::wstring marker = scene.folder.path + L"\\ExampleApp\\desktop-recovery.json";
+    const std::wstring log = scene.folder.path + L"\\ExampleApp\\logs\\system-state-recovery.log";
+    const DesktopState before = desktop_state(scene);
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle input_read;
+    UniqueHandle input_write;
+    ASSERT_TRUE(CreatePipe(input_read.put(), input_write.put(), &inheritable, 0));
+    SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
+    const ChildProcess application =
+        start_process(example_executable(row.executable), {},
+                      {.desktop = scene.ground.desktop.name, .standard_input = input_read.get()});
+    input_read.reset();
+
+    // The application runs once it has changed the desktop, protected by then.
+    ASSERT_TRUE(becomes_true([&] { return !primary_taskbar_shown(scene); }));
+    ASSERT_TRUE(file_exists(marker));
+    if (row.crashes) {
+        terminate(application);
+        EXPECT_TRUE(becomes_true([&] { return !log_lines_without_time(log).empty(); }));
+        EXPECT_EQ(log_lines_without_time(log),
+                  std::vector<std::string>{"[restore] 系统状态恢复完成: 任务栏、桌面图标"});
+    } else {
+        DWORD written = 0;
+        WriteFile(input_write.get(), "\n", 1, &written, nullptr);
+        EXPECT_EQ(wait_for_exit(application, generous_wait), 0u);
+        EXPECT_FALSE(file_exists(log)) << "the watchdog found a marker after a clean exit";
+    }
+    EXPECT_FALSE(file_exists(marker));
+    EXPECT_EQ(desktop_state(scene), before);
+}
+
+TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit) {
+    const ExampleCase cases[] = {
+        {"C++, crash", L"example-cpp.exe", true},
+        {"C++, clean exit", L"example-cpp.exe", false},
+        {"C, crash", L"example-c.exe", true},
+        {"C, clean exit", L"example-c.exe", false},
+    };
+    for (const auto& row : cases) {
+        check_example(row);
+    }
+}
+
+} // namespace
+} // namespace watchdog::testing
