@@ -3,6 +3,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "client/session.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
 #include "restore/session_lock.h"
@@ -253,12 +254,15 @@ TEST(ClientSettle, ALiveRunsMarkerIsLeftAlone) {
         const RecoveryMarker left{1, session, DesktopIconRecovery{true}, {}};
         ASSERT_TRUE(client::write_marker(scene.marker, left));
         const std::string bytes = read_file(scene.marker).value();
+        // The watcher is another thread holding the session's lock, as a watcher process would.
         std::promise<void> locked;
-        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::thread watcher([&] {
-            const SessionLock lock = lock_session(session, std::chrono::milliseconds(0));
+            const SessionLock lock =
+                lock_session(row.session_of_this_process ? "not this one" : session,
+                             std::chrono::milliseconds(0));
             locked.set_value();
-            WaitForSingleObject(release, INFINITE);
+            WaitForSingleObject(release.get(), INFINITE);
         });
         locked.get_future().wait();
 
@@ -266,9 +270,8 @@ TEST(ClientSettle, ALiveRunsMarkerIsLeftAlone) {
             return client::settle_leftover_marker(scene.marker, std::chrono::milliseconds(200));
         });
         const auto discarded = client::discard_leftover_marker(scene.marker);
-        SetEvent(release);
+        SetEvent(release.get());
         watcher.join();
-        CloseHandle(release);
 
         EXPECT_EQ(settled.settled, client::Settled::left_to_live_run);
         EXPECT_EQ(discarded, client::Discarded::left_to_live_run);
@@ -302,11 +305,15 @@ TEST(ClientStart, SaysWhichWayTheLaunchWent) {
     EXPECT_NE(started->launcher_process_id, 0u);
 }
 
-TEST(ClientSession, IdsAreNewForEveryRunAndNameThisProcess) {
+TEST(ClientSession, IdsAreNewForEveryRunAndTellWhetherTheirRunIsAlive) {
     const std::string first = client::new_session_id();
-    const std::string second = client::new_session_id();
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(first.starts_with("ssw1-" + std::to_string(GetCurrentProcessId()) + "-")) << first;
+    EXPECT_NE(first, client::new_session_id());
+    EXPECT_TRUE(client::session_run_is_alive(first)) << first;
+    // The same process id with another start time is a process that took over a freed id.
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    EXPECT_FALSE(client::session_run_is_alive("ssw1-" + pid + "-0000000000000001-0"));
+    EXPECT_FALSE(client::session_run_is_alive(ended_run_session()));
+    EXPECT_FALSE(client::session_run_is_alive("a session id made otherwise"));
 }
 
 } // namespace

@@ -77,7 +77,7 @@ int wmain() {
     Protected run = start_protected_application(scene, {L"--end", L"access-violation"});
     print("launcher exit code:   " + exit_code_text(run.launcher_exit_code) + "\n");
     const DesktopState broken = desktop_state(scene);
-    print("marker written:       " + read_file(scene.marker).value_or("(none)\n"));
+    print("marker written:       " + read_file(scene.marker).value_or("(none)") + "\n");
 
     SetEvent(scene.main_may_end.handle.get());
     const auto main_code = wait_for_exit(run.main_application, generous_wait);
