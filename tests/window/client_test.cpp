@@ -158,6 +158,27 @@ TEST(ClientWrite, AWriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) {
     EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
 }
 
+// A watcher making sure it deletes only the marker it read holds it for moments: the write
+// tries again meanwhile.
+TEST(ClientWrite, AMarkerHeldForAMomentIsStillReplaced) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    write_file(marker, "the old marker");
+    UniqueHandle holder(CreateFileW(marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    std::thread release_soon([&holder] {
+        Sleep(100);
+        holder.reset();
+    });
+
+    const auto written = client::write_marker(marker, RecoveryMarker{1, "s", {}, {}});
+    release_soon.join();
+
+    EXPECT_TRUE(written.has_value()) << written.error();
+    EXPECT_EQ(read_file(marker), R"({"version":1,"sessionId":"s"})");
+}
+
 struct FinishCase {
     const char* name;
     std::optional<std::string> marker_session; // empty: no marker
