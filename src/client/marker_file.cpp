@@ -57,7 +57,9 @@ std::expected<void, DWORD> move_over(const std::wstring& from, const std::wstrin
             return {};
         }
         error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION) {
+        // A marker that another process holds open cannot be replaced: the system says so with
+        // a sharing violation or, when the holder may delete it, with access denied.
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
             break;
         }
         Sleep(move_retry_pause_ms);

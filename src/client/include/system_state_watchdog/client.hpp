@@ -62,11 +62,10 @@ std::expected<void, std::string> write_marker(std::wstring_view marker_path,
                                               const RecoveryMarker& marker);
 
 // Writes `bytes` as the marker (creating its folder if need be): into a temporary file in the
-// same folder, flushed, then moved
-// over the marker in one step, so that the path never holds half a marker. A move that meets a
-// sharing violation (a watcher making sure it deletes only the marker it read) is tried again
-// for a moment. On failure an earlier marker at the path is as it was, and no temporary file is
-// left behind.
+// same folder, flushed, then moved over the marker in one step, so that the path never holds
+// half a marker. A marker held open elsewhere for a moment (a watcher making sure it deletes
+// only the marker it read) is tried again for half a second. On failure an earlier marker at the
+// path is as it was, and no temporary file is left behind.
 std::expected<void, std::string> write_marker_file(std::wstring_view marker_path,
                                                    std::string_view bytes);
 
