@@ -63,6 +63,12 @@ template <typename Call> ssw_status guarded(char* message, std::size_t message_s
     }
 }
 
+// A missing or malformed argument: said once for every call.
+ssw_status refused(std::string& text) {
+    text = invalid_argument;
+    return SSW_INVALID_ARGUMENT;
+}
+
 template <typename T>
 ssw_status from(const std::expected<T, std::string>& outcome, std::string& text) {
     if (!outcome) {
@@ -93,8 +99,7 @@ ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const cha
         const auto path = wide(marker_path);
         const bool named = (items & (SSW_ITEM_TASKBAR | SSW_ITEM_DESKTOP_ICONS)) != 0;
         if (!path || session_id == nullptr || recorded == nullptr || !named) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         auto marker = client::record_desktop(*path, static_cast<client::Items>(items), session_id);
         if (!marker) {
@@ -117,8 +122,7 @@ ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorde
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || recorded == nullptr) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         return from(client::write_marker(*path, recorded->marker), text);
     });
@@ -133,8 +137,7 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
                                     ? std::optional(client::watchdog_beside_this_program())
                                     : wide(watchdog_executable);
         if (!path || !executable || session_id == nullptr) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         const auto started = client::start_watchdog(*executable, session_id, *path);
         if (launcher_exit_code != nullptr) {
@@ -153,8 +156,7 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
 ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         if (recorded == nullptr) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         return from(client::restore_desktop(recorded->marker), text);
     });
@@ -165,8 +167,7 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         const auto finished = client::finish_cleanly(*path, session_id);
         if (!finished) {
@@ -188,8 +189,7 @@ ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, si
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         const client::SettleOutcome outcome = client::settle_leftover_marker(*path);
         text = outcome.message;
@@ -212,8 +212,7 @@ ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path) {
-            text = invalid_argument;
-            return SSW_INVALID_ARGUMENT;
+            return refused(text);
         }
         const auto discarded = client::discard_leftover_marker(*path);
         if (!discarded) {

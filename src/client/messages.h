@@ -11,7 +11,6 @@ inline constexpr std::string_view marker_unsettled_prefix =
 inline constexpr std::string_view nothing_to_record_message = "没有指定要记录的项目";
 inline constexpr std::string_view write_failed_prefix = "写入恢复标记失败: ";
 inline constexpr std::string_view invalid_session_message = "会话标识不是有效的 UTF-8";
-inline constexpr std::string_view delete_failed_prefix = "删除恢复标记失败: ";
 inline constexpr std::string_view live_run_message = "恢复标记属于仍在运行的会话";
 inline constexpr std::string_view watcher_busy_message = "看门狗仍在恢复该会话";
 inline constexpr std::string_view discarded_message = "已按调用方要求丢弃恢复标记";

@@ -16,12 +16,10 @@
 namespace watchdog {
 namespace {
 
-constexpr std::string_view read_failed_prefix = "读取恢复标记失败: ";
 constexpr std::string_view parse_failed_prefix = "解析恢复标记失败: ";
 constexpr std::string_view unsupported_version_prefix = "不支持的系统状态恢复标记版本: ";
 constexpr std::string_view taskbar_failed_prefix = "恢复任务栏失败: ";
 constexpr std::string_view desktop_icons_failed_prefix = "恢复桌面图标失败: ";
-constexpr std::string_view delete_failed_prefix = "删除恢复标记失败: ";
 constexpr std::string_view restored_summary_prefix = "系统状态恢复完成: ";
 constexpr std::string_view nothing_recorded_summary = "恢复检查完成，无待恢复系统状态";
 constexpr DWORD share_everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -39,25 +37,6 @@ bool marker_exists(const std::wstring& path) {
                                         nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     return file.valid() && GetFileInformationByHandle(file.get(), &information);
-}
-
-// The marker's bytes, or nothing when there is no marker. The common case opens the file once;
-// only when that fails does a second look tell a missing marker from one that cannot be read.
-std::expected<std::optional<std::string>, std::string> read_marker_file(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        if (!marker_exists(path)) {
-            return std::nullopt;
-        }
-        return std::unexpected(file_error_text(error));
-    }
-    auto content = read_to_end(file.get());
-    if (!content) {
-        return std::unexpected(file_error_text(content.error()));
-    }
-    return std::move(*content);
 }
 
 // A main application restarted after a crash may already have put its next marker at the path
@@ -98,6 +77,25 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
     return outcomes;
 }
 
+// The common case opens the file once; only when that fails does a second look tell a missing
+// marker from one that cannot be read.
+std::expected<std::optional<std::string>, std::string> read_marker_bytes(const std::wstring& path) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (!marker_exists(path)) {
+            return std::nullopt;
+        }
+        return std::unexpected(prefixed(read_failed_prefix, file_error_text(error)));
+    }
+    auto content = read_to_end(file.get());
+    if (!content) {
+        return std::unexpected(prefixed(read_failed_prefix, file_error_text(content.error())));
+    }
+    return std::move(*content);
+}
+
 std::string join_failures(const std::vector<std::string>& failures) {
     std::string joined;
     for (std::size_t i = 0; i < failures.size(); ++i) {
@@ -120,9 +118,9 @@ std::string restore_summary(const std::vector<std::string_view>& restored) {
 std::expected<void, std::string> restore_from_marker(std::wstring_view marker_path,
                                                      std::string_view expected_session_id) {
     const std::wstring path = file_system_path(marker_path);
-    const auto bytes = read_marker_file(path);
+    const auto bytes = read_marker_bytes(path);
     if (!bytes) {
-        return std::unexpected(prefixed(read_failed_prefix, bytes.error()));
+        return std::unexpected(bytes.error());
     }
     if (!*bytes) {
         return {};

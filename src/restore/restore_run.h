@@ -3,6 +3,7 @@
 #include "marker/records.h"
 
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,13 @@ namespace watchdog {
 
 inline constexpr std::string_view taskbar_item_name = "任务栏";
 inline constexpr std::string_view desktop_icons_item_name = "桌面图标";
+
+inline constexpr std::string_view read_failed_prefix = "读取恢复标记失败: ";
+inline constexpr std::string_view delete_failed_prefix = "删除恢复标记失败: ";
+
+// The bytes of the marker at `path` (in the form for file calls), nothing when there is no
+// marker, or "读取恢复标记失败: " and why it cannot be read. Links are followed.
+std::expected<std::optional<std::string>, std::string> read_marker_bytes(const std::wstring& path);
 
 // Reads the marker, checks its version and session, restores what it records, deletes it
 // when everything came back and logs a summary. Success or a message text; a marker that was
