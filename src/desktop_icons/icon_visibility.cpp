@@ -25,13 +25,71 @@ int show_command_for(bool visible) {
     return visible ? SW_SHOW : SW_HIDE;
 }
 
+// What one restore remembers from attempt to attempt. SendMessageTimeoutW that gives up does
+// not take its message back: the shell view still carries the toggle out when it gets to it. A
+// second toggle sent meanwhile would undo the first once the restore had already seen the icons
+// right and reported them restored.
+struct IconRestoreProgress {
+    HWND unanswered_toggle_target = nullptr; // where a toggle may still be on its way
+};
+
+struct ToggleFailure {
+    std::string message;
+    HWND target = nullptr; // the shell view, when the command went out but was not answered
+};
+
+std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
+    // GetParent reports "no parent" without an error of its own for an unowned top-level
+    // window; clearing first keeps an earlier call's error out of the text.
+    SetLastError(ERROR_SUCCESS);
+    const HWND parent = GetParent(view);
+    if (parent == nullptr) {
+        return std::unexpected(ToggleFailure{windows_error_text(GetLastError())});
+    }
+    // The command means "toggle the icons" only to the shell view; any other window might
+    // read 0x7402 as one of its own commands.
+    const auto parent_class = get_window_class_name(parent);
+    if (!parent_class || *parent_class != shell_view_class) {
+        return std::unexpected(ToggleFailure{std::string(shell_view_not_found_message)});
+    }
+    DWORD_PTR result = 0;
+    const LRESULT delivered =
+        SendMessageTimeoutW(parent, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
+                            toggle_command_timeout_ms, &result);
+    if (delivered == 0) {
+        return std::unexpected(
+            ToggleFailure{std::string(toggle_command_unanswered_message), parent});
+    }
+    return {};
+}
+
+// Gives the shell view's thread the same time as a command to get through the toggle it has,
+// without sending another: WM_NULL does nothing but wait its turn behind it.
+void wait_for_toggle_in_progress(HWND target) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, toggle_command_timeout_ms,
+                        &result);
+}
+
+// The shell's own command, unless one is still on its way.
+void ask_shell_for(HWND view, IconRestoreProgress& progress) {
+    if (progress.unanswered_toggle_target != nullptr) {
+        wait_for_toggle_in_progress(progress.unanswered_toggle_target);
+        return;
+    }
+    // Whether the command arrived or not, the next look at the view decides what follows.
+    const auto sent = deliver_toggle_command(view);
+    if (!sent) {
+        progress.unanswered_toggle_target = sent.error().target;
+    }
+    wait_at_least(settle_pause);
+}
+
 // One attempt on a live view: the shell's command first, then ShowWindow, each only while the
 // state is still wrong. True once the third look finds the view in the wanted state.
-bool bring_view_to(HWND view, bool wanted_visible) {
+bool bring_view_to(HWND view, bool wanted_visible, IconRestoreProgress& progress) {
     if (is_visible(view) != wanted_visible) {
-        // Whether the command arrived or not, the next look at the view decides what follows.
-        static_cast<void>(send_desktop_icon_toggle_command(view));
-        wait_at_least(settle_pause);
+        ask_shell_for(view, progress);
     }
     if (is_visible(view) != wanted_visible) {
         // ShowWindow would wait for the view's thread, without limit if the shell has stopped
@@ -47,7 +105,8 @@ bool bring_view_to(HWND view, bool wanted_visible) {
 }
 
 // One attempt against whatever view the shell has now.
-std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_visible) {
+std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_visible,
+                                                                    IconRestoreProgress& progress) {
     const auto view = find_desktop_icon_view();
     if (!view) {
         return std::unexpected(view.error());
@@ -55,39 +114,25 @@ std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_
     if (!IsWindow(*view)) {
         return IconAttemptOutcome::view_gone;
     }
-    return bring_view_to(*view, wanted_visible) ? IconAttemptOutcome::restored
-                                                : IconAttemptOutcome::not_restored;
+    return bring_view_to(*view, wanted_visible, progress) ? IconAttemptOutcome::restored
+                                                          : IconAttemptOutcome::not_restored;
 }
 
 } // namespace
 
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
-    // GetParent reports "no parent" without an error of its own for an unowned top-level
-    // window; clearing first keeps an earlier call's error out of the text.
-    SetLastError(ERROR_SUCCESS);
-    const HWND parent = GetParent(view);
-    if (parent == nullptr) {
-        return std::unexpected(windows_error_text(GetLastError()));
-    }
-    // The command means "toggle the icons" only to the shell view; any other window might
-    // read 0x7402 as one of its own commands.
-    const auto parent_class = get_window_class_name(parent);
-    if (!parent_class || *parent_class != shell_view_class) {
-        return std::unexpected(std::string(shell_view_not_found_message));
-    }
-    DWORD_PTR result = 0;
-    const LRESULT delivered =
-        SendMessageTimeoutW(parent, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
-                            toggle_command_timeout_ms, &result);
-    if (delivered == 0) {
-        return std::unexpected(std::string(toggle_command_unanswered_message));
+    const auto sent = deliver_toggle_command(view);
+    if (!sent) {
+        return std::unexpected(sent.error().message);
     }
     return {};
 }
 
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible) {
+    IconRestoreProgress progress;
     return run_icon_restore_attempts(
-        [originalVisible] { return attempt_icon_restore(originalVisible); }, wait_at_least);
+        [originalVisible, &progress] { return attempt_icon_restore(originalVisible, progress); },
+        wait_at_least);
 }
 
 } // namespace watchdog

@@ -62,8 +62,9 @@ std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Paus
 }
 
 // At most six attempts, each searching for the view afresh. A view that is already in the
-// wanted state is left alone. The only messages are the search's own and
-// "Windows Explorer 未能恢复桌面图标状态".
+// wanted state is left alone. Once a menu command went unanswered in time, no further command
+// is sent: later attempts wait for the shell to get through that one instead. The only messages are
+// the search's own and "Windows Explorer 未能恢复桌面图标状态".
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible);
 
 } // namespace watchdog

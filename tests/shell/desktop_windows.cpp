@@ -105,6 +105,10 @@ void handle_command(DesktopIconShell& shell, HWND window, WPARAM w, LPARAM l) {
     case ToggleBehaviour::hang:
         Sleep(static_cast<DWORD>(hung_command_duration.count()));
         break;
+    case ToggleBehaviour::slow_toggle:
+        Sleep(static_cast<DWORD>(hung_command_duration.count()));
+        toggle_list_view(shell);
+        break;
     case ToggleBehaviour::recreate:
         recreate_list_view(shell, true);
         break;

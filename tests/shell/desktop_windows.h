@@ -29,10 +29,11 @@ inline constexpr std::chrono::milliseconds hung_command_duration{900};
 
 // What the shell view does with the toggle command.
 enum class ToggleBehaviour {
-    toggle,   // shows the list view if hidden, hides it if shown
-    ignore,   // receives the command and does nothing
-    hang,     // stalls for hung_command_duration in its window procedure, then does nothing
-    recreate, // destroys the list view and creates a new one with the opposite visibility
+    toggle,      // shows the list view if hidden, hides it if shown
+    ignore,      // receives the command and does nothing
+    hang,        // stalls for hung_command_duration in its window procedure, then does nothing
+    slow_toggle, // stalls for hung_command_duration, then toggles as `toggle` does
+    recreate,    // destroys the list view and creates a new one with the opposite visibility
     // destroys the list view and creates a new one with the same visibility: the command
     // had no effect but to replace the window
     recreate_unchanged,
