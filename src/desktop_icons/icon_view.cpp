@@ -1,6 +1,7 @@
 #include "desktop_icons/icon_view.h"
 
 #include "win/error_text.h"
+#include "win/shell_window.h"
 #include "win/utf.h"
 
 #include <array>
@@ -37,11 +38,20 @@ BOOL CALLBACK visit_child_window(HWND window, LPARAM search_address) {
     return TRUE;
 }
 
-BOOL CALLBACK visit_top_level_window(HWND window, LPARAM found_address) {
-    auto& found = *reinterpret_cast<HWND*>(found_address);
+// Handed to the top-level callback by address only, like ChildWindowSearch.
+struct TopLevelSearch {
+    std::optional<DWORD> shell;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
+    auto& search = *reinterpret_cast<TopLevelSearch*>(search_address);
     try {
+        if (!belongs_to_shell(window, search.shell)) {
+            return TRUE;
+        }
         if (const auto view = find_icon_list_view_under(window)) {
-            found = *view;
+            search.found = *view;
             return FALSE;
         }
     } catch (...) {
@@ -49,9 +59,9 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM found_address) {
     return TRUE;
 }
 
-std::optional<HWND> find_under_program_manager() {
+std::optional<HWND> find_under_program_manager(std::optional<DWORD> shell) {
     // Not finding the window is no failure here: the top-level pass decides.
-    const HWND window = FindWindowW(program_manager_class, nullptr);
+    const HWND window = find_shell_top_level_window(shell, nullptr, program_manager_class);
     if (window == nullptr) {
         return std::nullopt;
     }
@@ -94,16 +104,17 @@ std::optional<HWND> find_icon_list_view_under(HWND window) {
 }
 
 std::expected<HWND, std::string> find_desktop_icon_view() {
-    if (const auto view = find_under_program_manager()) {
+    const auto shell = shell_process();
+    if (const auto view = find_under_program_manager(shell)) {
         return *view;
     }
-    HWND found = nullptr;
+    TopLevelSearch search{shell, nullptr};
     // Cleared first so that a failure that sets no error of its own is not reported with a
     // stale error left by an earlier, unrelated call.
     SetLastError(ERROR_SUCCESS);
-    const BOOL completed = EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&found));
+    const BOOL completed = EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search));
     const DWORD last_error = GetLastError();
-    return top_level_search_outcome(found, completed != FALSE, last_error);
+    return top_level_search_outcome(search.found, completed != FALSE, last_error);
 }
 
 std::expected<HWND, std::string> top_level_search_outcome(HWND found, bool enumeration_succeeded,

@@ -33,7 +33,9 @@ std::optional<HWND> find_child_window_by_class(HWND parent, std::string_view cla
 std::optional<HWND> find_icon_list_view_under(HWND window);
 
 // The desktop icon view: under the program-manager window if it holds one, otherwise under
-// the first top-level window in enumeration order that does.
+// the first top-level window in enumeration order that does. When the desktop has a shell
+// window, windows of other processes are passed over: a file dialog holds a shell view and a
+// list view too.
 std::expected<HWND, std::string> find_desktop_icon_view();
 
 // How the top-level pass ends. EnumWindows reports FALSE whenever the callback stopped it,

@@ -4,6 +4,7 @@
 #include "taskbar/taskbar_window_plan.h"
 #include "win/bounded_call.h"
 #include "win/error_text.h"
+#include "win/shell_window.h"
 #include "win/window_handle.h"
 
 #include <shellapi.h>
@@ -33,7 +34,23 @@ void apply_step(HWND window, const TaskbarWindowStep& step) {
     case TaskbarWindowStep::Kind::set_layered_attributes:
         SetLayeredWindowAttributes(window, step.color, step.alpha, step.flags);
         break;
+    case TaskbarWindowStep::Kind::repaint:
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN);
+        break;
     }
+}
+
+// The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and the
+// style is read back so that a window already where it belongs is not touched.
+void restore_topmost_band(HWND window, const TaskbarWindowRecoveryState& record) {
+    const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+    const auto move = topmost_band_move(static_cast<std::uint32_t>(record.ex_style), now);
+    if (!move) {
+        return;
+    }
+    SetWindowPos(window, *move ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
@@ -72,9 +89,8 @@ struct ShellWaits {
     }
 };
 
-// Runs calls that wait for the window's thread, bounded; false when the thread did not answer.
-bool answered(ShellWaits& waits, HWND window, std::function<void()> calls) {
-    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+// Runs calls that wait for `thread`, bounded; false when the thread did not answer.
+bool answered(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>> calls) {
     if (waits.is_silent(thread)) {
         return false;
     }
@@ -87,12 +103,38 @@ bool answered(ShellWaits& waits, HWND window, std::function<void()> calls) {
     return false;
 }
 
+std::vector<std::uint32_t> owning_threads(const std::vector<HWND>& windows) {
+    std::vector<std::uint32_t> threads;
+    threads.reserve(windows.size());
+    for (HWND window : windows) {
+        threads.push_back(GetWindowThreadProcessId(window, nullptr));
+    }
+    return threads;
+}
+
+// The restores of the windows at `positions`, as calls that own copies of what they use: they
+// may outlive the restore on a thread of their own.
+std::vector<std::function<void()>>
+window_restores(const std::vector<HWND>& windows, const std::vector<std::size_t>& positions,
+                const TaskbarRecoverySnapshot& snapshot,
+                const std::vector<std::optional<std::size_t>>& picks) {
+    std::vector<std::function<void()>> calls;
+    for (const std::size_t position : positions) {
+        const HWND window = windows[position];
+        const auto record = record_at(snapshot, picks[position]);
+        calls.push_back(
+            [window, record] { restore_taskbar_window(window, record ? &*record : nullptr); });
+    }
+    return calls;
+}
+
 } // namespace
 
 std::vector<HWND> find_taskbar_windows(HWND primary) {
+    const auto shell = shell_process();
     std::vector<HWND> windows{primary};
     HWND after = nullptr;
-    while (HWND next = FindWindowExW(nullptr, after, L"Shell_SecondaryTrayWnd", nullptr)) {
+    while (HWND next = find_shell_top_level_window(shell, after, L"Shell_SecondaryTrayWnd")) {
         windows.push_back(next);
         after = next;
     }
@@ -107,15 +149,19 @@ void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* recor
     for (const TaskbarWindowStep& step : plan_taskbar_window_restore(current, record)) {
         apply_step(window, step);
     }
+    if (record != nullptr) {
+        restore_topmost_band(window, *record);
+    }
     ShowWindow(window, SW_SHOW);
     SetWindowPos(window, nullptr, 0, 0, 0, 0, frame_refresh_flags);
 }
 
 std::expected<HWND, std::string> find_primary_taskbar() {
-    // FindWindowW is not documented to set an error when nothing matches; without this the
+    const auto shell = shell_process();
+    // FindWindowExW is not documented to set an error when nothing matches; without this the
     // message could carry the error of some unrelated earlier call.
     SetLastError(ERROR_SUCCESS);
-    HWND primary = FindWindowW(L"Shell_TrayWnd", nullptr);
+    HWND primary = find_shell_top_level_window(shell, nullptr, L"Shell_TrayWnd");
     if (primary == nullptr) {
         const DWORD error = GetLastError();
         return std::unexpected(std::string(taskbar_not_found_message) + windows_error_text(error));
@@ -138,19 +184,26 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
         handles.push_back(window_handle_value(window));
     }
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
+    const auto threads = owning_threads(windows);
+    const auto groups = group_by_thread(threads);
+    const std::uint32_t appbar_state = snapshot.appbar_state;
+    const std::function<void()> appbar_call = [primary, appbar_state] {
+        send_appbar_state(primary, appbar_state);
+    };
     ShellWaits waits;
     bool all_answered = true;
-    for (std::size_t position = 0; position < windows.size(); ++position) {
-        // The calls may outlive this function on a thread of their own: they get copies.
-        const HWND window = windows[position];
-        const auto record = record_at(snapshot, picks[position]);
-        all_answered &= answered(waits, window, [window, record] {
-            restore_taskbar_window(window, record ? &*record : nullptr);
-        });
+    for (const auto& group : groups) {
+        auto calls = window_restores(windows, group, snapshot, picks);
+        // The app-bar state follows every window; when they all share the primary taskbar's
+        // thread, it goes to that thread with them.
+        if (groups.size() == 1) {
+            calls.push_back(appbar_call);
+        }
+        all_answered &= answered(waits, threads[group.front()], std::move(calls));
     }
-    const std::uint32_t appbar_state = snapshot.appbar_state;
-    all_answered &= answered(waits, primary,
-                             [primary, appbar_state] { send_appbar_state(primary, appbar_state); });
+    if (groups.size() > 1) {
+        all_answered &= answered(waits, threads.front(), {appbar_call});
+    }
     if (!all_answered) {
         return std::unexpected(std::string(taskbar_unanswered_message));
     }

@@ -30,14 +30,16 @@ inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 // taskbar's thread. Every other failure is ignored.
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot);
 
-// The primary taskbar window, or "未找到 Windows 系统任务栏: " and the Windows error text.
+// The shell's primary taskbar window, or "未找到 Windows 系统任务栏: " and the Windows error
+// text. When the desktop has a shell window, a taskbar of any other process is passed over.
 std::expected<HWND, std::string> find_primary_taskbar();
 
-// The primary taskbar followed by every top-level secondary taskbar, in the window manager's
-// search order.
+// The primary taskbar followed by every top-level secondary taskbar of the shell, in the window
+// manager's search order.
 std::vector<HWND> find_taskbar_windows(HWND primary);
 
-// Re-applies `record` (or, when null, only clears WS_EX_TRANSPARENT), then shows the window.
+// Re-applies `record` (or, when null, only clears WS_EX_TRANSPARENT) and moves the window into
+// or out of the topmost band as recorded, then shows the window.
 // Reports nothing: a window that vanished in the meantime simply fails every call.
 void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record);
 

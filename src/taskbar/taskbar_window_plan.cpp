@@ -19,10 +19,16 @@ bool has_all_bits(std::uint32_t value, std::uint32_t bits) {
     return (value & bits) == bits;
 }
 
-void plan_recorded_state(const TaskbarWindowRecoveryState& record,
+void plan_recorded_state(std::uint32_t current_ex_style, const TaskbarWindowRecoveryState& record,
                          std::vector<TaskbarWindowStep>& steps) {
     const auto recorded_style = static_cast<std::uint32_t>(record.ex_style);
     steps.push_back(ex_style_step(recorded_style));
+    if (has_all_bits(current_ex_style, WS_EX_LAYERED) &&
+        !has_all_bits(recorded_style, WS_EX_LAYERED)) {
+        // A window that stops being layered may go on showing its layered content until it is
+        // asked to repaint itself, frame and children included.
+        steps.push_back(repaint_step());
+    }
     if (record.had_layered_attributes) {
         // Applied even when the recorded style is not layered: the call then fails harmlessly,
         // and deciding otherwise would second-guess what was recorded.
@@ -48,6 +54,10 @@ TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alph
                              .flags = flags};
 }
 
+TaskbarWindowStep repaint_step() {
+    return TaskbarWindowStep{.kind = TaskbarWindowStep::Kind::repaint};
+}
+
 std::vector<TaskbarWindowStep>
 plan_taskbar_window_restore(std::uint32_t current_ex_style,
                             const TaskbarWindowRecoveryState* record) {
@@ -56,13 +66,21 @@ plan_taskbar_window_restore(std::uint32_t current_ex_style,
         steps.push_back(opaque_step());
     }
     if (record != nullptr) {
-        plan_recorded_state(*record, steps);
+        plan_recorded_state(current_ex_style, *record, steps);
     } else {
         // Nothing recorded for this window: only give it back its clicks, keep the rest.
         steps.push_back(
             ex_style_step(current_ex_style & ~static_cast<std::uint32_t>(WS_EX_TRANSPARENT)));
     }
     return steps;
+}
+
+std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint32_t ex_style_now) {
+    const bool recorded_topmost = has_all_bits(recorded_ex_style, WS_EX_TOPMOST);
+    if (recorded_topmost == has_all_bits(ex_style_now, WS_EX_TOPMOST)) {
+        return std::nullopt;
+    }
+    return recorded_topmost;
 }
 
 } // namespace watchdog

@@ -3,14 +3,16 @@
 #include "marker/records.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace watchdog {
 
 // One change to a taskbar window's extended style or layered attributes, as the restore will
-// make it with SetWindowLongW(GWL_EXSTYLE) or SetLayeredWindowAttributes.
+// make it with SetWindowLongW(GWL_EXSTYLE) or SetLayeredWindowAttributes, or the repaint that a
+// window owes the system once it is no longer layered (RedrawWindow).
 struct TaskbarWindowStep {
-    enum class Kind { set_ex_style, set_layered_attributes };
+    enum class Kind { set_ex_style, set_layered_attributes, repaint };
     Kind kind = Kind::set_ex_style;
     std::uint32_t ex_style = 0;
     std::uint32_t color = 0;
@@ -23,6 +25,7 @@ struct TaskbarWindowStep {
 TaskbarWindowStep ex_style_step(std::uint32_t ex_style);
 TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alpha,
                                           std::uint32_t flags);
+TaskbarWindowStep repaint_step();
 
 // The style and attribute changes for a window whose extended style reads `current_ex_style`,
 // in the order they are to be made; `record` is null when no record fell to the window.
@@ -30,5 +33,11 @@ TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alph
 std::vector<TaskbarWindowStep>
 plan_taskbar_window_restore(std::uint32_t current_ex_style,
                             const TaskbarWindowRecoveryState* record);
+
+// Whether a window whose style reads `ex_style_now` once the plan is carried out must still be
+// moved into the topmost band (true) or out of it (false) to match `recorded_ex_style`; none
+// when it is where it was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only
+// SetWindowPos moves a window between the bands.
+std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint32_t ex_style_now);
 
 } // namespace watchdog

@@ -4,14 +4,15 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace watchdog {
 
 struct WorkerState {
     std::mutex mutex;
-    std::function<void()> work; // the call waiting to be made
-    bool stop = false;          // end once the call being made, if any, is over
+    std::vector<std::function<void()>> calls; // the calls waiting to be made, in order
+    bool stop = false;                        // end once the call being made, if any, is over
     UniqueHandle wake = UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     UniqueHandle done = UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
@@ -19,13 +20,35 @@ struct WorkerState {
 
 namespace {
 
-// The next call, or nothing when the worker is to end.
-std::function<void()> next_call(WorkerState& state) {
+std::atomic<bool> calls_are_direct{false};
+
+// The calls handed over, or nothing when the worker is to end.
+std::vector<std::function<void()>> take_calls(WorkerState& state) {
     const std::lock_guard lock(state.mutex);
     if (state.stop) {
         return {};
     }
-    return std::exchange(state.work, nullptr);
+    return std::exchange(state.calls, {});
+}
+
+bool stopped(WorkerState& state) {
+    const std::lock_guard lock(state.mutex);
+    return state.stop;
+}
+
+// False when the owner stopped waiting before all calls were made: the rest are dropped.
+bool make_calls(WorkerState& state, const std::vector<std::function<void()>>& calls) {
+    for (const auto& call : calls) {
+        if (stopped(state)) {
+            return false;
+        }
+        // Nobody is left to hear about a failure here; it must not end the process either.
+        try {
+            call();
+        } catch (...) {
+        }
+    }
+    return true;
 }
 
 DWORD WINAPI run_worker(void* parameter) {
@@ -40,14 +63,9 @@ DWORD WINAPI run_worker(void* parameter) {
     // Sets up what a thread needs for window calls now rather than in the first call.
     IsGUIThread(TRUE);
     while (WaitForSingleObject(state.wake.get(), INFINITE) == WAIT_OBJECT_0) {
-        const std::function<void()> work = next_call(state);
-        if (!work) {
+        const auto calls = take_calls(state);
+        if (calls.empty() || !make_calls(state, calls)) {
             return 0;
-        }
-        // Nobody is left to hear about a failure here; it must not end the process either.
-        try {
-            work();
-        } catch (...) {
         }
         SetEvent(state.done.get());
     }
@@ -102,19 +120,35 @@ BoundedWorker::~BoundedWorker() {
     }
 }
 
+void make_bounded_calls_direct() {
+    calls_are_direct = true;
+}
+
 bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
                 std::function<void()> work) {
-    if (!worker.state) {
+    std::vector<std::function<void()>> calls;
+    calls.push_back(std::move(work));
+    return run_within(worker, limit, std::move(calls));
+}
+
+bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
+                std::vector<std::function<void()>> calls) {
+    if (!worker.state && !calls_are_direct) {
         worker.state = start_worker();
     }
-    if (!worker.state) {
-        work();
+    if (!worker.state || calls_are_direct) {
+        for (const auto& call : calls) {
+            call();
+        }
+        return true;
+    }
+    if (calls.empty()) {
         return true;
     }
     WorkerState& state = *worker.state;
     {
         const std::lock_guard lock(state.mutex);
-        state.work = std::move(work);
+        state.calls = std::move(calls);
     }
     SetEvent(state.wake.get());
     const auto milliseconds = static_cast<DWORD>(limit.count() < 0 ? 0 : limit.count());

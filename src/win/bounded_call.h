@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace watchdog {
 
@@ -40,5 +41,16 @@ BoundedWorker take_bounded_worker();
 // own everything it uses. The next call then gets a new thread. When no thread can be started
 // the work runs on the calling thread instead, without a bound.
 bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit, std::function<void()> work);
+
+// The same for calls that are handed to the worker at once and made in order, so that calls
+// waiting for one thread cost one hand-off between threads, not one each. True when all of
+// them finished within `limit`. The calls not yet begun when the time runs out are dropped;
+// only the one under way is left to finish.
+bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
+                std::vector<std::function<void()>> calls);
+
+// For measurement only: every later run_within makes its calls on the calling thread, without
+// a bound, so that a benchmark can put the cost of the hand-offs beside direct calls.
+void make_bounded_calls_direct();
 
 } // namespace watchdog

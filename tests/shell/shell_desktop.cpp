@@ -6,6 +6,9 @@
 #include <memory>
 #include <stdexcept>
 
+// Exported by user32 but declared by no header.
+extern "C" BOOL WINAPI SetShellWindow(HWND window);
+
 namespace watchdog::testing {
 namespace {
 
@@ -168,6 +171,10 @@ void stop_shell_thread(ShellThread& shell) {
         PostThreadMessageW(shell.thread_id, WM_QUIT, 0, 0);
         shell.thread.join();
     }
+}
+
+bool make_shell_window(HWND window) {
+    return SetShellWindow(window) != FALSE;
 }
 
 } // namespace watchdog::testing

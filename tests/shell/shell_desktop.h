@@ -69,4 +69,8 @@ struct ShellThreadHold {
 // Returns once the thread has stopped.
 ShellThreadHold hold_shell_thread(const ShellThread& shell);
 
+// Makes `window` the shell window of its desktop (SetShellWindow), as the real shell does with
+// its program-manager window. Once per desktop.
+bool make_shell_window(HWND window);
+
 } // namespace watchdog::testing

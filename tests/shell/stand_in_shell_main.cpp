@@ -3,13 +3,16 @@
 // their messages until it is told to quit.
 //
 //   stand-in-shell --ready <event> --quit <event> [--secondary-taskbars N] [--no-taskbar]
-//                  [--icons progman|worker|none] [--icons-hidden]
+//                  [--icons progman|worker|dialog|none] [--icons-hidden]
 //                  [--toggle toggle|ignore|hang|recreate] [--report <file>]
 //                  [--hang-on <event> --hung-signal <event>]
 //
 // With --hang-on it also creates one more secondary taskbar, on a thread of its own, which stops
 // pumping messages for good (until the shell quits) once the event is set, the way a hung
 // shell's thread does, and then sets the --hung-signal event.
+//
+// With --icons dialog its icon view lies under a top-level window of another class, the way an
+// old-style file dialog holds a shell view and a list view: a look-alike of the desktop's.
 //
 // With --report it writes, when it quits, one line per toggle command it received, so that a
 // test can count the menu commands that reached the shell.
@@ -138,6 +141,9 @@ bool create_icons(DesktopIconShell& icons, const ShellOptions& options) {
     }
     const auto created = options.icons == L"worker"
                              ? create_worker_icons(icons, options.icons_visible)
+                         : options.icons == L"dialog"
+                             ? create_icon_tree(icons, {.top_level_class = L"WatchdogFileDialog",
+                                                        .icons_visible = options.icons_visible})
                              : create_program_manager_icons(icons, options.icons_visible);
     if (!created) {
         startup_failure = created.error();

@@ -51,5 +51,25 @@ TEST(TaskbarPairing, PicksByHandleThenByPositionThenNone) {
     }
 }
 
+TEST(TaskbarThreadGroups, OneGroupPerThreadInFirstSeenOrderEachInListOrder) {
+    using Groups = std::vector<std::vector<std::size_t>>;
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> threads;
+        Groups expected;
+    };
+    const Case cases[] = {
+        {"one thread", {7, 7, 7}, {{0, 1, 2}}},
+        {"primary apart from the secondaries", {7, 9, 9}, {{0}, {1, 2}}},
+        {"interleaved threads", {7, 9, 7, 9}, {{0, 2}, {1, 3}}},
+        {"a vanished window (thread 0) is a group of its own", {7, 0, 7}, {{0, 2}, {1}}},
+        {"no windows", {}, {}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(group_by_thread(row.threads), row.expected);
+    }
+}
+
 } // namespace
 } // namespace watchdog

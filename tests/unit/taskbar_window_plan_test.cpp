@@ -14,6 +14,8 @@ void PrintTo(const TaskbarWindowStep& step, std::ostream* out) {
     char text[80];
     if (step.kind == TaskbarWindowStep::Kind::set_ex_style) {
         std::snprintf(text, sizeof(text), "ex_style(0x%08X)", step.ex_style);
+    } else if (step.kind == TaskbarWindowStep::Kind::repaint) {
+        std::snprintf(text, sizeof(text), "repaint");
     } else {
         std::snprintf(text, sizeof(text), "layered(0x%08X, %u, 0x%X)", step.color,
                       unsigned{step.alpha}, step.flags);
@@ -102,16 +104,41 @@ TEST(TaskbarWindowPlan, FollowsTheStyleRules) {
         {"no bit of the current style is merged in",
          unreachable | tool_window,
          record(0, false),
-         {opaque, ex_style_step(0)}},
+         {opaque, ex_style_step(0), repaint_step()}},
         {"a recorded style with bit 31 set survives as written",
          unreachable,
          record(0x80000080, false),
-         {opaque, ex_style_step(0x80000080)}},
+         {opaque, ex_style_step(0x80000080), repaint_step()}},
+        {"a layered window recorded plain repaints right after the style, before attributes",
+         layered,
+         record(tool_window, true),
+         {ex_style_step(tool_window), repaint_step(), recorded_attributes}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.behaviour);
         const TaskbarWindowRecoveryState* record_pointer = row.record ? &*row.record : nullptr;
         EXPECT_EQ(plan_taskbar_window_restore(row.current, record_pointer), row.expected);
+    }
+}
+
+constexpr std::uint32_t topmost = 0x00000008;
+
+TEST(TaskbarTopmostBand, MovesOnlyAWindowThatIsNotInTheRecordedBand) {
+    struct Case {
+        const char* name;
+        std::uint32_t recorded;
+        std::uint32_t now;
+        std::optional<bool> move;
+    };
+    const Case cases[] = {
+        {"taken out of the band: back in", topmost | tool_window, tool_window, true},
+        {"put into the band: back out", tool_window, topmost | tool_window, false},
+        {"in the band as recorded", topmost, topmost | layered, std::nullopt},
+        {"out of the band as recorded", tool_window, layered, std::nullopt},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(topmost_band_move(row.recorded, row.now), row.move);
     }
 }
 

@@ -527,6 +527,31 @@ TEST(TaskbarRestore, SendsTheAppBarStateZeroExtended) {
     }
 }
 
+// The main application moved the primary taskbar out of the topmost band and a secondary one
+// into it, or the other way round: both go back to the band they were recorded in.
+TEST(TaskbarRestore, PutsEachTaskbarBackIntoTheTopmostBandItWasRecordedIn) {
+    for (const bool primary_recorded_topmost : {true, false}) {
+        SCOPED_TRACE(primary_recorded_topmost ? "primary topmost" : "secondary topmost");
+        const DWORD primary_recorded = primary_recorded_topmost ? WS_EX_TOPMOST : 0;
+        const DWORD secondary_recorded = primary_recorded_topmost ? 0 : WS_EX_TOPMOST;
+        Scene scene;
+        HWND primary = add_primary(scene, WS_EX_TOOLWINDOW | secondary_recorded);
+        HWND secondary = add_secondary(scene, WS_EX_TOOLWINDOW | primary_recorded);
+        add_app_bar_observer(scene);
+
+        const auto result =
+            restore_on(scene, {.appbar_state = 2,
+                               .windows = {plain_record(window_handle_value(primary),
+                                                        WS_EX_TOOLWINDOW | primary_recorded),
+                                           plain_record(window_handle_value(secondary),
+                                                        WS_EX_TOOLWINDOW | secondary_recorded)}});
+
+        ASSERT_TRUE(result.has_value()) << result.error();
+        EXPECT_EQ(state_of(scene, primary).ex_style, WS_EX_TOOLWINDOW | primary_recorded);
+        EXPECT_EQ(state_of(scene, secondary).ex_style, WS_EX_TOOLWINDOW | secondary_recorded);
+    }
+}
+
 // --- A shell that stops answering ------------------------------------------------------
 
 // Stand-in windows owned by a thread of their own, which a test can stop the way a shell's

@@ -1,0 +1,25 @@
+#pragma once
+
+// Telling the shell's own windows from look-alikes. Any program may create a window of the
+// taskbar's class, and an old-style file dialog holds a shell view with a list view just like
+// the desktop's: when the desktop has a shell window, only windows of the process that owns it
+// are the shell's.
+
+#include <windows.h>
+
+#include <optional>
+
+namespace watchdog {
+
+// The process that owns the desktop's shell window, or none when the desktop has none.
+std::optional<DWORD> shell_process();
+
+// True when `window` belongs to `process`, or when there is no shell process to ask for.
+bool belongs_to_shell(HWND window, std::optional<DWORD> process);
+
+// The first top-level window of `class_name` after `after` (from the top of the Z order when
+// null) that belongs to the shell, as FindWindowExW searches; null when there is none.
+HWND find_shell_top_level_window(std::optional<DWORD> process, HWND after,
+                                 const wchar_t* class_name);
+
+} // namespace watchdog
