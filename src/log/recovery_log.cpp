@@ -40,11 +40,27 @@ std::uint64_t current_unix_seconds() {
                                       now.dwLowDateTime);
 }
 
+// The attributes of what was opened, not of the path: the handle was opened without following
+// a link, so a link that is swapped in after the look is still the link that is looked at.
+bool opened_plain(const UniqueHandle& handle) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return handle.valid() && GetFileInformationByHandle(handle.get(), &information) &&
+           is_plain_log_location(information.dwFileAttributes);
+}
+
+// Held for the whole call without delete sharing, so that the folder cannot be renamed away
+// and replaced by a link between the look and the writes.
+UniqueHandle open_log_folder(const std::wstring& path) {
+    return UniqueHandle(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 void append_to_file(const std::wstring& path, std::string_view line) {
-    const UniqueHandle file(CreateFileW(path.c_str(), append_only_access,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    const UniqueHandle file(CreateFileW(
+        path.c_str(), append_only_access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!opened_plain(file)) {
         return;
     }
     while (!line.empty()) {
@@ -64,7 +80,12 @@ void append_line_beside(std::wstring_view marker_path, std::string_view tag,
     if (!directory) {
         return;
     }
-    if (create_directory_tree(file_system_path(*directory)) != ERROR_SUCCESS) {
+    const std::wstring folder_path = file_system_path(*directory);
+    if (create_directory_tree(folder_path) != ERROR_SUCCESS) {
+        return;
+    }
+    const UniqueHandle folder = open_log_folder(folder_path);
+    if (!opened_plain(folder)) {
         return;
     }
     const std::wstring current = file_system_path(join_path(*directory, current_log_name));
@@ -91,6 +112,10 @@ std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
     }
     line.push_back('\n');
     return line;
+}
+
+bool is_plain_log_location(std::uint32_t attributes) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {

@@ -33,6 +33,12 @@ std::optional<std::wstring> log_directory_for(std::wstring_view marker_path);
 std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
                             std::string_view message);
 
+// Whether the log may be written through something with these file attributes. A reparse point
+// (a junction or a symbolic link) is refused: the marker's folder is writable by any of the
+// user's processes, and an elevated watcher must not create, append to or replace files
+// wherever such a link points.
+bool is_plain_log_location(std::uint32_t attributes);
+
 // Whole seconds since 1970 for a FILETIME count of 100 ns intervals since 1601; 0 before 1970.
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);
 
