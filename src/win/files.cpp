@@ -25,6 +25,42 @@ std::expected<std::string, std::uint32_t> read_to_end(HANDLE file) {
     }
 }
 
+namespace {
+
+// FileDispositionInfoEx and its structure and flags, which not every SDK's headers declare
+// (MinGW's do not); the values are those of the Windows SDK.
+constexpr auto disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+struct DispositionInfoEx {
+    ULONG Flags;
+};
+constexpr ULONG disposition_delete = 0x1;
+constexpr ULONG disposition_posix_semantics = 0x2;
+
+// How a system without the extended class refuses it: before Windows 10 1709, on a file system
+// without POSIX deletion, and under Wine.
+bool refuses_posix_deletion(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+}
+
+} // namespace
+
+std::expected<void, std::uint32_t> delete_open_file(HANDLE file,
+                                                    SetFileInformation set_information) {
+    DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
+    if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
+        return {};
+    }
+    if (const DWORD error = GetLastError(); !refuses_posix_deletion(error)) {
+        return std::unexpected(error);
+    }
+    FILE_DISPOSITION_INFO classic{};
+    classic.DeleteFile = TRUE;
+    if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
+
 std::expected<ConditionalDeletion, std::uint32_t>
 delete_file_if(const std::wstring& path, const std::function<bool(std::string_view)>& still_ours) {
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
@@ -43,11 +79,8 @@ delete_file_if(const std::wstring& path, const std::function<bool(std::string_vi
     if (!still_ours(*content)) {
         return ConditionalDeletion::kept;
     }
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
-                                    sizeof disposition)) {
-        return std::unexpected(GetLastError());
+    if (const auto deleted = delete_open_file(file.get()); !deleted) {
+        return std::unexpected(deleted.error());
     }
     return ConditionalDeletion::deleted;
 }

@@ -16,6 +16,16 @@ namespace watchdog {
 // Everything from the file's current position to its end.
 std::expected<std::string, std::uint32_t> read_to_end(HANDLE file);
 
+// The signature of SetFileInformationByHandle, so that tests can see which deletion is asked.
+using SetFileInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Deletes the file open at `file` (opened with DELETE access). The name goes at once, even
+// while a scanner or the indexer holds the file open with delete sharing (POSIX semantics,
+// Windows 10 1709 and later); where that form is refused, the classic deletion is used, whose
+// name stays until the last handle closes.
+std::expected<void, std::uint32_t>
+delete_open_file(HANDLE file, SetFileInformation set_information = SetFileInformationByHandle);
+
 enum class ConditionalDeletion {
     deleted,
     kept,   // the file held something else: it was left as it is
