@@ -591,21 +591,31 @@ TEST(TaskbarRestoreUnanswered, ATaskbarWhoseThreadNeverAnswersIsLeftAloneTheOthe
     HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
     add_app_bar_observer(scene);
     ThreadOfTheShell hung_thread(scene);
-    HWND hung = add_window_on(hung_thread, scene,
-                              {.kind = TaskbarKind::secondary, .ex_style = WS_EX_TRANSPARENT});
+    const TaskbarWindowSetup hung_setup{.kind = TaskbarKind::secondary,
+                                        .ex_style = WS_EX_TRANSPARENT};
+    HWND hung = add_window_on(hung_thread, scene, hung_setup);
+    HWND hung_too = add_window_on(hung_thread, scene, hung_setup);
     ShellThreadHold hold = hold_shell_thread(hung_thread.thread);
 
     const auto restore = timed_restore_on(
         scene, {.appbar_state = 2,
                 .windows = {plain_record(window_handle_value(primary), WS_EX_TOOLWINDOW),
-                            plain_record(window_handle_value(hung), WS_EX_TOOLWINDOW)}});
+                            plain_record(window_handle_value(hung), WS_EX_TOOLWINDOW),
+                            plain_record(window_handle_value(hung_too), WS_EX_TOOLWINDOW)}});
 
     EXPECT_EQ(restore.result, std::unexpected(unanswered));
     EXPECT_LT(restore.elapsed, five_seconds);
     const auto events = shell_events(scene.taskbar_log);
     EXPECT_EQ(trace_of(events, primary), restored_trace(WS_EX_TRANSPARENT, WS_EX_TOOLWINDOW));
     EXPECT_TRUE(trace_of(events, hung).empty());
+    EXPECT_TRUE(trace_of(events, hung_too).empty());
     expect_single_app_bar_state(events, primary, 2);
+    // Once the thread answers again it finishes the one window's call that was under way, and
+    // gets nothing more.
+    release_hold(hold);
+    invoke(hung_thread.thread, [] {});
+    const auto later = shell_events(scene.taskbar_log);
+    EXPECT_EQ(trace_of(later, hung).empty() + trace_of(later, hung_too).empty(), 1);
 }
 
 // The shell handles the app-bar state on the primary taskbar's thread: sent to a primary that
