@@ -613,6 +613,7 @@ TEST(TaskbarRestoreUnanswered, ATaskbarWhoseThreadNeverAnswersIsLeftAloneTheOthe
     // Once the thread answers again it finishes the one window's call that was under way, and
     // gets nothing more.
     release_hold(hold);
+    Sleep(300); // time for a worker that went on to reach the other window
     invoke(hung_thread.thread, [] {});
     const auto later = shell_events(scene.taskbar_log);
     EXPECT_EQ(trace_of(later, hung).empty() + trace_of(later, hung_too).empty(), 1);
