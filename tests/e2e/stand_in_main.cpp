@@ -3,6 +3,8 @@
 // recovery marker and starts the watchdog; then it breaks them and ends the way it is told.
 //
 //   stand-in-main sleep <milliseconds>
+//   stand-in-main --bootstrap ...   (a stand-in for the watchdog's launcher: ends with the exit
+//                                    code in STAND_IN_LAUNCHER_EXIT_CODE, 64 without it)
 //   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
 //                 [--array-form] [--proceed <event>] [--end exit|abort|access-violation|wait]
 //                 [--marker-session <id>] [--marker-version <n>] [--launcher-report <file>]
@@ -173,7 +175,7 @@ int break_desktop_and_end(const Options& options) {
     const auto started =
         client::start_watchdog(options.watchdog, utf8(options.session), options.marker);
     if (!started) {
-        report_launcher(options, 0, started.error().exit_code);
+        report_launcher(options, 0, started.error().launcher_exit_code);
         return 4;
     }
     break_desktop();
@@ -188,6 +190,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
         return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"--bootstrap") == 0) {
+        const wchar_t* code = _wgetenv(L"STAND_IN_LAUNCHER_EXIT_CODE");
+        return code != nullptr ? static_cast<int>(std::wcstoul(code, nullptr, 10)) : 64;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"break-desktop") == 0) {
         if (const auto options = parse_options(argc, argv)) {

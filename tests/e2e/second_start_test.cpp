@@ -1,0 +1,53 @@
+// A second start of the main application while the first run is alive, through the real
+// executables: the first run (with a session id of its own choosing, as a by-hand application
+// has) and its watcher are processes of their own.
+
+#include <system_state_watchdog/client.hpp>
+
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace watchdog::testing {
+namespace {
+
+namespace client = watchdog::client;
+
+std::expected<client::Settled, client::Error> second_start_settles(Scene& scene) {
+    return on_desktop(scene.ground, [&] {
+        return client::settle_leftover_marker(scene.marker, std::chrono::milliseconds(200));
+    });
+}
+
+void expect_left_to_live_run(Scene& scene, const std::string& while_alive) {
+    SCOPED_TRACE(while_alive);
+    const auto settled = second_start_settles(scene);
+    ASSERT_FALSE(settled.has_value());
+    EXPECT_EQ(settled.error().code, client::Code::left_to_live_run) << settled.error().message;
+    EXPECT_TRUE(is_broken(desktop_state(scene)));
+    EXPECT_TRUE(file_exists(scene.marker));
+}
+
+TEST(SecondStart, LeavesALiveRunAloneAndSettlesItOnceTheRunAndItsWatcherAreGone) {
+    Scene scene;
+    const DesktopState before = desktop_state(scene);
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher.has_value());
+    ASSERT_TRUE(is_broken(desktop_state(scene)));
+
+    expect_left_to_live_run(scene, "the application and its watcher");
+    terminate(*run.watcher);
+    wait_for_exit(*run.watcher, generous_wait);
+    expect_left_to_live_run(scene, "the application alone");
+    terminate(run.main_application);
+    wait_for_exit(run.main_application, generous_wait);
+
+    EXPECT_EQ(second_start_settles(scene), client::Settled::restored);
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_FALSE(file_exists(scene.marker));
+}
+
+} // namespace
+} // namespace watchdog::testing
