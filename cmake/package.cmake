@@ -6,8 +6,7 @@ include(CMakePackageConfigHelpers)
 
 set(watchdog_package_dir "${CMAKE_INSTALL_LIBDIR}/cmake/SystemStateWatchdog")
 
-install(TARGETS system_state_watchdog watchdog_client watchdog_client_dll watchdog_restore
-                watchdog_taskbar watchdog_desktop_icons watchdog_marker watchdog_log watchdog_win
+install(TARGETS system_state_watchdog watchdog_client_archive watchdog_client_dll
         EXPORT SystemStateWatchdogTargets
         RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
