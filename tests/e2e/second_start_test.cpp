@@ -4,6 +4,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "restore/session_presence.h"
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,30 @@ TEST(SecondStart, LeavesALiveRunAloneAndSettlesItOnceTheRunAndItsWatcherAreGone)
     EXPECT_EQ(second_start_settles(scene), client::Settled::restored);
     EXPECT_EQ(desktop_state(scene), before);
     EXPECT_FALSE(file_exists(scene.marker));
+}
+
+// A watcher keeps its run alive from its start, not only while it restores: here it waits for
+// a process that is not the marker's writer, which is long gone.
+TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
+    Scene scene;
+    write_file(scene.marker, R"({"version":1,"sessionId":"3f2a9c4e-session"})");
+    const ChildProcess waited_for =
+        start_process(sibling_executable(L"stand-in-main.exe"), {L"sleep", L"60000"});
+    const ChildProcess watcher = start_process(
+        sibling_executable(L"system-state-watchdog.exe"),
+        {L"--watch", std::to_wstring(waited_for.id), L"3f2a9c4e-session", scene.marker});
+    for (int tries = 0; tries < 250 && !session_presence_held("3f2a9c4e-session"); ++tries) {
+        Sleep(20); // the watcher is starting
+    }
+
+    const auto settled = second_start_settles(scene);
+    terminate(waited_for);
+
+    ASSERT_FALSE(settled.has_value());
+    EXPECT_EQ(settled.error().code, client::Code::left_to_live_run);
+    EXPECT_EQ(wait_for_exit(watcher, generous_wait), 0u);
+    EXPECT_FALSE(file_exists(scene.marker)) << "the watcher restored it";
+    EXPECT_FALSE(session_presence_held("3f2a9c4e-session"));
 }
 
 } // namespace

@@ -38,7 +38,8 @@ constexpr std::string_view usage =
     "watchdog, makes the taskbars transparent and hides the icons, then ends as --end says\n"
     "(access-violation crashes without any crash dialog). With --proceed it first waits (at most\n"
     "a minute) for that named event. --bootstrap stands in for the watchdog's launcher: it ends\n"
-    "with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64 without one).\n";
+    "with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64 without one), and writes the marker\n"
+    "path it was given to the file STAND_IN_LAUNCHER_MARKER_REPORT names, if one does.\n";
 
 constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
@@ -202,6 +203,10 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"--bootstrap") == 0) {
+        if (const wchar_t* report = _wgetenv(L"STAND_IN_LAUNCHER_MARKER_REPORT");
+            argc == 5 && report) {
+            watchdog::testing::write_file(report, utf8(argv[4]));
+        }
         const wchar_t* code = _wgetenv(L"STAND_IN_LAUNCHER_EXIT_CODE");
         return code != nullptr ? static_cast<int>(std::wcstoul(code, nullptr, 10)) : 64;
     }

@@ -3,6 +3,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
 #include "restore/session_lock.h"
@@ -290,40 +291,51 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
 }
 
 // Another run, played by a thread of this test: it holds what a watcher or a main application
-// would hold, and lets go when it is told to or when its time is up.
+// would hold, and lets go when it is told to or when its time is up, having removed the marker
+// first if it is a watcher that restores it.
 struct OtherRun {
-    enum class Holds { nothing, session_lock, abandoned_lock, presence };
+    enum class Holds { nothing, session_lock, abandoned_lock, presence, lock_name };
     std::string session;
     Holds holds = Holds::nothing;
     DWORD lets_go_after_ms = INFINITE;
+    bool restores_marker = false; // deletes it before letting go, as a watcher's restore does
 };
 
+// Holds what `run` says on a thread of its own until destroyed (or its time is up).
 struct HeldByAnotherRun {
     UniqueHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    UniqueHandle abandoned_mutex; // kept open, so that the mutex outlives its owner
+    UniqueHandle kept; // kept open after the thread: an abandoned mutex, an object in the way
     std::thread thread;
 
-    explicit HeldByAnotherRun(const OtherRun& run) {
-        if (run.holds == OtherRun::Holds::nothing) {
+    HeldByAnotherRun(const OtherRun& run, const std::wstring& marker) {
+        if (run.holds == OtherRun::Holds::lock_name) {
+            // Another kind of object under the lock's name: the lock cannot be created.
+            kept.reset(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(run.session).c_str()));
+        }
+        if (run.holds == OtherRun::Holds::nothing || run.holds == OtherRun::Holds::lock_name) {
             return;
         }
         std::promise<void> holding;
-        thread = std::thread([this, run, &holding] {
-            auto lock = lock_session(run.session, std::chrono::milliseconds(0));
-            UniqueHandle presence;
-            if (run.holds == OtherRun::Holds::presence) {
-                lock = SessionLock();
-                presence = hold_session_presence(run.session).value();
-            } else if (run.holds == OtherRun::Holds::abandoned_lock) {
-                lock->owned = false;
-                abandoned_mutex = std::move(lock->mutex);
-            }
-            holding.set_value();
-            if (run.holds != OtherRun::Holds::abandoned_lock) {
-                WaitForSingleObject(release.get(), run.lets_go_after_ms);
-            }
-        });
+        thread = std::thread([this, run, marker, &holding] { hold(run, marker, holding); });
         holding.get_future().wait();
+    }
+    void hold(const OtherRun& run, const std::wstring& marker, std::promise<void>& holding) {
+        auto lock = lock_session(run.session, std::chrono::milliseconds(0));
+        UniqueHandle presence;
+        if (run.holds == OtherRun::Holds::presence) {
+            lock = SessionLock();
+            presence = hold_session_presence(run.session).value();
+        } else if (run.holds == OtherRun::Holds::abandoned_lock) {
+            lock->owned = false;
+            kept = std::move(lock->mutex);
+        }
+        holding.set_value();
+        if (run.holds != OtherRun::Holds::abandoned_lock) {
+            WaitForSingleObject(release.get(), run.lets_go_after_ms);
+        }
+        if (run.restores_marker) {
+            DeleteFileW(marker.c_str());
+        }
     }
     ~HeldByAnotherRun() {
         SetEvent(release.get());
@@ -338,7 +350,7 @@ enum class LeftAs { marker, folder, held_exclusively };
 struct SettleCase {
     const char* name;
     OtherRun other;
-    std::optional<client::Code> refused; // none: restored
+    std::expected<client::Settled, client::Code> settled;
     LeftAs left = LeftAs::marker;
     std::chrono::milliseconds wait{200};
 };
@@ -356,60 +368,80 @@ UniqueHandle leave_marker(const ClientScene& scene, LeftAs left) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// A marker is left to its run while anything of that run is alive, whatever its session id
-// looks like, and settled once nothing is.
-TEST(ClientSettle, LeavesALiveRunsMarkerAloneAndSettlesItOnceNothingOfTheRunIsLeft) {
+std::vector<SettleCase> settle_cases() {
     using Holds = OtherRun::Holds;
     const std::string reused_id =
         "ssw1-" + std::to_string(GetCurrentProcessId()) + "-0000000000000001-0000000000000001";
-    const SettleCase cases[] = {
-        {"its application is alive",
-         {by_hand_session, Holds::presence},
-         client::Code::left_to_live_run},
-        {"its watcher is restoring it",
-         {by_hand_session, Holds::session_lock},
-         client::Code::left_to_live_run},
+    const auto left = std::unexpected(client::Code::left_to_live_run);
+    const auto failed = std::unexpected(client::Code::failed);
+    const auto restored = client::Settled::restored;
+    const std::chrono::milliseconds long_wait(5000);
+    return {
+        {"its application is alive", {by_hand_session, Holds::presence}, left},
+        {"its watcher is restoring it", {by_hand_session, Holds::session_lock}, left},
         {"its watcher lets go within the wait",
          {by_hand_session, Holds::session_lock, 100},
-         std::nullopt,
+         restored,
          LeftAs::marker,
-         std::chrono::milliseconds(5000)},
-        {"its watcher ended while restoring",
-         {by_hand_session, Holds::abandoned_lock},
-         std::nullopt},
-        {"another session's lock is held", {"another session", Holds::session_lock}, std::nullopt},
-        {"another session is alive", {"another session", Holds::presence}, std::nullopt},
-        {"a session id naming this live process, its run gone", {reused_id}, std::nullopt},
-        {"a folder at the marker path", {}, client::Code::failed, LeftAs::folder},
-        {"a marker held exclusively", {}, client::Code::failed, LeftAs::held_exclusively},
+         long_wait},
+        {"its watcher restores it within the wait",
+         {by_hand_session, Holds::session_lock, 100, true},
+         client::Settled::no_marker,
+         LeftAs::marker,
+         long_wait},
+        {"its watcher ended while restoring", {by_hand_session, Holds::abandoned_lock}, restored},
+        {"another session's lock is held", {"another session", Holds::session_lock}, restored},
+        {"another session is alive", {"another session", Holds::presence}, restored},
+        {"a session id naming this live process, its run gone", {reused_id}, restored},
+        {"a lock that cannot be created", {by_hand_session, Holds::lock_name}, failed},
+        {"a folder at the marker path", {}, failed, LeftAs::folder},
+        {"a marker held exclusively", {}, failed, LeftAs::held_exclusively},
     };
-    for (const auto& row : cases) {
+}
+
+// A marker is left to its run while anything of that run is alive, whatever its session id
+// looks like, and settled once nothing is.
+TEST(ClientSettle, LeavesALiveRunsMarkerAloneAndSettlesItOnceNothingOfTheRunIsLeft) {
+    for (const auto& row : settle_cases()) {
         SCOPED_TRACE(row.name);
         ClientScene scene;
         HWND icons = add_icons(scene, false);
         const UniqueHandle holder = leave_marker(scene, row.left);
         const std::optional<std::string> bytes = read_file(scene.marker);
-        const HeldByAnotherRun other(row.other);
+        const HeldByAnotherRun other(row.other, scene.marker);
 
         const auto settled = on_desktop(
             scene.ground, [&] { return client::settle_leftover_marker(scene.marker, row.wait); });
-        const bool restored = !row.refused;
 
-        EXPECT_EQ(settled.has_value(), restored)
-            << (settled ? "restored" : settled.error().message);
-        if (!restored) {
-            EXPECT_EQ(settled.error().code, *row.refused) << settled.error().message;
+        ASSERT_EQ(settled.has_value(), row.settled.has_value())
+            << (settled ? "settled" : settled.error().message);
+        if (!settled) {
+            EXPECT_EQ(settled.error().code, row.settled.error()) << settled.error().message;
             EXPECT_EQ(read_file(scene.marker), bytes);
+        } else {
+            EXPECT_EQ(*settled, *row.settled);
         }
         EXPECT_EQ(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }),
-                  restored);
-        if (row.refused == client::Code::left_to_live_run) {
+                  settled == client::Settled::restored);
+        if (row.settled == std::unexpected(client::Code::left_to_live_run)) {
             const auto discarded = client::discard_leftover_marker(scene.marker);
             ASSERT_FALSE(discarded.has_value());
             EXPECT_EQ(discarded.error().code, client::Code::left_to_live_run);
-            EXPECT_FALSE(file_exists(scene.log));
         }
     }
+}
+
+// A settle that holds the session's lock may be restoring already: the watcher waits for it,
+// and then finds the marker gone.
+TEST(ClientSettle, AWatcherWaitsForASettleThatHoldsTheLock) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    write_file(marker, R"({"version":1,"sessionId":"s"})");
+    const HeldByAnotherRun settling({"s", OtherRun::Holds::session_lock, 100, true}, marker);
+
+    EXPECT_EQ(conclude_watch(true, marker, "s", {}, std::chrono::milliseconds(5000)),
+              ExitCode::Success);
+    EXPECT_FALSE(file_exists(folder.path + L"\\logs\\system-state-recovery.log"));
 }
 
 // --- Starting the watchdog -----------------------------------------------------------------
@@ -458,6 +490,19 @@ TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
         client::start_watchdog(sibling_executable(L"system-state-watchdog.exe"), "", marker);
     ASSERT_FALSE(empty.has_value());
     EXPECT_EQ(empty.error().code, client::Code::invalid_argument);
+}
+
+// The watcher's current folder need not be the application's: it gets the marker's full path.
+TEST(ClientStart, PassesTheMarkersFullPath) {
+    TempDirectory folder;
+    const std::wstring report = folder.path + L"\\launcher arguments.txt";
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_MARKER_REPORT", report.c_str());
+    static_cast<void>(
+        client::start_watchdog(sibling_executable(L"stand-in-main.exe"), "s", L"state\\m.json"));
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_MARKER_REPORT", nullptr);
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_EQ(read_file(report), utf16_to_utf8(std::wstring(current) + L"\\state\\m.json"));
 }
 
 // --- Protection in one call ----------------------------------------------------------------
