@@ -318,6 +318,9 @@ struct HeldByAnotherRun {
         std::promise<void> holding;
         thread = std::thread([this, run, marker, &holding] { hold(run, marker, holding); });
         holding.get_future().wait();
+        if (run.holds == OtherRun::Holds::abandoned_lock) {
+            thread.join(); // its owner gone, the mutex is abandoned before anybody waits for it
+        }
     }
     void hold(const OtherRun& run, const std::wstring& marker, std::promise<void>& holding) {
         auto lock = lock_session(run.session, std::chrono::milliseconds(0));
