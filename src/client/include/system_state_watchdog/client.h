@@ -40,11 +40,12 @@ typedef enum ssw_status {
                                      id, no item named */
     SSW_MARKER_UNSETTLED = 3,     /* record: a marker is still at the path; settle or discard */
     SSW_NO_MARKER = 4,            /* settle, finish, discard: nothing was at the path */
-    SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard: the run that wrote it is still at work */
+    SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard, protect: the run that wrote it, or its
+                                     watcher, is alive */
     SSW_OTHER_SESSION = 6,        /* finish: the marker holds another session; left as it is */
-    SSW_LAUNCHER_FAILED = 7,      /* start: the launcher ended with an error (exit code 2, 3 or
-                                     4, or another), or did not end */
-    SSW_LAUNCHER_NOT_STARTED = 8, /* start: the launcher itself could not be started */
+    SSW_LAUNCHER_FAILED = 7,      /* start, protect: the launcher ended with an error (exit code
+                                     2, 3 or 4, or another), or did not end */
+    SSW_LAUNCHER_NOT_STARTED = 8, /* start, protect: the launcher itself could not be started */
     SSW_BUFFER_TOO_SMALL = 9      /* new session id: the buffer cannot hold it */
 } ssw_status;
 
