@@ -6,6 +6,7 @@
 
 #include "restore/session_presence.h"
 #include "scenario.h"
+#include "win/utf.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,10 @@ namespace watchdog::testing {
 namespace {
 
 namespace client = watchdog::client;
+
+// Of the application's own choosing, and this test process's alone: tests run side by side, and
+// a run's liveness is seen system-wide.
+const std::string by_hand_session = "3f2a9c4e-session-" + std::to_string(GetCurrentProcessId());
 
 std::expected<client::Settled, client::Error> second_start_settles(Scene& scene) {
     return on_desktop(scene.ground, [&] {
@@ -34,7 +39,8 @@ void expect_left_to_live_run(Scene& scene, const std::string& while_alive) {
 TEST(SecondStart, LeavesALiveRunAloneAndSettlesItOnceTheRunAndItsWatcherAreGone) {
     Scene scene;
     const DesktopState before = desktop_state(scene);
-    Protected run = start_protected_application(scene);
+    Protected run =
+        start_protected_application(scene, {L"--session", *utf8_to_utf16(by_hand_session)});
     ASSERT_TRUE(run.watcher.has_value());
     ASSERT_TRUE(is_broken(desktop_state(scene)));
 
@@ -54,13 +60,13 @@ TEST(SecondStart, LeavesALiveRunAloneAndSettlesItOnceTheRunAndItsWatcherAreGone)
 // a process that is not the marker's writer, which is long gone.
 TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     Scene scene;
-    write_file(scene.marker, R"({"version":1,"sessionId":"3f2a9c4e-session"})");
+    write_file(scene.marker, R"({"version":1,"sessionId":")" + by_hand_session + "\"}");
     const ChildProcess waited_for =
         start_process(sibling_executable(L"stand-in-main.exe"), {L"sleep", L"60000"});
-    const ChildProcess watcher = start_process(
-        sibling_executable(L"system-state-watchdog.exe"),
-        {L"--watch", std::to_wstring(waited_for.id), L"3f2a9c4e-session", scene.marker});
-    for (int tries = 0; tries < 250 && !session_presence_held("3f2a9c4e-session"); ++tries) {
+    const ChildProcess watcher = start_process(sibling_executable(L"system-state-watchdog.exe"),
+                                               {L"--watch", std::to_wstring(waited_for.id),
+                                                *utf8_to_utf16(by_hand_session), scene.marker});
+    for (int tries = 0; tries < 250 && !session_presence_held(by_hand_session); ++tries) {
         Sleep(20); // the watcher is starting
     }
 
@@ -71,7 +77,7 @@ TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     EXPECT_EQ(settled.error().code, client::Code::left_to_live_run);
     EXPECT_EQ(wait_for_exit(watcher, generous_wait), 0u);
     EXPECT_FALSE(file_exists(scene.marker)) << "the watcher restored it";
-    EXPECT_FALSE(session_presence_held("3f2a9c4e-session"));
+    EXPECT_FALSE(session_presence_held(by_hand_session));
 }
 
 } // namespace

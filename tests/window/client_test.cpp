@@ -237,8 +237,9 @@ TEST(ClientFinish, TheSessionIsAliveFromTheWriteUntilTheFinish) {
 
 // --- A marker left behind ------------------------------------------------------------------
 
-// A session of an application's own choosing, as the guide's by-hand section shows one.
-const std::string by_hand_session = "3f2a9c4e-session";
+// A session of an application's own choosing, as the guide's by-hand section shows one; each
+// test process has its own, since tests run side by side and a run's liveness is system-wide.
+const std::string by_hand_session = "3f2a9c4e-session-" + std::to_string(GetCurrentProcessId());
 
 std::string icons_marker(const std::string& session) {
     return client::serialize_marker(RecoveryMarker{1, session, DesktopIconRecovery{true}, {}});

@@ -10,6 +10,8 @@
  * the application's own way back), then ssw_finish_cleanly. docs/client-api.md describes every
  * call.
  *
+ * An empty session id is an invalid argument, like NULL.
+ *
  * Every function that takes `message` and `message_size` writes a UTF-8 text there, terminated
  * and cut (between characters) to fit: empty on SSW_OK, the reason otherwise. NULL or a size of
  * 0 skips it. No function keeps a pointer it was given, and none throws or calls back. */
@@ -36,8 +38,7 @@ extern "C" {
 typedef enum ssw_status {
     SSW_OK = 0,
     SSW_FAILED = 1,               /* see the message */
-    SSW_INVALID_ARGUMENT = 2,     /* a NULL pointer, text that is not UTF-8, an empty session
-                                     id, no item named */
+    SSW_INVALID_ARGUMENT = 2,     /* a NULL pointer, text that is not UTF-8, no item named */
     SSW_MARKER_UNSETTLED = 3,     /* record: a marker is still at the path; settle or discard */
     SSW_NO_MARKER = 4,            /* settle, finish, discard: nothing was at the path */
     SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard, protect: the run that wrote it, or its
