@@ -6,16 +6,14 @@ include(CMakePackageConfigHelpers)
 
 set(watchdog_package_dir "${CMAKE_INSTALL_LIBDIR}/cmake/SystemStateWatchdog")
 
-install(TARGETS system_state_watchdog watchdog_client watchdog_client_dll watchdog_restore
-                watchdog_taskbar watchdog_desktop_icons watchdog_marker watchdog_log watchdog_win
+install(TARGETS system_state_watchdog watchdog_client_archive watchdog_client_dll
         EXPORT SystemStateWatchdogTargets
         RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/src/client/include/" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
-# client.hpp includes "marker/records.h", found beside it once installed.
-install(FILES "${PROJECT_SOURCE_DIR}/src/marker/records.h"
-        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/system_state_watchdog/marker")
+# The public headers, the marker's records among them, in one folder.
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/src/client/include/" "${PROJECT_SOURCE_DIR}/src/marker/include/"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(EXPORT SystemStateWatchdogTargets NAMESPACE SystemStateWatchdog::
         DESTINATION "${watchdog_package_dir}")
 

@@ -11,7 +11,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages are looked for in the prefixes a project names (CMAKE_PREFIX_PATH, as on Windows) as
+# well as under the MinGW root: ONLY would put every prefix under the root, so that an installed
+# package outside it could be found through <Package>_DIR alone.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 find_program(WATCHDOG_WINE NAMES wine wine64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${WATCHDOG_WINE}")

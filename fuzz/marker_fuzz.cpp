@@ -2,9 +2,8 @@
 // reading the same bytes twice gives the same answer, and an accepted marker reads back
 // unchanged after being written out in object form and in array form.
 
+#include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
-
-#include <system_state_watchdog/client.hpp>
 
 #include <charconv>
 #include <cstdint>
@@ -80,10 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    using watchdog::client::MarkerForm;
-    for (const std::string& written :
-         {watchdog::client::serialize_marker(*first, MarkerForm::object),
-          watchdog::client::serialize_marker(*first, MarkerForm::array)}) {
+    using MarkerForm = watchdog::MarkerLayout;
+    for (const std::string& written : {watchdog::serialize_marker(*first, MarkerForm::object),
+                                       watchdog::serialize_marker(*first, MarkerForm::array)}) {
         const auto again = watchdog::parse_recovery_marker(written);
         if (!again || *again != *first) {
             fail("accepted marker changed after being written back",

@@ -1,10 +1,9 @@
 // libFuzzer target: records made from the input, every value anywhere in its range and session
 // ids of any well-formed UTF-8 (quotes, backslashes, control characters and all), written in
-// both forms by the client library's serialiser, must read back to the very same records.
+// both forms by the marker's serialiser, must read back to the very same records.
 
+#include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
-
-#include <system_state_watchdog/client.hpp>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -82,9 +81,9 @@ RecoveryMarker marker(FuzzedDataProvider& data) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
     const RecoveryMarker made = marker(data);
-    using watchdog::client::MarkerForm;
+    using MarkerForm = watchdog::MarkerLayout;
     for (const MarkerForm form : {MarkerForm::object, MarkerForm::array}) {
-        const std::string written = watchdog::client::serialize_marker(made, form);
+        const std::string written = watchdog::serialize_marker(made, form);
         const auto read = watchdog::parse_recovery_marker(written);
         if (!read || *read != made) {
             std::fprintf(

@@ -12,16 +12,15 @@ namespace ssw = watchdog::client;
 int main() {
     const std::wstring marker =
         std::wstring(_wgetenv(L"LOCALAPPDATA")) + L"\\ExampleApp\\desktop-recovery.json";
-    ssw::settle_leftover_marker(marker); // the previous run's desktop, should it have crashed
-    const std::string session = ssw::new_session_id();
-    const auto recorded = ssw::record_desktop(marker, ssw::Items::both, session);
-    if (!recorded || !ssw::write_marker(marker, *recorded) ||
-        !ssw::start_watchdog(ssw::watchdog_beside_this_program(), session, marker)) {
-        return 1; // not protected: leave the desktop as it is
+    // Settles what a crashed earlier run left, records, writes the marker, starts the watchdog.
+    auto protection = ssw::protect_desktop(marker, ssw::Items::both);
+    if (!protection) {
+        std::fprintf(stderr, "not protected: %s\n", protection.error().message.c_str());
+        return 1; // nothing was left behind: leave the desktop as it is
     }
     ShowWindow(FindWindowW(L"Shell_TrayWnd", nullptr), SW_HIDE); // the application's change
     std::getchar();                                              // ... the application runs ...
-    ssw::restore_desktop(*recorded); // a clean exit puts the desktop back itself
-    ssw::finish_cleanly(marker, session);
-    return 0;
+    // A clean exit puts the desktop back itself, and the marker goes.
+    const auto ended = ssw::end_protection(std::move(*protection));
+    return ended ? 0 : 1;
 }

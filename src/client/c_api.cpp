@@ -5,11 +5,12 @@
 #include <system_state_watchdog/client.h>
 #include <system_state_watchdog/client.hpp>
 
-#include "client/messages.h"
 #include "win/utf.h"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,9 +19,24 @@ struct ssw_recorded {
     watchdog::RecoveryMarker marker;
 };
 
+struct ssw_protection {
+    watchdog::client::Protection protection;
+};
+
 namespace {
 
 namespace client = watchdog::client;
+using client::Code;
+
+// The C++ codes are the C statuses, one to one.
+static_assert(static_cast<int>(Code::failed) == SSW_FAILED);
+static_assert(static_cast<int>(Code::invalid_argument) == SSW_INVALID_ARGUMENT);
+static_assert(static_cast<int>(Code::marker_unsettled) == SSW_MARKER_UNSETTLED);
+static_assert(static_cast<int>(Code::no_marker) == SSW_NO_MARKER);
+static_assert(static_cast<int>(Code::left_to_live_run) == SSW_LEFT_TO_LIVE_RUN);
+static_assert(static_cast<int>(Code::other_session) == SSW_OTHER_SESSION);
+static_assert(static_cast<int>(Code::launcher_failed) == SSW_LAUNCHER_FAILED);
+static_assert(static_cast<int>(Code::launcher_not_started) == SSW_LAUNCHER_NOT_STARTED);
 
 constexpr std::string_view unexpected_failure = "客户端库内部错误";
 constexpr std::string_view invalid_argument = "参数为空或不是有效的 UTF-8";
@@ -69,13 +85,43 @@ ssw_status refused(std::string& text) {
     return SSW_INVALID_ARGUMENT;
 }
 
+ssw_status status_of(const client::Error& error, std::string& text) {
+    text = error.message;
+    return static_cast<ssw_status>(error.code);
+}
+
 template <typename T>
-ssw_status from(const std::expected<T, std::string>& outcome, std::string& text) {
-    if (!outcome) {
-        text = outcome.error();
-        return SSW_FAILED;
+ssw_status from(const std::expected<T, client::Error>& outcome, std::string& text) {
+    return outcome ? SSW_OK : status_of(outcome.error(), text);
+}
+
+ssw_status put_session_id(std::string_view id, char* session_id, size_t size) {
+    if (session_id == nullptr) {
+        return SSW_INVALID_ARGUMENT;
     }
+    if (size <= id.size()) {
+        return SSW_BUFFER_TOO_SMALL;
+    }
+    put_message(id, session_id, size);
     return SSW_OK;
+}
+
+ssw_status settle(const char* marker_path, std::chrono::milliseconds wait, std::string& text) {
+    const auto path = wide(marker_path);
+    if (!path) {
+        return refused(text);
+    }
+    const auto settled = client::settle_leftover_marker(*path, wait);
+    if (!settled) {
+        return status_of(settled.error(), text);
+    }
+    return *settled == client::Settled::restored ? SSW_OK : SSW_NO_MARKER;
+}
+
+// The watchdog named by the caller, or the one beside this program.
+std::optional<std::wstring> watchdog_executable_or_beside(const char* watchdog_executable) {
+    return watchdog_executable == nullptr ? std::optional(client::watchdog_beside_this_program())
+                                          : wide(watchdog_executable);
 }
 
 } // namespace
@@ -84,12 +130,7 @@ extern "C" {
 
 ssw_status ssw_new_session_id(char* session_id, size_t size) {
     return guarded(nullptr, 0, [&](std::string&) {
-        const std::string id = client::new_session_id();
-        if (session_id == nullptr || size <= id.size()) {
-            return SSW_BUFFER_TOO_SMALL;
-        }
-        put_message(id, session_id, size);
-        return SSW_OK;
+        return put_session_id(client::new_session_id(), session_id, size);
     });
 }
 
@@ -97,16 +138,12 @@ ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const cha
                               ssw_recorded** recorded, char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
-        const bool named = (items & (SSW_ITEM_TASKBAR | SSW_ITEM_DESKTOP_ICONS)) != 0;
-        if (!path || session_id == nullptr || recorded == nullptr || !named) {
+        if (!path || session_id == nullptr || recorded == nullptr) {
             return refused(text);
         }
         auto marker = client::record_desktop(*path, static_cast<client::Items>(items), session_id);
         if (!marker) {
-            text = marker.error().message;
-            return marker.error().failure == client::RecordFailure::marker_unsettled
-                       ? SSW_MARKER_UNSETTLED
-                       : SSW_FAILED;
+            return status_of(marker.error(), text);
         }
         *recorded = new ssw_recorded{std::move(*marker)};
         return SSW_OK;
@@ -133,23 +170,15 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
                               size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
-        const auto executable = watchdog_executable == nullptr
-                                    ? std::optional(client::watchdog_beside_this_program())
-                                    : wide(watchdog_executable);
+        const auto executable = watchdog_executable_or_beside(watchdog_executable);
         if (!path || !executable || session_id == nullptr) {
             return refused(text);
         }
         const auto started = client::start_watchdog(*executable, session_id, *path);
         if (launcher_exit_code != nullptr) {
-            *launcher_exit_code = started ? 0 : started.error().exit_code;
+            *launcher_exit_code = started ? 0 : started.error().launcher_exit_code;
         }
-        if (started) {
-            return SSW_OK;
-        }
-        text = started.error().message;
-        return started.error().failure == client::LaunchFailure::launcher_not_created
-                   ? SSW_LAUNCHER_NOT_STARTED
-                   : SSW_LAUNCHER_FAILED;
+        return from(started, text);
     });
 }
 
@@ -171,7 +200,7 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
         }
         const auto finished = client::finish_cleanly(*path, session_id);
         if (!finished) {
-            return from(finished, text);
+            return status_of(finished.error(), text);
         }
         switch (*finished) {
         case client::Finished::marker_removed:
@@ -187,23 +216,14 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
 
 ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
-        const auto path = wide(marker_path);
-        if (!path) {
-            return refused(text);
-        }
-        const client::SettleOutcome outcome = client::settle_leftover_marker(*path);
-        text = outcome.message;
-        switch (outcome.settled) {
-        case client::Settled::restored:
-            return SSW_OK;
-        case client::Settled::no_marker:
-            return SSW_NO_MARKER;
-        case client::Settled::left_to_live_run:
-            return SSW_LEFT_TO_LIVE_RUN;
-        case client::Settled::failed:
-            break;
-        }
-        return SSW_FAILED;
+        return settle(marker_path, std::chrono::milliseconds(10000), text);
+    });
+}
+
+ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t wait_for_watcher_ms,
+                                             char* message, size_t message_size) {
+    return guarded(message, message_size, [&](std::string& text) {
+        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms), text);
     });
 }
 
@@ -216,18 +236,49 @@ ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
         }
         const auto discarded = client::discard_leftover_marker(*path);
         if (!discarded) {
-            return from(discarded, text);
+            return status_of(discarded.error(), text);
         }
-        switch (*discarded) {
-        case client::Discarded::discarded:
-            return SSW_OK;
-        case client::Discarded::no_marker:
-            return SSW_NO_MARKER;
-        case client::Discarded::left_to_live_run:
-            break;
+        return *discarded == client::Discarded::discarded ? SSW_OK : SSW_NO_MARKER;
+    });
+}
+
+ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
+                               const char* watchdog_executable, ssw_protection** protection,
+                               char* message, size_t message_size) {
+    return guarded(message, message_size, [&](std::string& text) {
+        const auto path = wide(marker_path);
+        const auto executable = watchdog_executable_or_beside(watchdog_executable);
+        if (!path || !executable || protection == nullptr) {
+            return refused(text);
         }
-        text = client::live_run_message;
-        return SSW_LEFT_TO_LIVE_RUN;
+        auto protected_run =
+            client::protect_desktop(*path, static_cast<client::Items>(items), *executable);
+        if (!protected_run) {
+            return status_of(protected_run.error(), text);
+        }
+        *protection = new ssw_protection{std::move(*protected_run)};
+        return SSW_OK;
+    });
+}
+
+ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,
+                                     size_t size) {
+    return guarded(nullptr, 0, [&](std::string&) {
+        if (protection == nullptr) {
+            return SSW_INVALID_ARGUMENT;
+        }
+        return put_session_id(protection->protection.session_id, session_id, size);
+    });
+}
+
+ssw_status ssw_end_protection(ssw_protection* protection, char* message, size_t message_size) {
+    return guarded(message, message_size, [&](std::string& text) {
+        if (protection == nullptr) {
+            return refused(text);
+        }
+        // Released whatever the outcome: the caller has nothing left to do with it.
+        auto owned = std::unique_ptr<ssw_protection>(protection);
+        return from(client::end_protection(std::move(owned->protection)), text);
     });
 }
 

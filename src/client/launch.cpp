@@ -1,15 +1,16 @@
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
 #include "client/messages.h"
+#include "main/exit_code.h"
 #include "win/command_line.h"
 #include "win/error_text.h"
+#include "win/module_path.h"
 #include "win/path.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
 
 #include <windows.h>
-
-#include <vector>
 
 namespace watchdog::client {
 namespace {
@@ -18,57 +19,47 @@ namespace {
 constexpr DWORD launcher_wait_ms = 30000;
 constexpr std::wstring_view watchdog_file_name = L"system-state-watchdog.exe";
 
-LaunchError launch_error(LaunchFailure failure, std::uint32_t exit_code, std::string message) {
-    return LaunchError{failure, exit_code, std::move(message)};
+std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string message) {
+    return std::unexpected(Error{Code::launcher_failed, std::move(message), exit_code});
 }
 
-std::expected<WatchdogStarted, LaunchError> outcome_of(DWORD exit_code, DWORD launcher_id) {
-    switch (exit_code) {
-    case 0:
+std::expected<WatchdogStarted, Error> outcome_of(DWORD exit_code, DWORD launcher_id,
+                                                 std::wstring_view executable) {
+    switch (static_cast<ExitCode>(exit_code)) {
+    case ExitCode::Success:
         return WatchdogStarted{launcher_id};
-    case 2:
-        return std::unexpected(
-            launch_error(LaunchFailure::usage_error, 2, std::string(usage_error_message)));
-    case 3:
-        return std::unexpected(launch_error(LaunchFailure::executable_path_unavailable, 3,
-                                            std::string(path_unavailable_message)));
-    case 4:
-        return std::unexpected(launch_error(LaunchFailure::watcher_not_created, 4,
-                                            std::string(watcher_not_created_message)));
+    case ExitCode::UsageError:
+        return launcher_failed(exit_code, about(usage_error_prefix, executable, {}));
+    case ExitCode::ExecutablePathUnavailable:
+        return launcher_failed(exit_code, about(path_unavailable_prefix, executable, {}));
+    case ExitCode::SpawnFailed:
+        return launcher_failed(exit_code, about(watcher_not_created_prefix, executable, {}));
     default:
-        return std::unexpected(
-            launch_error(LaunchFailure::unexpected_exit_code, exit_code,
-                         std::string(unexpected_exit_prefix) + std::to_string(exit_code)));
+        return launcher_failed(
+            exit_code, about(unexpected_exit_prefix, executable, std::to_string(exit_code)));
     }
 }
 
 } // namespace
 
 std::wstring watchdog_beside_this_program() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    while (true) {
-        const auto capacity = static_cast<DWORD>(buffer.size());
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
-        if (length < capacity) {
-            const std::wstring own(buffer.data(), length);
-            return join_path(parent_directory(own).value_or(L""), watchdog_file_name);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    const std::wstring own = current_executable_path().value_or(L"");
+    return join_path(parent_directory(own).value_or(L""), watchdog_file_name);
 }
 
-std::expected<WatchdogStarted, LaunchError> start_watchdog(std::wstring_view watchdog_executable,
-                                                           std::string_view session_id,
-                                                           std::wstring_view marker_path) {
-    const auto session = utf8_to_utf16(session_id);
-    if (!session) {
-        return std::unexpected(launch_error(LaunchFailure::launcher_not_created, 0,
-                                            std::string(invalid_session_message)));
+std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
+                                                     std::string_view session_id,
+                                                     std::wstring_view marker_path) {
+    if (const auto checked = check_session_id(session_id); !checked) {
+        return std::unexpected(checked.error());
     }
     const std::wstring executable(watchdog_executable);
+    // The watcher's current folder is not necessarily this process's: a relative path must
+    // name the same marker to both.
+    const std::wstring marker = full_path(marker_path).value_or(std::wstring(marker_path));
     std::wstring command_line =
         build_command_line(executable, {L"--bootstrap", std::to_wstring(GetCurrentProcessId()),
-                                        *session, std::wstring(marker_path)});
+                                        *utf8_to_utf16(session_id), marker});
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     // The launcher shows nothing; without this Windows would show the busy cursor for it.
@@ -76,19 +67,20 @@ std::expected<WatchdogStarted, LaunchError> start_watchdog(std::wstring_view wat
     PROCESS_INFORMATION information{};
     if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
                         nullptr, nullptr, &startup, &information)) {
-        return std::unexpected(launch_error(LaunchFailure::launcher_not_created, 0,
-                                            std::string(launcher_not_created_prefix) +
-                                                windows_error_text(GetLastError())));
+        return fail(Code::launcher_not_started, about(launcher_not_created_prefix, executable,
+                                                      windows_error_text(GetLastError())));
     }
     const UniqueHandle launcher(information.hProcess);
     const UniqueHandle launcher_thread(information.hThread);
     if (WaitForSingleObject(launcher.get(), launcher_wait_ms) != WAIT_OBJECT_0) {
-        return std::unexpected(launch_error(LaunchFailure::launcher_did_not_end, 0,
-                                            std::string(launcher_did_not_end_message)));
+        return launcher_failed(0, about(launcher_did_not_end_prefix, executable, {}));
     }
     DWORD exit_code = 0;
-    GetExitCodeProcess(launcher.get(), &exit_code);
-    return outcome_of(exit_code, information.dwProcessId);
+    if (!GetExitCodeProcess(launcher.get(), &exit_code)) {
+        return launcher_failed(
+            0, about(unexpected_exit_prefix, executable, windows_error_text(GetLastError())));
+    }
+    return outcome_of(exit_code, information.dwProcessId, executable);
 }
 
 } // namespace watchdog::client

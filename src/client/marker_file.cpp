@@ -1,13 +1,20 @@
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
 #include "client/left_marker.h"
+#include "client/library_pin.h"
+#include "client/marker_file.h"
 #include "client/messages.h"
+#include "client/presence.h"
 #include "client/session.h"
 #include "log/recovery_log.h"
+#include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "restore/restore_run.h"
 #include "restore/session_lock.h"
+#include "restore/session_presence.h"
 #include "win/error_text.h"
+#include "win/file_write.h"
 #include "win/files.h"
 #include "win/path.h"
 #include "win/unique_resource.h"
@@ -25,8 +32,9 @@ namespace {
 constexpr int move_attempts = 20;
 constexpr DWORD move_retry_pause_ms = 25;
 
-std::string failed(std::string_view prefix, DWORD error) {
-    return std::string(prefix) + file_error_text(error);
+std::unexpected<Error> file_failure(std::string_view what, std::wstring_view path,
+                                    std::uint32_t error) {
+    return fail(Code::failed, about(what, path, file_error_text(error)));
 }
 
 std::expected<void, DWORD> write_and_flush(const std::wstring& path, std::string_view bytes) {
@@ -35,13 +43,8 @@ std::expected<void, DWORD> write_and_flush(const std::wstring& path, std::string
     if (!file) {
         return std::unexpected(GetLastError());
     }
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr)) {
-            return std::unexpected(GetLastError());
-        }
-        bytes.remove_prefix(written);
+    if (const auto written = write_all(file.get(), bytes); !written) {
+        return std::unexpected(static_cast<DWORD>(written.error()));
     }
     if (!FlushFileBuffers(file.get())) {
         return std::unexpected(GetLastError());
@@ -67,14 +70,23 @@ std::expected<void, DWORD> move_over(const std::wstring& from, const std::wstrin
     return std::unexpected(error);
 }
 
+// The marker's session and, when it is not of this library's making, unreadable bytes: nothing
+// to keep alive then, the watchdog would not act on them anyway.
+std::optional<std::string> session_of(std::string_view bytes) {
+    const auto marker = parse_recovery_marker(bytes);
+    if (!marker || marker->sessionId.empty()) {
+        return std::nullopt;
+    }
+    return marker->sessionId;
+}
+
 } // namespace
 
-std::expected<void, std::string> write_marker_file(std::wstring_view marker_path,
-                                                   std::string_view bytes) {
+std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::string_view bytes) {
     // The application's folder for the marker may not exist yet on its first run.
     if (const auto folder = parent_directory(marker_path); folder && !folder->empty()) {
         if (const std::uint32_t error = create_directory_tree(file_system_path(*folder))) {
-            return std::unexpected(failed(write_failed_prefix, error));
+            return file_failure(write_failed_prefix, marker_path, error);
         }
     }
     const std::wstring target = file_system_path(marker_path);
@@ -82,42 +94,73 @@ std::expected<void, std::string> write_marker_file(std::wstring_view marker_path
         file_system_path(std::wstring(marker_path) + L"." + *utf8_to_utf16(random_hex()) + L".tmp");
     if (const auto written = write_and_flush(temporary, bytes); !written) {
         DeleteFileW(temporary.c_str());
-        return std::unexpected(failed(write_failed_prefix, written.error()));
+        return file_failure(write_failed_prefix, marker_path, written.error());
     }
     if (const auto moved = move_over(temporary, target); !moved) {
         DeleteFileW(temporary.c_str());
-        return std::unexpected(failed(write_failed_prefix, moved.error()));
+        return file_failure(write_failed_prefix, marker_path, moved.error());
     }
     return {};
 }
 
-std::expected<void, std::string> write_marker(std::wstring_view marker_path,
-                                              const RecoveryMarker& marker) {
+std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
+                                             std::string_view bytes) {
+    // Alive before the marker is there: no moment in which a second instance could take the
+    // marker for a dead run's.
+    const auto session = session_of(bytes);
+    bool newly_kept = false;
+    if (session) {
+        const auto kept = keep_present(*session);
+        if (!kept) {
+            return std::unexpected(kept.error());
+        }
+        newly_kept = *kept;
+    }
+    auto replaced = replace_marker(marker_path, bytes);
+    if (!replaced && newly_kept) {
+        stop_keeping_present(*session);
+    }
+    return replaced;
+}
+
+std::expected<void, Error> write_marker(std::wstring_view marker_path,
+                                        const RecoveryMarker& marker) {
     // The reader takes well-formed UTF-8 only: a marker the watchdog cannot read protects nothing.
-    if (!utf8_to_utf16(marker.sessionId)) {
-        return std::unexpected(std::string(invalid_session_message));
+    if (const auto checked = check_session_id(marker.sessionId); !checked) {
+        return checked;
     }
     return write_marker_file(marker_path, serialize_marker(marker));
 }
 
-std::expected<void, std::string> restore_desktop(const RecoveryMarker& recorded) {
+std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
+    return watchdog::serialize_marker(marker, form == MarkerForm::array ? MarkerLayout::array
+                                                                        : MarkerLayout::object);
+}
+
+std::expected<void, Error> restore_desktop(const RecoveryMarker& recorded) {
+    pin_client_library();
     const ItemOutcomes outcomes = restore_recorded_items(recorded);
     if (!outcomes.failures.empty()) {
-        return std::unexpected(join_failures(outcomes.failures));
+        return fail(Code::failed, join_failures(outcomes.failures));
     }
     return {};
 }
 
-std::expected<Finished, std::string> finish_cleanly(std::wstring_view marker_path,
-                                                    std::string_view session_id) {
+std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
+                                              std::string_view session_id) {
+    if (const auto checked = check_session_id(session_id); !checked) {
+        return std::unexpected(checked.error());
+    }
     const auto deletion =
         delete_file_if(file_system_path(marker_path), [session_id](std::string_view bytes) {
             const auto marker = parse_recovery_marker(bytes);
             return marker && marker->sessionId == session_id;
         });
     if (!deletion) {
-        return std::unexpected(failed(delete_failed_prefix, deletion.error()));
+        return file_failure(delete_failed_prefix, marker_path, deletion.error());
     }
+    // No marker of this session is left for anybody to keep alive.
+    stop_keeping_present(session_id);
     switch (*deletion) {
     case ConditionalDeletion::deleted:
         return Finished::marker_removed;
@@ -129,27 +172,24 @@ std::expected<Finished, std::string> finish_cleanly(std::wstring_view marker_pat
     return Finished::no_marker;
 }
 
-std::expected<Discarded, std::string> discard_leftover_marker(std::wstring_view marker_path) {
+std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path) {
     const std::wstring path = file_system_path(marker_path);
     const auto read = read_left_marker(path);
     if (!read) {
-        return std::unexpected(read.error());
+        return fail(Code::failed, naming(read.error(), marker_path));
     }
     if (!*read) {
         return Discarded::no_marker;
     }
     const LeftMarker& left = **read;
-    if (session_run_is_alive(left.session_id)) {
-        return Discarded::left_to_live_run;
-    }
-    const SessionLock lock = lock_session(left.session_id, std::chrono::milliseconds(0));
-    if (!lock.owned) {
-        return Discarded::left_to_live_run;
+    const auto lock = take_over(marker_path, left.session_id, std::chrono::milliseconds(0));
+    if (!lock) {
+        return std::unexpected(lock.error());
     }
     const auto deletion =
         delete_file_if(path, [&left](std::string_view bytes) { return bytes == left.bytes; });
     if (!deletion) {
-        return std::unexpected(failed(delete_failed_prefix, deletion.error()));
+        return file_failure(delete_failed_prefix, marker_path, deletion.error());
     }
     if (*deletion != ConditionalDeletion::deleted) {
         return Discarded::no_marker; // it went, or another run's marker took its place

@@ -1,6 +1,7 @@
 #pragma once
 
-// The library's own messages. Like every text of the system, fixed UTF-8 literals.
+// The library's own messages. Like every text of the system, fixed UTF-8 literals. A prefix
+// ending in ": " is followed by the file or program concerned, then by the reason.
 
 #include <string_view>
 
@@ -11,17 +12,20 @@ inline constexpr std::string_view marker_unsettled_prefix =
 inline constexpr std::string_view nothing_to_record_message = "没有指定要记录的项目";
 inline constexpr std::string_view write_failed_prefix = "写入恢复标记失败: ";
 inline constexpr std::string_view invalid_session_message = "会话标识不是有效的 UTF-8";
-inline constexpr std::string_view live_run_message = "恢复标记属于仍在运行的会话";
-inline constexpr std::string_view watcher_busy_message = "看门狗仍在恢复该会话";
+inline constexpr std::string_view empty_session_message = "会话标识为空";
+inline constexpr std::string_view live_run_prefix = "恢复标记属于仍在运行的会话: ";
+inline constexpr std::string_view watcher_busy_prefix = "看门狗仍在恢复该会话: ";
 inline constexpr std::string_view discarded_message = "已按调用方要求丢弃恢复标记";
+inline constexpr std::string_view presence_failed_prefix = "无法标记会话仍在运行: ";
+inline constexpr std::string_view lock_failed_prefix = "无法创建会话锁: ";
 
 inline constexpr std::string_view launcher_not_created_prefix = "无法启动系统状态看门狗: ";
-inline constexpr std::string_view usage_error_message = "系统状态看门狗拒绝了启动参数 (退出码 2)";
-inline constexpr std::string_view path_unavailable_message =
-    "系统状态看门狗无法取得自身路径 (退出码 3)";
-inline constexpr std::string_view watcher_not_created_message =
-    "系统状态看门狗未能创建监视进程 (退出码 4)";
-inline constexpr std::string_view launcher_did_not_end_message = "系统状态看门狗启动器没有结束";
+inline constexpr std::string_view usage_error_prefix = "系统状态看门狗拒绝了启动参数 (退出码 2): ";
+inline constexpr std::string_view path_unavailable_prefix =
+    "系统状态看门狗无法取得自身路径 (退出码 3): ";
+inline constexpr std::string_view watcher_not_created_prefix =
+    "系统状态看门狗未能创建监视进程 (退出码 4): ";
+inline constexpr std::string_view launcher_did_not_end_prefix = "系统状态看门狗启动器没有结束: ";
 inline constexpr std::string_view unexpected_exit_prefix =
     "系统状态看门狗启动器以意外的退出码结束: ";
 

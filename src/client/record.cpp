@@ -1,5 +1,7 @@
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
+#include "client/library_pin.h"
 #include "client/messages.h"
 #include "desktop_icons/icon_view.h"
 #include "taskbar/taskbar_restore.h"
@@ -83,22 +85,24 @@ bool includes(Items items, Items item) {
     return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
 }
 
-std::unexpected<RecordError> not_recorded(std::string message) {
-    return std::unexpected(RecordError{RecordFailure::desktop_not_recorded, std::move(message)});
+std::unexpected<Error> not_recorded(std::string message) {
+    return fail(Code::failed, std::move(message));
 }
 
 } // namespace
 
-std::expected<RecoveryMarker, RecordError>
-record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id) {
-    if (GetFileAttributesW(file_system_path(marker_path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return std::unexpected(
-            RecordError{RecordFailure::marker_unsettled,
-                        std::string(marker_unsettled_prefix) + utf16_to_utf8(marker_path)});
+std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_path, Items items,
+                                                    std::string_view session_id) {
+    if (const auto checked = check_session_id(session_id); !checked) {
+        return std::unexpected(checked.error());
     }
     if (!includes(items, Items::both)) {
-        return not_recorded(std::string(nothing_to_record_message));
+        return fail(Code::invalid_argument, std::string(nothing_to_record_message));
     }
+    if (GetFileAttributesW(file_system_path(marker_path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return fail(Code::marker_unsettled, about(marker_unsettled_prefix, marker_path, {}));
+    }
+    pin_client_library();
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (includes(items, Items::taskbar)) {
         auto taskbar = record_taskbar();

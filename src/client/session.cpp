@@ -2,21 +2,25 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
+#include "client/messages.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
 
-#include <bcrypt.h>
-
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 
 namespace watchdog::client {
 namespace {
 
-// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>".
+// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>": readable in a log, and new
+// for every run. Nothing reads meaning back out of it.
 constexpr std::string_view session_prefix = "ssw1-";
+
+using GenerateRandom = LONG(WINAPI*)(void* algorithm, unsigned char* buffer, ULONG size,
+                                     ULONG flags);
+constexpr ULONG use_system_preferred_rng = 0x00000002; // BCRYPT_USE_SYSTEM_PREFERRED_RNG
 
 std::uint64_t start_time_of(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
@@ -32,40 +36,24 @@ std::string hex16(std::uint64_t value) {
     return text;
 }
 
-struct SessionRun {
-    DWORD process_id = 0;
-    std::uint64_t start_time = 0;
-};
-
-template <typename T> bool parse_number(std::string_view text, int base, T& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    return error == std::errc{} && end == text.data() + text.size() && !text.empty();
-}
-
-std::optional<SessionRun> run_of(std::string_view session_id) {
-    if (!session_id.starts_with(session_prefix)) {
-        return std::nullopt;
+// bcrypt.dll from the system folder only: a library of that name beside the application (or in
+// its current folder) must not be the one that makes session ids.
+bool system_random(std::uint64_t& value) {
+    const UniqueModule bcrypt(LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!bcrypt) {
+        return false;
     }
-    session_id.remove_prefix(session_prefix.size());
-    const std::size_t first = session_id.find('-');
-    const std::size_t second = session_id.find('-', first + 1);
-    if (first == std::string_view::npos || second == std::string_view::npos) {
-        return std::nullopt;
-    }
-    SessionRun run;
-    if (!parse_number(session_id.substr(0, first), 10, run.process_id) ||
-        !parse_number(session_id.substr(first + 1, second - first - 1), 16, run.start_time)) {
-        return std::nullopt;
-    }
-    return run;
+    const auto generate = reinterpret_cast<GenerateRandom>(
+        reinterpret_cast<void (*)()>(GetProcAddress(bcrypt.get(), "BCryptGenRandom")));
+    return generate != nullptr && generate(nullptr, reinterpret_cast<unsigned char*>(&value),
+                                           sizeof value, use_system_preferred_rng) >= 0;
 }
 
 } // namespace
 
 std::string random_hex() {
     std::uint64_t value = 0;
-    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value,
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    if (!system_random(value)) {
         // Still different from every other run: the process id and start time come first.
         LARGE_INTEGER counter{};
         QueryPerformanceCounter(&counter);
@@ -79,22 +67,14 @@ std::string new_session_id() {
            hex16(start_time_of(GetCurrentProcess())) + "-" + random_hex();
 }
 
-bool session_run_is_alive(std::string_view session_id) {
-    const auto run = run_of(session_id);
-    if (!run) {
-        return false;
+std::expected<void, Error> check_session_id(std::string_view session_id) {
+    if (session_id.empty()) {
+        return fail(Code::invalid_argument, std::string(empty_session_message));
     }
-    const UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, run->process_id));
-    if (!process) {
-        // No such process is the only answer that proves the run gone; one that may not be
-        // looked at may well be it.
-        return GetLastError() != ERROR_INVALID_PARAMETER;
+    if (!utf8_to_utf16(session_id)) {
+        return fail(Code::invalid_argument, std::string(invalid_session_message));
     }
-    DWORD exit_code = 0;
-    const bool running = GetExitCodeProcess(process.get(), &exit_code) && exit_code == STILL_ACTIVE;
-    // Process ids are reused: only the process that started at the recorded time is the run.
-    return running && start_time_of(process.get()) == run->start_time;
+    return {};
 }
 
 } // namespace watchdog::client

@@ -1,5 +1,6 @@
 #include "log/recovery_log.h"
 
+#include "win/file_write.h"
 #include "win/path.h"
 #include "win/unique_resource.h"
 
@@ -63,15 +64,8 @@ void append_to_file(const std::wstring& path, std::string_view line) {
     if (!opened_plain(file)) {
         return;
     }
-    while (!line.empty()) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                       nullptr) ||
-            written == 0) {
-            return;
-        }
-        line.remove_prefix(written);
-    }
+    // Best effort: a line the file does not take is lost.
+    static_cast<void>(write_all(file.get(), line));
 }
 
 void append_line_beside(std::wstring_view marker_path, std::string_view tag,

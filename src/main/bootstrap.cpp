@@ -1,7 +1,7 @@
 #include "main/bootstrap.h"
 
 #include "win/command_line.h"
-#include "win/error_text.h"
+#include "win/module_path.h"
 #include "win/null_device.h"
 #include "win/unique_resource.h"
 
@@ -14,7 +14,6 @@
 namespace watchdog {
 namespace {
 
-constexpr DWORD initial_path_capacity = 512;
 constexpr DWORD watcher_creation_flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
                                          CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
                                          EXTENDED_STARTUPINFO_PRESENT;
@@ -103,23 +102,6 @@ ExitCode start_watcher(const ModeArguments& arguments) {
 }
 
 } // namespace
-
-std::expected<std::wstring, std::string> current_executable_path() {
-    std::vector<wchar_t> buffer(initial_path_capacity);
-    while (true) {
-        const auto capacity = static_cast<DWORD>(buffer.size());
-        SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
-        const DWORD error = GetLastError();
-        if (length == 0 && error != ERROR_SUCCESS) {
-            return std::unexpected(windows_error_text(error));
-        }
-        if (length < capacity || error != ERROR_INSUFFICIENT_BUFFER) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 ExitCode run_bootstrap(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {

@@ -3,9 +3,6 @@
 #include "main/exit_code.h"
 #include "main/mode_arguments.h"
 
-#include <expected>
-#include <string>
-
 namespace watchdog {
 
 // Starts a detached copy of this executable in watch mode with the same three arguments and
@@ -22,8 +19,5 @@ template <typename Work> ExitCode run_bootstrap_guarded(Work work) noexcept {
         return ExitCode::SpawnFailed;
     }
 }
-
-// The full path of the running executable, however long it is.
-std::expected<std::wstring, std::string> current_executable_path();
 
 } // namespace watchdog

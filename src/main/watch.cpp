@@ -3,6 +3,7 @@
 #include "log/recovery_log.h"
 #include "restore/restore_run.h"
 #include "restore/session_lock.h"
+#include "restore/session_presence.h"
 #include "win/bounded_call.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
@@ -54,10 +55,15 @@ ExitCode run_watch(ModeArguments arguments) {
             return ExitCode::UsageError;
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
+        // From now until it has restored, the run is alive through this watcher too: a main
+        // application starting again leaves the marker to it. Without the object the watcher
+        // still restores; nothing may keep the desktop broken.
+        UniqueHandle presence = hold_session_presence(session_id).value_or(UniqueHandle());
         // The taskbar restore's calls to the shell run on a worker thread; it is readied now,
         // while there is time.
         prepare_bounded_worker();
-        return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id);
+        return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id,
+                              std::move(presence));
     });
 }
 
@@ -70,15 +76,20 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
 }
 
 ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
-                        std::string_view session_id) {
+                        std::string_view session_id, UniqueHandle presence,
+                        std::chrono::milliseconds lock_wait) {
     if (!exit_confirmed) {
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
         return ExitCode::ExitUnconfirmed;
     }
     // A main application that settles its previous run's marker at its next start may be at it
     // already: the session's lock keeps the two from restoring at once. Waiting on it is
-    // bounded, since nothing may keep the desktop broken for good.
-    const SessionLock lock = lock_session(session_id, session_lock_wait);
+    // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
+    // had for the same reason does not stop the restore.
+    const auto lock = lock_session(session_id, lock_wait);
+    // Declared after the lock, the presence ends before it: a settle that waited for the lock
+    // then finds the run over.
+    const UniqueHandle present_until_restored = std::move(presence);
     const auto restored = restore_from_marker(marker_path, session_id);
     if (!restored) {
         append_recovery_log(marker_path, watchdog_log_tag, restored.error());

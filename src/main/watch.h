@@ -2,6 +2,7 @@
 
 #include "main/exit_code.h"
 #include "main/mode_arguments.h"
+#include "win/unique_resource.h"
 
 #include <chrono>
 #include <cstdint>
@@ -23,8 +24,10 @@ ExitCode run_watch(ModeArguments arguments);
 
 // Everything after the wait: a main process whose end is not confirmed leaves the desktop and
 // the marker alone and is logged once; otherwise one restore run, whose failure is logged.
+// The watcher's hold on the session's presence ends as the restore does, before its lock.
 ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
-                        std::string_view session_id);
+                        std::string_view session_id, UniqueHandle presence = {},
+                        std::chrono::milliseconds lock_wait = session_lock_wait);
 
 // "恢复过程意外中止: " and the exception's own text, with the "watchdog" tag.
 void log_unexpected_failure(std::wstring_view marker_path, std::string_view what) noexcept;

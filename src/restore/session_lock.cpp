@@ -13,21 +13,26 @@ SessionLock::~SessionLock() {
     }
 }
 
-std::wstring session_lock_name(std::string_view session_id) {
+std::wstring session_object_name(std::wstring_view kind, std::string_view session_id) {
     std::uint64_t hash = 0xCBF29CE484222325ULL;
     for (const char c : session_id) {
         hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
     }
     wchar_t hex[17] = {};
     std::swprintf(hex, 17, L"%016llX", static_cast<unsigned long long>(hash));
-    return std::wstring(L"Local\\SystemStateWatchdog-session-") + hex;
+    return std::wstring(L"Local\\SystemStateWatchdog-") + std::wstring(kind) + L"-" + hex;
 }
 
-SessionLock lock_session(std::string_view session_id, std::chrono::milliseconds wait) {
+std::wstring session_lock_name(std::string_view session_id) {
+    return session_object_name(L"session", session_id);
+}
+
+std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_id,
+                                                       std::chrono::milliseconds wait) {
     SessionLock lock;
     lock.mutex.reset(CreateMutexW(nullptr, FALSE, session_lock_name(session_id).c_str()));
     if (!lock.mutex) {
-        return lock;
+        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
     }
     const auto milliseconds = static_cast<DWORD>(wait.count() < 0 ? 0 : wait.count());
     const DWORD waited = WaitForSingleObject(lock.mutex.get(), milliseconds);

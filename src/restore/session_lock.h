@@ -8,6 +8,8 @@
 #include "win/unique_resource.h"
 
 #include <chrono>
+#include <cstdint>
+#include <expected>
 #include <string>
 #include <string_view>
 
@@ -23,11 +25,17 @@ struct SessionLock {
     ~SessionLock();
 };
 
-// The mutex's name: the session id's FNV-1a hash, since a session id may hold any character.
+// The name of a session's kernel object of the given kind, in the caller's logon session. The
+// session id's FNV-1a hash stands in for the id, since a session id may hold any character.
+std::wstring session_object_name(std::wstring_view kind, std::string_view session_id);
+
+// The mutex's name.
 std::wstring session_lock_name(std::string_view session_id);
 
 // Waits at most `wait` until no other process restores the session. An abandoned lock (its
-// holder ended while restoring) is taken over.
-SessionLock lock_session(std::string_view session_id, std::chrono::milliseconds wait);
+// holder ended while restoring) is taken over. A lock that could not even be created is the
+// Win32 error code: that says nothing about anybody restoring.
+std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_id,
+                                                       std::chrono::milliseconds wait);
 
 } // namespace watchdog

@@ -109,22 +109,29 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
     return joined;
 }
 
+std::optional<std::wstring> full_path(std::wstring_view path) {
+    const std::wstring given(path);
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return std::nullopt;
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return std::nullopt;
+    }
+    full.resize(length);
+    return full;
+}
+
 std::wstring file_system_path(std::wstring_view path) {
     const std::wstring given(path);
     if (has_verbatim_or_device_prefix(given)) {
         return given;
     }
-    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return given; // the file call itself then reports what is wrong with the path
-    }
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return given;
-    }
-    full.resize(length);
-    return full.size() < classic_path_limit ? given : extended_length_form(full);
+    // A path whose full form cannot be had goes as it is: the file call then says what is wrong.
+    const auto full = full_path(given);
+    return !full || full->size() < classic_path_limit ? given : extended_length_form(*full);
 }
 
 std::uint32_t create_directory_tree(const std::wstring& directory) {

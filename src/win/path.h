@@ -22,6 +22,10 @@ std::optional<std::wstring> parent_directory(std::wstring_view path);
 // "C:name".
 std::wstring join_path(std::wstring_view base, std::wstring_view name);
 
+// The full form of `path` (GetFullPathNameW: relative to the current folder, ".", ".." and "/"
+// resolved); nothing when the system cannot make one.
+std::optional<std::wstring> full_path(std::wstring_view path);
+
 // Full paths at least this long are handed to file calls in the extended-length form: the
 // classic form of a path ends at MAX_PATH (260, with the terminating zero), and a directory's
 // at 248, leaving room for an 8.3 file name inside it.

@@ -1,14 +1,7 @@
 // A stand-in for the main application that the watchdog protects. It does what a real one
 // does, through the client library: records the taskbars' and the desktop icons' state in a
 // recovery marker and starts the watchdog; then it breaks them and ends the way it is told.
-//
-//   stand-in-main sleep <milliseconds>
-//   stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>
-//                 [--array-form] [--proceed <event>] [--end exit|abort|access-violation|wait]
-//                 [--marker-session <id>] [--marker-version <n>] [--launcher-report <file>]
-//
-// With --proceed it waits (at most a minute) for the named event after starting the watchdog,
-// so that a test can take hold of the watcher before the main application goes away.
+// `stand-in-main --help` prints the usage below.
 
 #include <system_state_watchdog/client.hpp>
 
@@ -21,16 +14,32 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 namespace client = watchdog::client;
+
+constexpr std::string_view usage =
+    "usage: stand-in-main sleep <milliseconds>\n"
+    "       stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>\n"
+    "                     [--array-form] [--proceed <event>]\n"
+    "                     [--end exit|abort|access-violation|wait] [--marker-session <id>]\n"
+    "                     [--marker-version <n>] [--launcher-report <file>]\n"
+    "       stand-in-main --bootstrap ...\n"
+    "break-desktop records the taskbars and the desktop icons in the marker, starts the\n"
+    "watchdog, makes the taskbars transparent and hides the icons, then ends as --end says\n"
+    "(access-violation crashes without any crash dialog). With --proceed it first waits (at most\n"
+    "a minute) for that named event. --bootstrap stands in for the watchdog's launcher: it ends\n"
+    "with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64 without one), and writes the marker\n"
+    "path it was given to the file STAND_IN_LAUNCHER_MARKER_REPORT names, if one does.\n";
 
 constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
@@ -173,7 +182,7 @@ int break_desktop_and_end(const Options& options) {
     const auto started =
         client::start_watchdog(options.watchdog, utf8(options.session), options.marker);
     if (!started) {
-        report_launcher(options, 0, started.error().exit_code);
+        report_launcher(options, 0, started.error().launcher_exit_code);
         return 4;
     }
     break_desktop();
@@ -185,9 +194,21 @@ int break_desktop_and_end(const Options& options) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], L"--help") == 0) {
+        std::fwrite(usage.data(), 1, usage.size(), stdout);
+        return 0;
+    }
     if (argc == 3 && std::wcscmp(argv[1], L"sleep") == 0) {
         Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
         return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"--bootstrap") == 0) {
+        if (const wchar_t* report = _wgetenv(L"STAND_IN_LAUNCHER_MARKER_REPORT");
+            argc == 5 && report) {
+            watchdog::testing::write_file(report, utf8(argv[4]));
+        }
+        const wchar_t* code = _wgetenv(L"STAND_IN_LAUNCHER_EXIT_CODE");
+        return code != nullptr ? static_cast<int>(std::wcstoul(code, nullptr, 10)) : 64;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"break-desktop") == 0) {
         if (const auto options = parse_options(argc, argv)) {

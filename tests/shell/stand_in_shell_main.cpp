@@ -1,11 +1,7 @@
-// The stand-in shell as a program of its own, for end-to-end tests and the demo: started on a
-// private desktop, it creates the shell's windows there, says when they are ready and pumps
-// their messages until it is told to quit.
-//
-//   stand-in-shell --ready <event> --quit <event> [--secondary-taskbars N] [--no-taskbar]
-//                  [--icons progman|worker|dialog|none] [--icons-hidden]
-//                  [--toggle toggle|ignore|hang|recreate] [--report <file>]
-//                  [--hang-on <event> --hung-signal <event>]
+// The stand-in shell as a program of its own, for end-to-end tests, the demo and an integrator
+// trying an application under Wine: started on a private desktop (or Wine's default one), it
+// creates the shell's windows there, says when they are ready and pumps their messages until it
+// is told to quit. `stand-in-shell --help` prints the usage below.
 //
 // With --hang-on it also creates one more secondary taskbar, on a thread of its own, which stops
 // pumping messages for good (until the shell quits) once the event is set, the way a hung
@@ -27,11 +23,23 @@
 #include <cwchar>
 #include <future>
 #include <string>
+#include <string_view>
 #include <thread>
 
 using namespace watchdog::testing;
 
 namespace {
+
+constexpr std::string_view usage =
+    "usage: stand-in-shell [--ready <event>] [--quit <event>] [--secondary-taskbars N]\n"
+    "                      [--no-taskbar] [--icons progman|worker|dialog|none] [--icons-hidden]\n"
+    "                      [--toggle toggle|ignore|hang|recreate] [--report <file>]\n"
+    "                      [--hang-on <event> --hung-signal <event>]\n"
+    "Creates a primary taskbar (Shell_TrayWnd), N secondary ones (Shell_SecondaryTrayWnd) and\n"
+    "desktop icons (a SysListView32 under Progman, or under WorkerW), and pumps their messages.\n"
+    "--ready: a named event it sets once the windows are there. --quit: a named event that ends\n"
+    "it; without one it runs until it is ended. --toggle: what the icons' show/hide menu command\n"
+    "does. --report: one line per menu command received, written when it quits.\n";
 
 struct ShellOptions {
     std::wstring ready_event;
@@ -93,7 +101,19 @@ bool parse_options(int argc, wchar_t** argv, ShellOptions& options) {
             return false;
         }
     }
-    return !options.ready_event.empty() && !options.quit_event.empty();
+    return true;
+}
+
+void print_usage() {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), usage.data(), static_cast<DWORD>(usage.size()),
+              &written, nullptr);
+}
+
+// A named event, or, without a name, one that nobody else can set.
+watchdog::UniqueHandle event_named(const std::wstring& name, DWORD access) {
+    return watchdog::UniqueHandle(name.empty() ? CreateEventW(nullptr, TRUE, FALSE, nullptr)
+                                               : OpenEventW(access, FALSE, name.c_str()));
 }
 
 // A taskbar as the main application finds it before it changes anything.
@@ -217,12 +237,16 @@ void write_report(const std::wstring& path, DesktopIconShell& icons) {
 
 int wmain(int argc, wchar_t** argv) {
     ShellOptions options;
+    if (argc == 2 && std::wcscmp(argv[1], L"--help") == 0) {
+        print_usage();
+        return 0;
+    }
     if (!parse_options(argc, argv, options)) {
+        print_usage();
         return 2;
     }
-    const watchdog::UniqueHandle ready(
-        OpenEventW(EVENT_MODIFY_STATE, FALSE, options.ready_event.c_str()));
-    const watchdog::UniqueHandle quit(OpenEventW(SYNCHRONIZE, FALSE, options.quit_event.c_str()));
+    const watchdog::UniqueHandle ready = event_named(options.ready_event, EVENT_MODIFY_STATE);
+    const watchdog::UniqueHandle quit = event_named(options.quit_event, SYNCHRONIZE);
     if (!ready || !quit) {
         return 3;
     }

@@ -1,6 +1,7 @@
 #include "processes.h"
 
 #include "win/command_line.h"
+#include "win/module_path.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -12,9 +13,7 @@
 namespace watchdog::testing {
 
 std::wstring sibling_executable(const std::wstring& file_name) {
-    wchar_t own_path[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, own_path, MAX_PATH * 4);
-    std::wstring folder(own_path);
+    std::wstring folder = current_executable_path().value_or(L"");
     folder.erase(folder.find_last_of(L"\\/") + 1);
     return folder + file_name;
 }

@@ -45,6 +45,11 @@ TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
         {"long extended UNC path, as it is", L"\\\\?\\UNC\\server\\share\\" + long_name,
          L"\\\\?\\UNC\\server\\share\\" + long_name},
         {"device path, as it is", L"\\\\.\\NUL", L"\\\\.\\NUL"},
+        // A folder's classic path holds 247 characters at most (room for an 8.3 name inside).
+        {"247 characters in full, as it is", L"C:\\" + std::wstring(244, L'a'),
+         L"C:\\" + std::wstring(244, L'a')},
+        {"248 characters in full", L"C:\\" + std::wstring(245, L'a'),
+         L"\\\\?\\C:\\" + std::wstring(245, L'a')},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);

@@ -3,14 +3,16 @@
 
 #include <system_state_watchdog/client.hpp>
 
-#include "client/session.h"
+#include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
 #include "restore/session_lock.h"
+#include "restore/session_presence.h"
 #include "shell_lookup.h"
 #include "stand_in_desktop.h"
 #include "test_files.h"
 #include "win/unique_resource.h"
+#include "win/utf.h"
 #include "win/window_handle.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +47,8 @@ HWND add_icons(ClientScene& scene, bool visible) {
     });
 }
 
-std::expected<RecoveryMarker, client::RecordError> record(ClientScene& scene, client::Items items,
-                                                          std::string_view session = "s") {
+std::expected<RecoveryMarker, client::Error> record(ClientScene& scene, client::Items items,
+                                                    std::string_view session = "s") {
     return on_desktop(scene.ground,
                       [&] { return client::record_desktop(scene.marker, items, session); });
 }
@@ -106,9 +108,17 @@ TEST(ClientRecord, RecordsOnlyTheItemsItIsAskedFor) {
     // No taskbar on this desktop: a taskbar that cannot be recorded is said so.
     const auto taskbar = record(scene, client::Items::taskbar);
     ASSERT_FALSE(taskbar.has_value());
-    EXPECT_EQ(taskbar.error().failure, client::RecordFailure::desktop_not_recorded);
+    EXPECT_EQ(taskbar.error().code, client::Code::failed);
     EXPECT_TRUE(taskbar.error().message.starts_with("未找到 Windows 系统任务栏: "))
         << taskbar.error().message;
+
+    // Nothing known to record, or no session to record it for: refused before anything is read.
+    for (const auto& [items, session] :
+         {std::pair{client::Items{4}, "s"}, std::pair{client::Items::desktop_icons, ""}}) {
+        const auto refused = record(scene, items, session);
+        ASSERT_FALSE(refused.has_value());
+        EXPECT_EQ(refused.error().code, client::Code::invalid_argument) << refused.error().message;
+    }
 }
 
 // --- Writing and removing the marker --------------------------------------------------------
@@ -153,7 +163,8 @@ TEST(ClientWrite, AWriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) {
     holder.reset();
 
     ASSERT_FALSE(written.has_value());
-    EXPECT_TRUE(written.error().starts_with("写入恢复标记失败: ")) << written.error();
+    EXPECT_EQ(written.error().message.find("写入恢复标记失败: " + utf16_to_utf8(marker) + ": "), 0u)
+        << written.error().message;
     EXPECT_EQ(read_file(marker), "the old marker");
     EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
 }
@@ -175,52 +186,69 @@ TEST(ClientWrite, AMarkerHeldForAMomentIsStillReplaced) {
     const auto written = client::write_marker(marker, RecoveryMarker{1, "s", {}, {}});
     release_soon.join();
 
-    EXPECT_TRUE(written.has_value()) << written.error();
+    EXPECT_TRUE(written.has_value()) << written.error().message;
     EXPECT_EQ(read_file(marker), R"({"version":1,"sessionId":"s"})");
 }
 
 struct FinishCase {
     const char* name;
-    std::optional<std::string> marker_session; // empty: no marker
+    std::optional<std::string> marker; // none: no marker
     client::Finished finished;
     bool marker_left;
+    const wchar_t* marker_name = L"marker.json";
 };
 
 TEST(ClientFinish, RemovesTheMarkerOnlyWhileItHoldsThisSession) {
     const FinishCase cases[] = {
-        {"this session's", "this", client::Finished::marker_removed, false},
-        {"another session's", "next", client::Finished::marker_of_another_session, true},
+        {"this session's", R"({"version":1,"sessionId":"this"})", client::Finished::marker_removed,
+         false},
+        {"another session's", R"({"version":1,"sessionId":"next"})",
+         client::Finished::marker_of_another_session, true},
+        {"unparsable, so nobody's to remove", "{\"version\":1,",
+         client::Finished::marker_of_another_session, true},
         {"none", std::nullopt, client::Finished::no_marker, false},
+        {"not even its folder", std::nullopt, client::Finished::no_marker, false,
+         L"missing\\marker.json"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         TempDirectory folder;
-        const std::wstring marker = folder.path + L"\\marker.json";
-        if (row.marker_session) {
-            ASSERT_TRUE(
-                client::write_marker(marker, RecoveryMarker{1, *row.marker_session, {}, {}}));
+        const std::wstring marker = folder.path + L"\\" + row.marker_name;
+        if (row.marker) {
+            write_file(marker, *row.marker);
         }
         EXPECT_EQ(client::finish_cleanly(marker, "this"), row.finished);
         EXPECT_EQ(file_exists(marker), row.marker_left);
     }
 }
 
+// From writing the marker until finishing, this process keeps the session alive.
+TEST(ClientFinish, TheSessionIsAliveFromTheWriteUntilTheFinish) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    const std::string session = client::new_session_id();
+    EXPECT_NE(session, client::new_session_id());
+    EXPECT_FALSE(session_presence_held(session));
+    ASSERT_TRUE(client::write_marker(marker, RecoveryMarker{1, session, {}, {}}));
+    EXPECT_TRUE(session_presence_held(session));
+    EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+    EXPECT_FALSE(session_presence_held(session));
+}
+
 // --- A marker left behind ------------------------------------------------------------------
 
-// The previous run's session: made by the library in a process that has ended since.
-std::string ended_run_session() {
-    const ChildProcess ended =
-        start_process(sibling_executable(L"stand-in-main.exe"), {L"sleep", L"0"});
-    wait_for_exit(ended, 20000);
-    return "ssw1-" + std::to_string(ended.id) + "-" + std::string(16, '0') + "-0000000000000001";
+// A session of an application's own choosing, as the guide's by-hand section shows one; each
+// test process has its own, since tests run side by side and a run's liveness is system-wide.
+const std::string by_hand_session = "3f2a9c4e-session-" + std::to_string(GetCurrentProcessId());
+
+std::string icons_marker(const std::string& session) {
+    return client::serialize_marker(RecoveryMarker{1, session, DesktopIconRecovery{true}, {}});
 }
 
 TEST(ClientSettle, ALeftMarkerIsRestoredLikeTheWatcherWouldHaveAndThenRecordingGoesOn) {
     ClientScene scene;
     HWND icons = add_icons(scene, false);
-    const std::string previous = ended_run_session();
-    ASSERT_TRUE(client::write_marker(scene.marker,
-                                     RecoveryMarker{1, previous, DesktopIconRecovery{true}, {}}));
+    write_file(scene.marker, icons_marker(by_hand_session));
 
     const auto before = record(scene, client::Items::desktop_icons);
     const auto settled =
@@ -228,8 +256,8 @@ TEST(ClientSettle, ALeftMarkerIsRestoredLikeTheWatcherWouldHaveAndThenRecordingG
     const auto after = record(scene, client::Items::desktop_icons);
 
     ASSERT_FALSE(before.has_value()) << "recorded over an unsettled marker";
-    EXPECT_EQ(before.error().failure, client::RecordFailure::marker_unsettled);
-    EXPECT_EQ(settled.settled, client::Settled::restored) << settled.message;
+    EXPECT_EQ(before.error().code, client::Code::marker_unsettled);
+    EXPECT_EQ(settled, client::Settled::restored) << settled.error().message;
     EXPECT_TRUE(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }));
     EXPECT_FALSE(file_exists(scene.marker));
     EXPECT_EQ(log_lines_without_time(scene.log),
@@ -246,8 +274,10 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
 
     const auto settled =
         on_desktop(scene.ground, [&] { return client::settle_leftover_marker(scene.marker); });
-    EXPECT_EQ(settled.settled, client::Settled::failed);
-    EXPECT_EQ(settled.message, "不支持的系统状态恢复标记版本: 2");
+    ASSERT_FALSE(settled.has_value());
+    EXPECT_EQ(settled.error().code, client::Code::failed);
+    EXPECT_EQ(settled.error().message,
+              "不支持的系统状态恢复标记版本: 2 (" + utf16_to_utf8(scene.marker) + ")");
     EXPECT_EQ(read_file(scene.marker), unsettleable);
 
     EXPECT_EQ(client::discard_leftover_marker(scene.marker), client::Discarded::discarded);
@@ -256,85 +286,272 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
               (std::vector<std::string>{"[watchdog] 不支持的系统状态恢复标记版本: 2",
                                         "[client] 已按调用方要求丢弃恢复标记: earlier"}));
     EXPECT_EQ(client::discard_leftover_marker(scene.marker), client::Discarded::no_marker);
+    EXPECT_EQ(client::discard_leftover_marker(scene.folder.path + L"\\missing\\marker.json"),
+              client::Discarded::no_marker);
     EXPECT_TRUE(record(scene, client::Items::desktop_icons).has_value());
 }
 
-struct LiveRunCase {
-    const char* name;
-    bool session_of_this_process; // else: a watcher holds the session's lock
+// Another run, played by a thread of this test: it holds what a watcher or a main application
+// would hold, and lets go when it is told to or when its time is up, having removed the marker
+// first if it is a watcher that restores it.
+struct OtherRun {
+    enum class Holds { nothing, session_lock, abandoned_lock, presence, lock_name };
+    std::string session;
+    Holds holds = Holds::nothing;
+    DWORD lets_go_after_ms = INFINITE;
+    bool restores_marker = false; // deletes it before letting go, as a watcher's restore does
 };
 
-// A second instance of the application, or a watcher still restoring: the marker is theirs.
-TEST(ClientSettle, ALiveRunsMarkerIsLeftAlone) {
-    const LiveRunCase cases[] = {{"the run is alive", true}, {"a watcher is restoring it", false}};
-    for (const auto& row : cases) {
+// Holds what `run` says on a thread of its own until destroyed (or its time is up).
+struct HeldByAnotherRun {
+    UniqueHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle kept; // kept open after the thread: an abandoned mutex, an object in the way
+    std::thread thread;
+
+    HeldByAnotherRun(const OtherRun& run, const std::wstring& marker) {
+        if (run.holds == OtherRun::Holds::lock_name) {
+            // Another kind of object under the lock's name: the lock cannot be created.
+            kept.reset(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(run.session).c_str()));
+        }
+        if (run.holds == OtherRun::Holds::nothing || run.holds == OtherRun::Holds::lock_name) {
+            return;
+        }
+        std::promise<void> holding;
+        thread = std::thread([this, run, marker, &holding] { hold(run, marker, holding); });
+        holding.get_future().wait();
+        if (run.holds == OtherRun::Holds::abandoned_lock) {
+            thread.join(); // its owner gone, the mutex is abandoned before anybody waits for it
+        }
+    }
+    void hold(const OtherRun& run, const std::wstring& marker, std::promise<void>& holding) {
+        auto lock = lock_session(run.session, std::chrono::milliseconds(0));
+        UniqueHandle presence;
+        if (run.holds == OtherRun::Holds::presence) {
+            lock = SessionLock();
+            presence = hold_session_presence(run.session).value();
+        } else if (run.holds == OtherRun::Holds::abandoned_lock) {
+            lock->owned = false;
+            kept = std::move(lock->mutex);
+        }
+        holding.set_value();
+        if (run.holds != OtherRun::Holds::abandoned_lock) {
+            WaitForSingleObject(release.get(), run.lets_go_after_ms);
+        }
+        if (run.restores_marker) {
+            DeleteFileW(marker.c_str());
+        }
+    }
+    ~HeldByAnotherRun() {
+        SetEvent(release.get());
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+};
+
+enum class LeftAs { marker, folder, held_exclusively };
+
+struct SettleCase {
+    const char* name;
+    OtherRun other;
+    std::expected<client::Settled, client::Code> settled;
+    LeftAs left = LeftAs::marker;
+    std::chrono::milliseconds wait{200};
+};
+
+UniqueHandle leave_marker(const ClientScene& scene, LeftAs left) {
+    if (left == LeftAs::folder) {
+        CreateDirectoryW(scene.marker.c_str(), nullptr);
+        return {};
+    }
+    write_file(scene.marker, icons_marker(by_hand_session));
+    if (left != LeftAs::held_exclusively) {
+        return {};
+    }
+    return UniqueHandle(CreateFileW(scene.marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::vector<SettleCase> settle_cases() {
+    using Holds = OtherRun::Holds;
+    const std::string reused_id =
+        "ssw1-" + std::to_string(GetCurrentProcessId()) + "-0000000000000001-0000000000000001";
+    const auto left = std::unexpected(client::Code::left_to_live_run);
+    const auto failed = std::unexpected(client::Code::failed);
+    const auto restored = client::Settled::restored;
+    const std::chrono::milliseconds long_wait(5000);
+    return {
+        {"its application is alive", {by_hand_session, Holds::presence}, left},
+        {"its watcher is restoring it", {by_hand_session, Holds::session_lock}, left},
+        {"its watcher lets go within the wait",
+         {by_hand_session, Holds::session_lock, 100},
+         restored,
+         LeftAs::marker,
+         long_wait},
+        {"its watcher restores it within the wait",
+         {by_hand_session, Holds::session_lock, 100, true},
+         client::Settled::no_marker,
+         LeftAs::marker,
+         long_wait},
+        {"its watcher ended while restoring", {by_hand_session, Holds::abandoned_lock}, restored},
+        {"another session's lock is held", {"another session", Holds::session_lock}, restored},
+        {"another session is alive", {"another session", Holds::presence}, restored},
+        {"a session id naming this live process, its run gone", {reused_id}, restored},
+        {"a lock that cannot be created", {by_hand_session, Holds::lock_name}, failed},
+        {"a folder at the marker path", {}, failed, LeftAs::folder},
+        {"a marker held exclusively", {}, failed, LeftAs::held_exclusively},
+    };
+}
+
+// A marker is left to its run while anything of that run is alive, whatever its session id
+// looks like, and settled once nothing is.
+TEST(ClientSettle, LeavesALiveRunsMarkerAloneAndSettlesItOnceNothingOfTheRunIsLeft) {
+    for (const auto& row : settle_cases()) {
         SCOPED_TRACE(row.name);
         ClientScene scene;
         HWND icons = add_icons(scene, false);
-        const std::string session = row.session_of_this_process ? client::new_session_id() : "s";
-        const RecoveryMarker left{1, session, DesktopIconRecovery{true}, {}};
-        ASSERT_TRUE(client::write_marker(scene.marker, left));
-        const std::string bytes = read_file(scene.marker).value();
-        // The watcher is another thread holding the session's lock, as a watcher process would.
-        std::promise<void> locked;
-        const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        std::thread watcher([&] {
-            const SessionLock lock =
-                lock_session(row.session_of_this_process ? "not this one" : session,
-                             std::chrono::milliseconds(0));
-            locked.set_value();
-            WaitForSingleObject(release.get(), INFINITE);
-        });
-        locked.get_future().wait();
+        const UniqueHandle holder = leave_marker(scene, row.left);
+        const std::optional<std::string> bytes = read_file(scene.marker);
+        const HeldByAnotherRun other(row.other, scene.marker);
 
-        const auto settled = on_desktop(scene.ground, [&] {
-            return client::settle_leftover_marker(scene.marker, std::chrono::milliseconds(200));
-        });
-        const auto discarded = client::discard_leftover_marker(scene.marker);
-        SetEvent(release.get());
-        watcher.join();
+        const auto settled = on_desktop(
+            scene.ground, [&] { return client::settle_leftover_marker(scene.marker, row.wait); });
 
-        EXPECT_EQ(settled.settled, client::Settled::left_to_live_run);
-        EXPECT_EQ(discarded, client::Discarded::left_to_live_run);
-        EXPECT_EQ(read_file(scene.marker), bytes);
-        EXPECT_FALSE(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }));
-        EXPECT_FALSE(file_exists(scene.log));
+        ASSERT_EQ(settled.has_value(), row.settled.has_value())
+            << (settled ? "settled" : settled.error().message);
+        if (!settled) {
+            EXPECT_EQ(settled.error().code, row.settled.error()) << settled.error().message;
+            EXPECT_EQ(read_file(scene.marker), bytes);
+        } else {
+            EXPECT_EQ(*settled, *row.settled);
+        }
+        EXPECT_EQ(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }),
+                  settled == client::Settled::restored);
+        if (row.settled == std::unexpected(client::Code::left_to_live_run)) {
+            const auto discarded = client::discard_leftover_marker(scene.marker);
+            ASSERT_FALSE(discarded.has_value());
+            EXPECT_EQ(discarded.error().code, client::Code::left_to_live_run);
+        }
     }
+}
+
+// A settle that holds the session's lock may be restoring already: the watcher waits for it,
+// and then finds the marker gone.
+TEST(ClientSettle, AWatcherWaitsForASettleThatHoldsTheLock) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    write_file(marker, R"({"version":1,"sessionId":"s"})");
+    const HeldByAnotherRun settling({"s", OtherRun::Holds::session_lock, 100, true}, marker);
+
+    EXPECT_EQ(conclude_watch(true, marker, "s", {}, std::chrono::milliseconds(5000)),
+              ExitCode::Success);
+    EXPECT_FALSE(file_exists(folder.path + L"\\logs\\system-state-recovery.log"));
 }
 
 // --- Starting the watchdog -----------------------------------------------------------------
 
-TEST(ClientStart, SaysWhichWayTheLaunchWent) {
-    TempDirectory folder;
-    const std::wstring marker = folder.path + L"\\marker.json";
-    const auto missing = client::start_watchdog(folder.path + L"\\missing.exe", "s", marker);
-    ASSERT_FALSE(missing.has_value());
-    EXPECT_EQ(missing.error().failure, client::LaunchFailure::launcher_not_created);
-    EXPECT_TRUE(missing.error().message.starts_with("无法启动系统状态看门狗: "));
+struct LauncherCase {
+    const char* name;
+    std::wstring executable;
+    const wchar_t* exit_code; // what the stand-in launcher ends with
+    std::optional<client::Code> refused;
+    std::uint32_t launcher_exit_code = 0;
+};
 
-    // Any other program ends with a code the watchdog never uses.
-    const auto other =
-        client::start_watchdog(sibling_executable(L"stand-in-main.exe"), "s", marker);
-    ASSERT_FALSE(other.has_value());
-    EXPECT_EQ(other.error().failure, client::LaunchFailure::unexpected_exit_code);
-    EXPECT_EQ(other.error().exit_code, 64u);
-
-    // The watcher it leaves waits for this test process, and finds no marker then.
-    const auto started =
-        client::start_watchdog(sibling_executable(L"system-state-watchdog.exe"), "s", marker);
-    ASSERT_TRUE(started.has_value()) << started.error().message;
-    EXPECT_NE(started->launcher_process_id, 0u);
+std::vector<LauncherCase> launcher_cases(const TempDirectory& folder) {
+    const std::wstring stand_in = sibling_executable(L"stand-in-main.exe");
+    return {
+        {"no such program", folder.path + L"\\missing.exe", nullptr,
+         client::Code::launcher_not_started},
+        {"the launcher cannot read its own path", stand_in, L"3", client::Code::launcher_failed, 3},
+        {"an exit code the watchdog never uses", stand_in, L"64", client::Code::launcher_failed,
+         64},
+        {"the watchdog", sibling_executable(L"system-state-watchdog.exe"), nullptr, std::nullopt},
+    };
 }
 
-TEST(ClientSession, IdsAreNewForEveryRunAndTellWhetherTheirRunIsAlive) {
-    const std::string first = client::new_session_id();
-    EXPECT_NE(first, client::new_session_id());
-    EXPECT_TRUE(client::session_run_is_alive(first)) << first;
-    // The same process id with another start time is a process that took over a freed id.
-    const std::string pid = std::to_string(GetCurrentProcessId());
-    EXPECT_FALSE(client::session_run_is_alive("ssw1-" + pid + "-0000000000000001-0"));
-    EXPECT_FALSE(client::session_run_is_alive(ended_run_session()));
-    EXPECT_FALSE(client::session_run_is_alive("a session id made otherwise"));
+// The watchers that the successful starts leave wait for this test process, and find no marker
+// then.
+TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    for (const auto& row : launcher_cases(folder)) {
+        SCOPED_TRACE(row.name);
+        SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", row.exit_code);
+        const auto started = client::start_watchdog(row.executable, "s", marker);
+        ASSERT_EQ(started.has_value(), !row.refused);
+        if (started) {
+            EXPECT_NE(started->launcher_process_id, 0u);
+            continue;
+        }
+        EXPECT_EQ(started.error().code, *row.refused);
+        EXPECT_EQ(started.error().launcher_exit_code, row.launcher_exit_code);
+        EXPECT_NE(started.error().message.find(utf16_to_utf8(row.executable)), std::string::npos)
+            << started.error().message;
+    }
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+    const auto empty =
+        client::start_watchdog(sibling_executable(L"system-state-watchdog.exe"), "", marker);
+    ASSERT_FALSE(empty.has_value());
+    EXPECT_EQ(empty.error().code, client::Code::invalid_argument);
+}
+
+// The watcher's current folder need not be the application's: it gets the marker's full path.
+TEST(ClientStart, PassesTheMarkersFullPath) {
+    TempDirectory folder;
+    const std::wstring report = folder.path + L"\\launcher arguments.txt";
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_MARKER_REPORT", report.c_str());
+    static_cast<void>(
+        client::start_watchdog(sibling_executable(L"stand-in-main.exe"), "s", L"state\\m.json"));
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_MARKER_REPORT", nullptr);
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_EQ(read_file(report), utf16_to_utf8(std::wstring(current) + L"\\state\\m.json"));
+}
+
+// --- Protection in one call ----------------------------------------------------------------
+
+TEST(ClientProtect, ProtectsInOneCallAndPutsTheDesktopBackOnTheCleanExit) {
+    ClientScene scene;
+    HWND icons = add_icons(scene, true);
+    auto protection = on_desktop(scene.ground, [&] {
+        return client::protect_desktop(scene.marker, client::Items::desktop_icons);
+    });
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    EXPECT_EQ(parse_recovery_marker(read_file(scene.marker).value_or("")),
+              (RecoveryMarker{1, protection->session_id, DesktopIconRecovery{true}, {}}));
+    EXPECT_TRUE(session_presence_held(protection->session_id));
+
+    on_shell(scene.ground, [&] { ShowWindow(icons, SW_HIDE); });
+    const auto ended =
+        on_desktop(scene.ground, [&] { return client::end_protection(std::move(*protection)); });
+
+    EXPECT_TRUE(ended.has_value()) << ended.error().message;
+    EXPECT_TRUE(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }));
+    EXPECT_FALSE(file_exists(scene.marker));
+}
+
+// A marker without a watcher would make the next start "restore" a desktop never changed.
+TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
+    ClientScene scene;
+    ASSERT_TRUE(add_icons(scene, true));
+    for (const auto& row : launcher_cases(scene.folder)) {
+        if (!row.refused) {
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", row.exit_code);
+        const auto protection = on_desktop(scene.ground, [&] {
+            return client::protect_desktop(scene.marker, client::Items::desktop_icons,
+                                           row.executable);
+        });
+        ASSERT_FALSE(protection.has_value());
+        EXPECT_EQ(protection.error().code, *row.refused);
+        EXPECT_FALSE(file_exists(scene.marker));
+    }
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+    EXPECT_EQ(client::settle_leftover_marker(scene.marker), client::Settled::no_marker);
+    EXPECT_FALSE(file_exists(scene.log));
 }
 
 } // namespace

@@ -3,9 +3,14 @@
  * client.hpp, with UTF-8 texts (paths included), status codes, and messages written into a
  * buffer that the caller provides.
  *
- * The order: at start ssw_settle_leftover_marker, ssw_new_session_id, ssw_record_desktop,
- * ssw_write_marker, ssw_start_watchdog, and only then change the desktop; on a clean exit
- * ssw_restore_desktop (or the application's own way back), then ssw_finish_cleanly.
+ * Most applications need two calls: ssw_protect_desktop at start, and only then change the
+ * desktop; ssw_end_protection on a clean exit. The steps apart, in their order: at start
+ * ssw_settle_leftover_marker, ssw_new_session_id, ssw_record_desktop, ssw_write_marker,
+ * ssw_start_watchdog, and only then change the desktop; on a clean exit ssw_restore_desktop (or
+ * the application's own way back), then ssw_finish_cleanly. docs/client-api.md describes every
+ * call.
+ *
+ * An empty session id is an invalid argument, like NULL.
  *
  * Every function that takes `message` and `message_size` writes a UTF-8 text there, terminated
  * and cut (between characters) to fit: empty on SSW_OK, the reason otherwise. NULL or a size of
@@ -36,11 +41,12 @@ typedef enum ssw_status {
     SSW_INVALID_ARGUMENT = 2,     /* a NULL pointer, text that is not UTF-8, no item named */
     SSW_MARKER_UNSETTLED = 3,     /* record: a marker is still at the path; settle or discard */
     SSW_NO_MARKER = 4,            /* settle, finish, discard: nothing was at the path */
-    SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard: the run that wrote it is still at work */
+    SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard, protect: the run that wrote it, or its
+                                     watcher, is alive */
     SSW_OTHER_SESSION = 6,        /* finish: the marker holds another session; left as it is */
-    SSW_LAUNCHER_FAILED = 7,      /* start: the launcher ended with an error (exit code 2, 3 or
-                                     4, or another), or did not end */
-    SSW_LAUNCHER_NOT_STARTED = 8, /* start: the launcher itself could not be started */
+    SSW_LAUNCHER_FAILED = 7,      /* start, protect: the launcher ended with an error (exit code
+                                     2, 3 or 4, or another), or did not end */
+    SSW_LAUNCHER_NOT_STARTED = 8, /* start, protect: the launcher itself could not be started */
     SSW_BUFFER_TOO_SMALL = 9      /* new session id: the buffer cannot hold it */
 } ssw_status;
 
@@ -54,7 +60,8 @@ typedef enum ssw_status {
 /* The desktop as recorded; owned by the caller, released with ssw_recorded_free. */
 typedef struct ssw_recorded ssw_recorded;
 
-/* A session id that no other run has had (printable ASCII). */
+/* A session id that no other run has had (printable ASCII). SSW_BUFFER_TOO_SMALL unless `size`
+ * holds it and its terminating zero; SSW_INVALID_ARGUMENT for a NULL buffer. */
 SSW_API ssw_status ssw_new_session_id(char* session_id, size_t size);
 
 /* Records the named items now. Refuses with SSW_MARKER_UNSETTLED while a marker is at the
@@ -91,6 +98,32 @@ SSW_API ssw_status ssw_settle_leftover_marker(const char* marker_path, char* mes
 /* Deletes a marker that cannot be settled, by the caller's explicit choice, and logs it. */
 SSW_API ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
                                                size_t message_size);
+
+/* Like ssw_settle_leftover_marker (which waits 10 s), waiting at most `wait_for_watcher_ms`
+ * for a watcher that is still restoring the marker. */
+SSW_API ssw_status ssw_settle_leftover_marker_within(const char* marker_path,
+                                                     uint32_t wait_for_watcher_ms, char* message,
+                                                     size_t message_size);
+
+/* A protected run, for its clean exit; owned by the caller until ssw_end_protection. */
+typedef struct ssw_protection ssw_protection;
+
+/* Everything the start needs: settles a marker left behind, makes a new session, records the
+ * items, writes the marker and starts the watchdog (`watchdog_executable` NULL: beside this
+ * program). A failure after the marker was written removes it again. On SSW_OK, *protection is
+ * the caller's; until it ends, the run counts as alive to every other instance. */
+SSW_API ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
+                                       const char* watchdog_executable, ssw_protection** protection,
+                                       char* message, size_t message_size);
+
+/* The protected run's session id, as ssw_new_session_id writes one. */
+SSW_API ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,
+                                             size_t size);
+
+/* The clean exit: restores the recorded items, then removes the marker. The marker stays when
+ * the restore failed. `protection` is released in every case. */
+SSW_API ssw_status ssw_end_protection(ssw_protection* protection, char* message,
+                                      size_t message_size);
 
 #ifdef __cplusplus
 }

@@ -2,17 +2,17 @@
 // order and the value types are stated once, and includes no Windows header: the native fuzzing
 // tree builds it as it is and reads back everything it writes.
 
-#include <system_state_watchdog/client.hpp>
+#include "marker/marker_writer.h"
 
 #include "marker/fields.h"
 
 #include <concepts>
 #include <cstdint>
 
-namespace watchdog::client {
+namespace watchdog {
 namespace {
 
-using Form = MarkerForm;
+using Form = MarkerLayout;
 
 // Bytes from 0x80 on are written as they are: the reader only accepts valid UTF-8 anyway.
 void write_string(std::string& out, std::string_view text) {
@@ -101,10 +101,10 @@ template <typename Record> void write_record(std::string& out, const Record& rec
 
 } // namespace
 
-std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
+std::string serialize_marker(const RecoveryMarker& marker, MarkerLayout form) {
     std::string out;
     write_record(out, marker, form);
     return out;
 }
 
-} // namespace watchdog::client
+} // namespace watchdog

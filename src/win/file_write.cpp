@@ -1,0 +1,24 @@
+#include "win/file_write.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace watchdog {
+
+std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const auto chunk = static_cast<DWORD>(
+            std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
+            return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        }
+        if (written == 0) {
+            return std::unexpected(static_cast<std::uint32_t>(ERROR_WRITE_FAULT));
+        }
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+} // namespace watchdog

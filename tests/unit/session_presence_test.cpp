@@ -1,0 +1,36 @@
+// Whether a run is alive, read from its session's presence object.
+
+#include "restore/session_presence.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace watchdog {
+namespace {
+
+// Another user's or a service's object cannot be opened: access denied still means somebody
+// holds it. Only "not found" says that nobody does.
+TEST(SessionPresence, OnlyAnObjectThatIsNotThereMeansTheRunIsOver) {
+    EXPECT_FALSE(presence_held_after_open_failure(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(presence_held_after_open_failure(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(presence_held_after_open_failure(ERROR_INVALID_HANDLE));
+}
+
+TEST(SessionPresence, IsHeldForExactlyAsLongAsSomebodyHoldsItsName) {
+    EXPECT_FALSE(session_presence_held("a session"));
+    {
+        const auto held = hold_session_presence("a session");
+        ASSERT_TRUE(held.has_value());
+        EXPECT_TRUE(session_presence_held("a session"));
+        EXPECT_FALSE(session_presence_held("a session "));
+    }
+    EXPECT_FALSE(session_presence_held("a session"));
+    // Another kind of object under the name cannot be opened as the event, but is somebody's.
+    const UniqueHandle squatter(
+        CreateMutexW(nullptr, FALSE, session_presence_name("a session").c_str()));
+    EXPECT_TRUE(session_presence_held("a session"));
+}
+
+} // namespace
+} // namespace watchdog
