@@ -1,6 +1,6 @@
-// The shell's own windows against look-alikes of another process: a program that owns a window
-// of the taskbar's class, and an old-style file dialog whose shell view holds a list view, both
-// above the desktop in the Z order.
+// The shell's own windows against look-alikes of another process, above them in the Z order: a
+// taskbar and a secondary taskbar of the shell's classes, and an old-style file dialog whose
+// shell view holds a list view.
 
 #include "desktop_icons/icon_view.h"
 #include "desktop_icons/icon_visibility.h"
@@ -13,33 +13,22 @@
 namespace watchdog::testing {
 namespace {
 
-// Not a style any stand-in starts with: a taskbar that shows it was given the record.
+// Not a style any stand-in starts with: a taskbar that shows it was given a record.
 constexpr DWORD recorded_style = WS_EX_TOOLWINDOW | WS_EX_ACCEPTFILES;
 
-struct ShellsWindows {
+struct Windows {
     HWND primary = nullptr;
     HWND secondary = nullptr;
     HWND list_view = nullptr;
 };
 
-struct LookAlikes {
-    HWND taskbar = nullptr;
-    HWND secondary = nullptr;
-    HWND list_view = nullptr;
-};
-
-// The shell's taskbars and its icons under a worker window (so that the top-level pass is
-// reached), optionally with its program-manager window as the desktop's shell window.
-ShellsWindows create_shells_windows(StandInDesktop& ground, bool shell_window) {
+// The shell's icons lie under a worker window, so that the top-level pass is reached.
+Windows create_shells_windows(StandInDesktop& ground, bool shell_window) {
     return on_shell(ground, [&] {
-        ShellsWindows made;
         const auto taskbar = [&](TaskbarKind kind) {
-            return create_taskbar_window(ground.taskbar_log,
-                                         {.kind = kind, .ex_style = WS_EX_TOOLWINDOW})
-                .value();
+            return create_taskbar_window(ground.taskbar_log, {.kind = kind}).value();
         };
-        made.primary = taskbar(TaskbarKind::primary);
-        made.secondary = taskbar(TaskbarKind::secondary);
+        Windows made{taskbar(TaskbarKind::primary), taskbar(TaskbarKind::secondary)};
         register_desktop_window_classes().value();
         made.list_view = create_worker_icons(ground.icons, false).value().list_view;
         if (shell_window) {
@@ -49,23 +38,19 @@ ShellsWindows create_shells_windows(StandInDesktop& ground, bool shell_window) {
     });
 }
 
-// The other process's newest window of `class_name` on the desktop.
+// The first window of `class_name` on the desktop that `process` owns.
 HWND window_of(const StandInDesktop& ground, DWORD process, const wchar_t* class_name) {
     return on_desktop(ground, [&] {
-        for (HWND window = FindWindowExW(nullptr, nullptr, class_name, nullptr); window;
-             window = FindWindowExW(nullptr, window, class_name, nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == process) {
-                return window;
-            }
-        }
-        return HWND{};
+        HWND window = nullptr;
+        DWORD owner = 0;
+        do {
+            window = FindWindowExW(nullptr, window, class_name, nullptr);
+        } while (window != nullptr && GetWindowThreadProcessId(window, &owner) && owner != process);
+        return window;
     });
 }
 
-// The other process, told to quit however the check ends: left running, it would keep the
-// test runner's output pipe open.
+// Told to quit however the check ends: left running, it would hold the test runner's pipe.
 struct LookAlikeProcess {
     NamedEvent quit;
     ChildProcess process;
@@ -77,62 +62,49 @@ struct LookAlikeProcess {
     }
 };
 
-struct LookAlikeCase {
-    const char* name;
-    bool shell_window;
-    bool shells_own_taken; // false: the look-alikes are taken, as on a desktop without a shell
-};
-
-void check_look_alikes(const LookAlikeCase& row) {
-    SCOPED_TRACE(row.name);
+void check_look_alikes(bool shell_window) {
+    SCOPED_TRACE(shell_window ? "with a shell window" : "without: the first found is taken");
     StandInDesktop ground;
-    const ShellsWindows shells = create_shells_windows(ground, row.shell_window);
-    // Started after the shell's windows, so that its own lie above them in the Z order.
+    const Windows shells = create_shells_windows(ground, shell_window);
     const NamedEvent ready = create_named_event();
     NamedEvent quit = create_named_event();
-    const std::wstring quit_name = quit.name;
-    const LookAlikeProcess other{
-        std::move(quit),
-        start_process(sibling_executable(L"stand-in-shell.exe"),
-                      {L"--ready", ready.name, L"--quit", quit_name, L"--secondary-taskbars", L"1",
-                       L"--icons", L"dialog", L"--icons-hidden"},
-                      {.desktop = ground.desktop.name})};
+    const Arguments arguments{
+        L"--ready", ready.name, L"--quit", quit.name,        L"--secondary-taskbars",
+        L"1",       L"--icons", L"dialog", L"--icons-hidden"};
+    const LookAlikeProcess other{std::move(quit),
+                                 start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
+                                               {.desktop = ground.desktop.name})};
     ASSERT_EQ(WaitForSingleObject(ready.handle.get(), generous_wait), WAIT_OBJECT_0);
-    const HWND dialog = window_of(ground, other.process.id, L"WatchdogFileDialog");
-    const LookAlikes look_alikes{window_of(ground, other.process.id, L"Shell_TrayWnd"),
-                                 window_of(ground, other.process.id, L"Shell_SecondaryTrayWnd"),
-                                 find_icon_list_view_under(dialog).value_or(nullptr)};
+    const DWORD id = other.process.id;
+    const Windows look_alikes{
+        window_of(ground, id, L"Shell_TrayWnd"), window_of(ground, id, L"Shell_SecondaryTrayWnd"),
+        find_icon_list_view_under(window_of(ground, id, L"WatchdogFileDialog")).value_or(nullptr)};
     ASSERT_NE(look_alikes.list_view, nullptr);
+    const auto record = [](HWND window) {
+        return TaskbarWindowRecoveryState{.hwnd = window_handle_value(window),
+                                          .ex_style = static_cast<std::int32_t>(recorded_style)};
+    };
     const TaskbarRecoverySnapshot snapshot{
-        .appbar_state = 2,
-        .windows = {{.hwnd = window_handle_value(shells.primary),
-                     .ex_style = static_cast<std::int32_t>(recorded_style)},
-                    {.hwnd = window_handle_value(shells.secondary),
-                     .ex_style = static_cast<std::int32_t>(recorded_style)}}};
+        .appbar_state = 2, .windows = {record(shells.primary), record(shells.secondary)}};
 
     const auto taskbar = on_desktop(ground, [&] { return restore_taskbar(snapshot); });
     const auto icons = on_desktop(ground, [&] { return restore_desktop_icons(true); });
 
     EXPECT_TRUE(taskbar.has_value()) << taskbar.error();
     EXPECT_TRUE(icons.has_value()) << icons.error();
-    const bool ours = row.shells_own_taken;
-    EXPECT_EQ(ex_style_of(shells.primary), ours ? recorded_style : DWORD{WS_EX_TOOLWINDOW});
-    EXPECT_EQ(ex_style_of(look_alikes.taskbar), ours ? DWORD{WS_EX_TOOLWINDOW} : recorded_style);
-    // Without the shell's guard the look-alike secondary, above the shell's own, falls to the
-    // second record by position.
-    EXPECT_EQ(ex_style_of(look_alikes.secondary), ours ? DWORD{WS_EX_TOOLWINDOW} : recorded_style);
+    const DWORD untouched = WS_EX_TOOLWINDOW;
+    EXPECT_EQ(ex_style_of(shells.primary), shell_window ? recorded_style : untouched);
     EXPECT_EQ(ex_style_of(shells.secondary), recorded_style);
-    EXPECT_EQ(has_visible_style(shells.list_view), ours);
-    EXPECT_EQ(has_visible_style(look_alikes.list_view), !ours);
+    EXPECT_EQ(ex_style_of(look_alikes.primary), shell_window ? untouched : recorded_style);
+    // Unguarded, the look-alike secondary, above the shell's own, takes record 1 by position.
+    EXPECT_EQ(ex_style_of(look_alikes.secondary), shell_window ? untouched : recorded_style);
+    EXPECT_EQ(has_visible_style(shells.list_view), shell_window);
+    EXPECT_EQ(has_visible_style(look_alikes.list_view), !shell_window);
 }
 
 TEST(ShellWindows, TheShellsOwnTaskbarAndIconsAreTakenOverAnotherProcesssLookAlikes) {
-    const LookAlikeCase cases[] = {
-        {"with a shell window", true, true},
-        {"without a shell window, the search takes the first as it finds it", false, false},
-    };
-    for (const auto& row : cases) {
-        check_look_alikes(row);
+    for (const bool shell_window : {true, false}) {
+        check_look_alikes(shell_window);
     }
 }
 
