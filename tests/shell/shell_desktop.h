@@ -70,7 +70,8 @@ struct ShellThreadHold {
 ShellThreadHold hold_shell_thread(const ShellThread& shell);
 
 // Makes `window` the shell window of its desktop (SetShellWindow), as the real shell does with
-// its program-manager window. Once per desktop.
+// its program-manager window. Wine 8 keeps one shell window for every desktop: a test that
+// calls this must run alone.
 bool make_shell_window(HWND window);
 
 } // namespace watchdog::testing
