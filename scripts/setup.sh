@@ -11,6 +11,8 @@ packages=(
   # the fuzzing tree: libFuzzer, and a clang new enough for libstdc++'s <expected>
   clang-19 libclang-rt-19-dev
   python3 python3-jsonschema clang-format
+  # the bindings' examples and declarations: Rust (Windows x64 std), Go, C#
+  rustc cargo libstd-rust-dev-windows golang-go mono-mcs
 )
 
 install_missing_packages() {

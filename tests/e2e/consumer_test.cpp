@@ -1,7 +1,7 @@
-// The integrator guide's two examples, built by an outside project against the installed
-// package (scripts/build-consumer.sh), each run as the main application on a stand-in desktop:
-// once it crashes and the watchdog it started puts the desktop back, once it exits cleanly and
-// puts the desktop back itself.
+// The integrator guide's examples, built by an outside project against the installed package
+// (scripts/build-consumer.sh; scripts/build-bindings.sh for Rust and Go), each run as the main
+// application on a stand-in desktop: once it crashes and the watchdog it started puts the
+// desktop back, once it exits cleanly and puts the desktop back itself.
 
 #include "scenario.h"
 
@@ -80,6 +80,8 @@ TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit)
         {"C++, clean exit", L"example-cpp.exe", false},
         {"C, crash", L"example-c.exe", true},
         {"C, clean exit", L"example-c.exe", false},
+        {"Rust, crash", L"example-rust.exe", true},
+        {"Rust, clean exit", L"example-rust.exe", false},
     };
     for (const auto& row : cases) {
         check_example(row);

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the Rust and Go bindings' examples for Windows x64 against the package that
+# scripts/build-consumer.sh installed, into the consumer project's bin folder, where the
+# watchdog and the client DLL already lie beside the C and C++ examples. Offline: no crate and
+# no module comes from a registry.
+#
+# Usage: scripts/build-bindings.sh BUILD_DIR
+set -euo pipefail
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=$(realpath -m "${1:?usage: build-bindings.sh BUILD_DIR}")
+prefix="$build_dir/consumer-install"
+bin="$build_dir/consumer/bin"
+
+# Debian's cargo and rustc by their full paths: a rustup toolchain that comes first on PATH
+# lacks the Windows target. A cargo home of its own keeps a user's cargo settings out.
+(
+  cd "$repo_root/bindings/rust"
+  export RUSTC=/usr/bin/rustc CARGO_HOME="$build_dir/cargo-home" SSW_CLIENT_LIB_DIR="$prefix/lib"
+  /usr/bin/cargo build --offline --quiet --release --target x86_64-pc-windows-gnu \
+    --target-dir "$build_dir/rust" --example protect
+)
+cp "$build_dir/rust/x86_64-pc-windows-gnu/release/examples/protect.exe" "$bin/example-rust.exe"

@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Every function that client.h exports (SSW_API) is declared in each language binding, with as
+many parameters where the binding's declaration shows them, so that a function added to the
+header without its bindings fails the suite.
+
+Usage: check_declarations.py CLIENT_H BINDINGS_DIR"""
+import pathlib
+import re
+import sys
+
+# Per binding: the files that declare the C API, and how one declaration reads there (the
+# function's name, then its parameter list when the language spells one out).
+BINDINGS = (
+    ("rust", "rust/src/sys.rs", r"\bfn (ssw_\w+)\s*\(([^)]*)\)"),
+)
+
+
+def parameter_count(parameters):
+    parameters = " ".join(parameters.split())
+    if parameters in ("", "void"):
+        return 0
+    return parameters.rstrip(", ").count(",") + 1
+
+
+def main():
+    header = pathlib.Path(sys.argv[1]).read_text(encoding="utf-8")
+    bindings_dir = pathlib.Path(sys.argv[2])
+    exported = {
+        name: parameter_count(parameters)
+        for name, parameters in re.findall(r"SSW_API[^;(]*?\b(ssw_\w+)\s*\(([^)]*)\)", header)
+    }
+    if not exported:
+        print("FAIL no SSW_API function found in the header")
+        return 1
+    failures = 0
+    for language, file_pattern, declaration in BINDINGS:
+        text = "".join(path.read_text(encoding="utf-8") for path in sorted(bindings_dir.glob(file_pattern)))
+        failures_before = failures
+        declared = {}
+        for match in re.finditer(declaration, text):
+            declared[match.group(1)] = parameter_count(match.group(2)) if match.lastindex > 1 else None
+        for name, count in exported.items():
+            if name not in declared:
+                print(f"FAIL {language}: {name} is not declared")
+                failures += 1
+            elif declared[name] is not None and declared[name] != count:
+                print(f"FAIL {language}: {name} takes {count} parameters, declared with {declared[name]}")
+                failures += 1
+        for name in declared.keys() - exported.keys():
+            print(f"FAIL {language}: {name} is declared but client.h exports no such function")
+            failures += 1
+        if failures == failures_before:
+            print(f"ok   {language}: {len(exported)} functions")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
