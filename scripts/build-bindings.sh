@@ -21,3 +21,12 @@ bin="$build_dir/consumer/bin"
     --target-dir "$build_dir/rust" --example protect
 )
 cp "$build_dir/rust/x86_64-pc-windows-gnu/release/examples/protect.exe" "$bin/example-rust.exe"
+
+# Go loads the DLL itself (syscall.NewLazyDLL): no cgo, no C toolchain.
+(
+  cd "$repo_root/bindings/go"
+  export GOOS=windows GOARCH=amd64 CGO_ENABLED=0 GOPROXY=off GOFLAGS= \
+    GOCACHE="$build_dir/go-cache" GOPATH="$build_dir/go-path"
+  /usr/bin/go vet ./...
+  /usr/bin/go build -o "$bin/example-go.exe" ./examples/protect
+)

@@ -12,6 +12,7 @@ import sys
 # function's name, then its parameter list when the language spells one out).
 BINDINGS = (
     ("rust", "rust/src/sys.rs", r"\bfn (ssw_\w+)\s*\(([^)]*)\)"),
+    ("go", "go/*.go", r"NewProc\(\"(ssw_\w+)\"\)"),
 )
 
 

@@ -82,6 +82,8 @@ TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit)
         {"C, clean exit", L"example-c.exe", false},
         {"Rust, crash", L"example-rust.exe", true},
         {"Rust, clean exit", L"example-rust.exe", false},
+        {"Go, crash", L"example-go.exe", true},
+        {"Go, clean exit", L"example-go.exe", false},
     };
     for (const auto& row : cases) {
         check_example(row);

@@ -1,0 +1,3 @@
+module ssw
+
+go 1.19

@@ -1,0 +1,328 @@
+// Package ssw is the system state watchdog's client library for Go: protect the desktop before
+// changing it, end the protection on a clean exit, and the watchdog puts the desktop back after a
+// crash.
+//
+// It calls the C API of system-state-watchdog-client.dll, loaded on first use with
+// syscall.NewLazyDLL: no cgo, so a GOOS=windows build needs no C toolchain. The DLL is looked for
+// as LoadLibrary looks for it, the program's own folder first: ship it beside the program. Every
+// call that can fail returns an error; a failure of the library itself is an *Error with its
+// status and message, a DLL that cannot be loaded is the loader's error.
+package ssw
+
+import (
+	"fmt"
+	"syscall"
+	"unsafe"
+)
+
+var (
+	client = syscall.NewLazyDLL("system-state-watchdog-client.dll")
+
+	procNewSessionID               = client.NewProc("ssw_new_session_id")
+	procRecordDesktop              = client.NewProc("ssw_record_desktop")
+	procRecordedFree               = client.NewProc("ssw_recorded_free")
+	procWriteMarker                = client.NewProc("ssw_write_marker")
+	procStartWatchdog              = client.NewProc("ssw_start_watchdog")
+	procRestoreDesktop             = client.NewProc("ssw_restore_desktop")
+	procFinishCleanly              = client.NewProc("ssw_finish_cleanly")
+	procSettleLeftoverMarker       = client.NewProc("ssw_settle_leftover_marker")
+	procDiscardLeftoverMarker      = client.NewProc("ssw_discard_leftover_marker")
+	procSettleLeftoverMarkerWithin = client.NewProc("ssw_settle_leftover_marker_within")
+	procProtectDesktop             = client.NewProc("ssw_protect_desktop")
+	procProtectionSessionID        = client.NewProc("ssw_protection_session_id")
+	procEndProtection              = client.NewProc("ssw_end_protection")
+)
+
+// Status is the C API's ssw_status, with its numbers.
+type Status int32
+
+const (
+	OK                 Status = 0
+	Failed             Status = 1
+	InvalidArgument    Status = 2
+	MarkerUnsettled    Status = 3
+	NoMarker           Status = 4
+	LeftToLiveRun      Status = 5
+	OtherSession       Status = 6
+	LauncherFailed     Status = 7
+	LauncherNotStarted Status = 8
+	BufferTooSmall     Status = 9
+)
+
+var statusNames = [...]string{"ok", "failed", "invalid argument", "marker unsettled", "no marker",
+	"left to live run", "other session", "launcher failed", "launcher not started",
+	"buffer too small"}
+
+func (s Status) String() string {
+	if s >= 0 && int(s) < len(statusNames) {
+		return statusNames[s]
+	}
+	return fmt.Sprintf("status %d", int32(s))
+}
+
+// Error is a failed call of the library: its status and its message (UTF-8, in Chinese like the
+// recovery log).
+type Error struct {
+	Status  Status
+	Message string
+	// For LauncherFailed: whether the launcher ended, and with which exit code.
+	LauncherEnded    bool
+	LauncherExitCode uint32
+}
+
+func (e *Error) Error() string { return fmt.Sprintf("%v: %s", e.Status, e.Message) }
+
+// Items names what to record, or-ed together.
+type Items uint32
+
+const (
+	Taskbar      Items = 1
+	DesktopIcons Items = 2
+	Both               = Taskbar | DesktopIcons
+)
+
+// SessionIDSize holds any session id the library makes, its terminating zero included.
+const SessionIDSize = 64
+
+// The C API's own words for a text it cannot take, used for what cannot reach it either: a text
+// with a zero inside.
+const notAText = "参数为空或不是有效的 UTF-8"
+
+// Room for every message the library writes; a longer one is cut between characters.
+const messageSize = 2048
+
+func text(value string) (*byte, error) {
+	pointer, err := syscall.BytePtrFromString(value)
+	if err != nil {
+		return nil, &Error{Status: InvalidArgument, Message: notAText}
+	}
+	return pointer, nil
+}
+
+// optionalText is NULL for an empty text: the library's "beside this program".
+func optionalText(value string) (*byte, error) {
+	if value == "" {
+		return nil, nil
+	}
+	return text(value)
+}
+
+func untilZero(buffer []byte) string {
+	for i, b := range buffer {
+		if b == 0 {
+			return string(buffer[:i])
+		}
+	}
+	return string(buffer)
+}
+
+// call passes a message buffer after the arguments; a status other than OK becomes an *Error.
+func call(proc *syscall.LazyProc, arguments ...uintptr) error {
+	if err := proc.Find(); err != nil {
+		return err
+	}
+	message := make([]byte, messageSize)
+	arguments = append(arguments, uintptr(unsafe.Pointer(&message[0])), uintptr(len(message)))
+	result, _, _ := proc.Call(arguments...)
+	if status := Status(int32(uint32(result))); status != OK {
+		return &Error{Status: status, Message: untilZero(message)}
+	}
+	return nil
+}
+
+func statusOf(err error) Status {
+	if libraryError, ok := err.(*Error); ok {
+		return libraryError.Status
+	}
+	return Failed
+}
+
+func sessionID(proc *syscall.LazyProc, first ...uintptr) (string, error) {
+	if err := proc.Find(); err != nil {
+		return "", err
+	}
+	buffer := make([]byte, SessionIDSize)
+	arguments := append(first, uintptr(unsafe.Pointer(&buffer[0])), uintptr(len(buffer)))
+	result, _, _ := proc.Call(arguments...)
+	if status := Status(int32(uint32(result))); status != OK {
+		return "", &Error{Status: status}
+	}
+	return untilZero(buffer), nil
+}
+
+func pointer(value *byte) uintptr { return uintptr(unsafe.Pointer(value)) }
+
+// Recorded is the desktop as recorded; Close releases it.
+type Recorded struct{ handle uintptr }
+
+// Close releases the recorded state; calling it again does nothing.
+func (r *Recorded) Close() {
+	if r.handle != 0 {
+		procRecordedFree.Call(r.handle)
+		r.handle = 0
+	}
+}
+
+// Protection is a protected run. Until it ends, the run counts as alive to every other instance.
+type Protection struct{ handle uintptr }
+
+// ProtectDesktop does everything the start needs: settles a marker left behind, makes a new
+// session, records the items, writes the marker and starts the watchdog (watchdogExecutable
+// empty: system-state-watchdog.exe beside this program). A failure after the marker was written
+// removes it again.
+func ProtectDesktop(markerPath string, items Items, watchdogExecutable string) (*Protection, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return nil, err
+	}
+	watchdog, err := optionalText(watchdogExecutable)
+	if err != nil {
+		return nil, err
+	}
+	var handle uintptr
+	err = call(procProtectDesktop, pointer(marker), uintptr(items), pointer(watchdog),
+		uintptr(unsafe.Pointer(&handle)))
+	if err != nil {
+		return nil, err
+	}
+	return &Protection{handle: handle}, nil
+}
+
+// SessionID is the protected run's session id.
+func (p *Protection) SessionID() (string, error) {
+	return sessionID(procProtectionSessionID, p.handle)
+}
+
+// End is the clean exit: restores the recorded items, then removes the marker (it stays when the
+// restore failed, for the watchdog or the next start). The protection is released in every
+// case; calling End again does nothing.
+func (p *Protection) End() error {
+	if p.handle == 0 {
+		return nil
+	}
+	handle := p.handle
+	p.handle = 0
+	return call(procEndProtection, handle)
+}
+
+// Close ends the protection as End does, for a deferred release.
+func (p *Protection) Close() error { return p.End() }
+
+// NewSessionID is a session id that no other run has had.
+func NewSessionID() (string, error) { return sessionID(procNewSessionID) }
+
+// RecordDesktop records the named items now; it refuses (MarkerUnsettled) while a marker is at
+// the path.
+func RecordDesktop(markerPath string, items Items, sessionID string) (*Recorded, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return nil, err
+	}
+	session, err := text(sessionID)
+	if err != nil {
+		return nil, err
+	}
+	var handle uintptr
+	err = call(procRecordDesktop, pointer(marker), uintptr(items), pointer(session),
+		uintptr(unsafe.Pointer(&handle)))
+	if err != nil {
+		return nil, err
+	}
+	return &Recorded{handle: handle}, nil
+}
+
+// WriteMarker writes the marker without ever leaving half of one at the path.
+func WriteMarker(markerPath string, recorded *Recorded) error {
+	marker, err := text(markerPath)
+	if err != nil {
+		return err
+	}
+	return call(procWriteMarker, pointer(marker), recorded.handle)
+}
+
+// StartWatchdog starts the watchdog for this process and waits for its launcher
+// (watchdogExecutable empty: beside this program).
+func StartWatchdog(watchdogExecutable, sessionID, markerPath string) error {
+	watchdog, err := optionalText(watchdogExecutable)
+	if err != nil {
+		return err
+	}
+	session, err := text(sessionID)
+	if err != nil {
+		return err
+	}
+	marker, err := text(markerPath)
+	if err != nil {
+		return err
+	}
+	const notEnded = ^uint32(0)
+	exitCode := notEnded
+	err = call(procStartWatchdog, pointer(watchdog), pointer(session), pointer(marker),
+		uintptr(unsafe.Pointer(&exitCode)))
+	if libraryError, ok := err.(*Error); ok && exitCode != notEnded {
+		libraryError.LauncherEnded, libraryError.LauncherExitCode = true, exitCode
+	}
+	return err
+}
+
+// RestoreDesktop puts back in this process what was recorded, for a clean exit.
+func RestoreDesktop(recorded *Recorded) error {
+	return call(procRestoreDesktop, recorded.handle)
+}
+
+// FinishCleanly removes the marker after a clean exit, only while it holds this session. A
+// missing marker and another session's (left as it is) are outcomes, not errors.
+func FinishCleanly(markerPath, sessionID string) (Status, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	session, err := text(sessionID)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	return outcome(call(procFinishCleanly, pointer(marker), pointer(session)), NoMarker, OtherSession)
+}
+
+// SettleLeftoverMarker restores a marker left behind, as the watchdog would have (waiting up to
+// 10 s for a watcher still restoring it); NoMarker is an outcome, not an error.
+func SettleLeftoverMarker(markerPath string) (Status, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	return outcome(call(procSettleLeftoverMarker, pointer(marker)), NoMarker)
+}
+
+// SettleLeftoverMarkerWithin is SettleLeftoverMarker waiting at most waitForWatcherMs.
+func SettleLeftoverMarkerWithin(markerPath string, waitForWatcherMs uint32) (Status, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	return outcome(call(procSettleLeftoverMarkerWithin, pointer(marker), uintptr(waitForWatcherMs)),
+		NoMarker)
+}
+
+// DiscardLeftoverMarker deletes a marker that cannot be settled, by the caller's explicit
+// choice, and logs it; NoMarker is an outcome, not an error.
+func DiscardLeftoverMarker(markerPath string) (Status, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	return outcome(call(procDiscardLeftoverMarker, pointer(marker)), NoMarker)
+}
+
+// outcome turns the statuses that are outcomes of a call into values.
+func outcome(err error, outcomes ...Status) (Status, error) {
+	if err == nil {
+		return OK, nil
+	}
+	for _, status := range outcomes {
+		if statusOf(err) == status {
+			return status, nil
+		}
+	}
+	return statusOf(err), err
+}
