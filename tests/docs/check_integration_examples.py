@@ -1,12 +1,21 @@
 #!/usr/bin/env python3
-"""The integrator guide shows its C++ and C examples whole; the test suite builds and runs the
-files docs/integration/example.cpp and example.c. The guide's code must be those files, to the
-byte, so that what a reader copies is what was tested.
+"""The integrator guide shows its C++, C, Rust and Go examples whole; the test suite builds and
+runs the files docs/integration/example.cpp and example.c and the bindings' examples. The
+guide's code must be those files, to the byte, so that what a reader copies is what was tested.
 
 Usage: check_integration_examples.py DOCS_DIR"""
 import pathlib
 import re
 import sys
+
+
+# The guide's heading, the block's language, and the file (from DOCS_DIR) that the block shows.
+EXAMPLES = (
+    ("### C++", "cpp", "integration/example.cpp"),
+    ("### C", "c", "integration/example.c"),
+    ("### Rust", "rust", "../bindings/rust/examples/protect.rs"),
+    ("### Go", "go", "../bindings/go/examples/protect/main.go"),
+)
 
 
 def block_after(text, heading, language):
@@ -20,11 +29,11 @@ def main():
     docs = pathlib.Path(sys.argv[1])
     guide = (docs / "integration.md").read_text(encoding="utf-8")
     failures = 0
-    for heading, language, file_name in (("### C++", "cpp", "example.cpp"), ("### C", "c", "example.c")):
-        expected = (docs / "integration" / file_name).read_text(encoding="utf-8")
+    for heading, language, file_name in EXAMPLES:
+        expected = (docs / file_name).read_text(encoding="utf-8")
         shown = block_after(guide, heading, language)
         if shown != expected:
-            print(f"FAIL the guide's {language} example differs from docs/integration/{file_name}")
+            print(f"FAIL the guide's {language} example differs from docs/{file_name}")
             failures += 1
         else:
             print(f"ok   {file_name}: {expected.count(chr(10))} lines")
