@@ -25,7 +25,7 @@ cp "$build_dir/rust/x86_64-pc-windows-gnu/release/examples/protect.exe" "$bin/ex
 # Go loads the DLL itself (syscall.NewLazyDLL): no cgo, no C toolchain.
 (
   cd "$repo_root/bindings/go"
-  export GOOS=windows GOARCH=amd64 CGO_ENABLED=0 GOPROXY=off GOFLAGS= \
+  export GOOS=windows GOARCH=amd64 CGO_ENABLED=0 GOPROXY=off GOFLAGS= GOENV=off \
     GOCACHE="$build_dir/go-cache" GOPATH="$build_dir/go-path"
   /usr/bin/go vet ./...
   /usr/bin/go build -o "$bin/example-go.exe" ./examples/protect
