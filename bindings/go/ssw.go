@@ -117,6 +117,10 @@ func untilZero(buffer []byte) string {
 }
 
 // call passes a message buffer after the arguments; a status other than OK becomes an *Error.
+// Its arguments are pointers converted where call is called, which keeps what they point to
+// alive until it returns.
+//
+//go:uintptrescapes
 func call(proc *syscall.LazyProc, arguments ...uintptr) error {
 	if err := proc.Find(); err != nil {
 		return err
@@ -137,6 +141,7 @@ func statusOf(err error) Status {
 	return Failed
 }
 
+//go:uintptrescapes
 func sessionID(proc *syscall.LazyProc, first ...uintptr) (string, error) {
 	if err := proc.Find(); err != nil {
 		return "", err
@@ -149,8 +154,6 @@ func sessionID(proc *syscall.LazyProc, first ...uintptr) (string, error) {
 	}
 	return untilZero(buffer), nil
 }
-
-func pointer(value *byte) uintptr { return uintptr(unsafe.Pointer(value)) }
 
 // Recorded is the desktop as recorded; Close releases it.
 type Recorded struct{ handle uintptr }
@@ -167,20 +170,21 @@ func (r *Recorded) Close() {
 type Protection struct{ handle uintptr }
 
 // ProtectDesktop does everything the start needs: settles a marker left behind, makes a new
-// session, records the items, writes the marker and starts the watchdog (watchdogExecutable
-// empty: system-state-watchdog.exe beside this program). A failure after the marker was written
+// session, records the items, writes the marker and starts the watchdog (watchdogExe empty:
+// system-state-watchdog.exe beside this program). A failure after the marker was written
 // removes it again.
-func ProtectDesktop(markerPath string, items Items, watchdogExecutable string) (*Protection, error) {
+func ProtectDesktop(markerPath string, items Items, watchdogExe string) (*Protection, error) {
 	marker, err := text(markerPath)
 	if err != nil {
 		return nil, err
 	}
-	watchdog, err := optionalText(watchdogExecutable)
+	watchdog, err := optionalText(watchdogExe)
 	if err != nil {
 		return nil, err
 	}
 	var handle uintptr
-	err = call(procProtectDesktop, pointer(marker), uintptr(items), pointer(watchdog),
+	err = call(procProtectDesktop, uintptr(unsafe.Pointer(marker)), uintptr(items),
+		uintptr(unsafe.Pointer(watchdog)),
 		uintptr(unsafe.Pointer(&handle)))
 	if err != nil {
 		return nil, err
@@ -223,7 +227,8 @@ func RecordDesktop(markerPath string, items Items, sessionID string) (*Recorded,
 		return nil, err
 	}
 	var handle uintptr
-	err = call(procRecordDesktop, pointer(marker), uintptr(items), pointer(session),
+	err = call(procRecordDesktop, uintptr(unsafe.Pointer(marker)), uintptr(items),
+		uintptr(unsafe.Pointer(session)),
 		uintptr(unsafe.Pointer(&handle)))
 	if err != nil {
 		return nil, err
@@ -237,7 +242,7 @@ func WriteMarker(markerPath string, recorded *Recorded) error {
 	if err != nil {
 		return err
 	}
-	return call(procWriteMarker, pointer(marker), recorded.handle)
+	return call(procWriteMarker, uintptr(unsafe.Pointer(marker)), recorded.handle)
 }
 
 // StartWatchdog starts the watchdog for this process and waits for its launcher
@@ -257,7 +262,8 @@ func StartWatchdog(watchdogExecutable, sessionID, markerPath string) error {
 	}
 	const notEnded = ^uint32(0)
 	exitCode := notEnded
-	err = call(procStartWatchdog, pointer(watchdog), pointer(session), pointer(marker),
+	err = call(procStartWatchdog, uintptr(unsafe.Pointer(watchdog)),
+		uintptr(unsafe.Pointer(session)), uintptr(unsafe.Pointer(marker)),
 		uintptr(unsafe.Pointer(&exitCode)))
 	if libraryError, ok := err.(*Error); ok && exitCode != notEnded {
 		libraryError.LauncherEnded, libraryError.LauncherExitCode = true, exitCode
@@ -281,7 +287,8 @@ func FinishCleanly(markerPath, sessionID string) (Status, error) {
 	if err != nil {
 		return InvalidArgument, err
 	}
-	return outcome(call(procFinishCleanly, pointer(marker), pointer(session)), NoMarker, OtherSession)
+	err = call(procFinishCleanly, uintptr(unsafe.Pointer(marker)), uintptr(unsafe.Pointer(session)))
+	return outcome(err, NoMarker, OtherSession)
 }
 
 // SettleLeftoverMarker restores a marker left behind, as the watchdog would have (waiting up to
@@ -291,7 +298,7 @@ func SettleLeftoverMarker(markerPath string) (Status, error) {
 	if err != nil {
 		return InvalidArgument, err
 	}
-	return outcome(call(procSettleLeftoverMarker, pointer(marker)), NoMarker)
+	return outcome(call(procSettleLeftoverMarker, uintptr(unsafe.Pointer(marker))), NoMarker)
 }
 
 // SettleLeftoverMarkerWithin is SettleLeftoverMarker waiting at most waitForWatcherMs.
@@ -300,7 +307,8 @@ func SettleLeftoverMarkerWithin(markerPath string, waitForWatcherMs uint32) (Sta
 	if err != nil {
 		return InvalidArgument, err
 	}
-	return outcome(call(procSettleLeftoverMarkerWithin, pointer(marker), uintptr(waitForWatcherMs)),
+	return outcome(call(procSettleLeftoverMarkerWithin, uintptr(unsafe.Pointer(marker)),
+		uintptr(waitForWatcherMs)),
 		NoMarker)
 }
 
@@ -311,7 +319,7 @@ func DiscardLeftoverMarker(markerPath string) (Status, error) {
 	if err != nil {
 		return InvalidArgument, err
 	}
-	return outcome(call(procDiscardLeftoverMarker, pointer(marker)), NoMarker)
+	return outcome(call(procDiscardLeftoverMarker, uintptr(unsafe.Pointer(marker))), NoMarker)
 }
 
 // outcome turns the statuses that are outcomes of a call into values.
