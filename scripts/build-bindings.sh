@@ -16,7 +16,9 @@ bin="$build_dir/consumer/bin"
 # lacks the Windows target. A cargo home of its own keeps a user's cargo settings out.
 (
   cd "$repo_root/bindings/rust"
-  export RUSTC=/usr/bin/rustc CARGO_HOME="$build_dir/cargo-home" SSW_CLIENT_LIB_DIR="$prefix/lib"
+  # Warnings fail the build, as in the C++ tree.
+  export RUSTC=/usr/bin/rustc RUSTFLAGS="-D warnings" CARGO_HOME="$build_dir/cargo-home" \
+    SSW_CLIENT_LIB_DIR="$prefix/lib"
   /usr/bin/cargo build --offline --quiet --release --target x86_64-pc-windows-gnu \
     --target-dir "$build_dir/rust" --example protect
 )
