@@ -2,11 +2,12 @@
 
 #include "client/errors.h"
 #include "client/messages.h"
-#include "main/exit_code.h"
+#include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/error_text.h"
 #include "win/module_path.h"
 #include "win/path.h"
+#include "win/process_start.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
 
@@ -17,6 +18,9 @@ namespace {
 
 // The launcher only starts the watcher and ends; half a minute is more than any machine needs.
 constexpr DWORD launcher_wait_ms = 30000;
+// The exit code a launcher that did not end is ended with, and how long its end is waited for.
+constexpr UINT launcher_ended_by_library = 1;
+constexpr DWORD launcher_end_wait_ms = 5000;
 constexpr std::wstring_view watchdog_file_name = L"system-state-watchdog.exe";
 
 std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string message) {
@@ -57,22 +61,23 @@ std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_
     // The watcher's current folder is not necessarily this process's: a relative path must
     // name the same marker to both.
     const std::wstring marker = full_path(marker_path).value_or(std::wstring(marker_path));
-    std::wstring command_line =
-        build_command_line(executable, {L"--bootstrap", std::to_wstring(GetCurrentProcessId()),
-                                        *utf8_to_utf16(session_id), marker});
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    // The launcher shows nothing; without this Windows would show the busy cursor for it.
-    startup.dwFlags = STARTF_FORCEOFFFEEDBACK;
-    PROCESS_INFORMATION information{};
-    if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &information)) {
+    // The launcher inherits nothing and shows nothing; without STARTF_FORCEOFFFEEDBACK Windows
+    // would show the busy cursor for it.
+    auto started = start_process(
+        {.executable = executable,
+         .command_line = build_command_line(executable, {std::wstring(bootstrap_switch),
+                                                         std::to_wstring(GetCurrentProcessId()),
+                                                         *utf8_to_utf16(session_id), marker}),
+         .startup_flags = STARTF_FORCEOFFFEEDBACK});
+    if (!started) {
         return fail(Code::launcher_not_started, about(launcher_not_created_prefix, executable,
-                                                      windows_error_text(GetLastError())));
+                                                      windows_error_text(started.error())));
     }
-    const UniqueHandle launcher(information.hProcess);
-    const UniqueHandle launcher_thread(information.hThread);
+    const UniqueHandle& launcher = started->process;
     if (WaitForSingleObject(launcher.get(), launcher_wait_ms) != WAIT_OBJECT_0) {
+        // Whatever it is, it is not a launcher that does its work: it is not left running.
+        TerminateProcess(launcher.get(), launcher_ended_by_library);
+        WaitForSingleObject(launcher.get(), launcher_end_wait_ms);
         return launcher_failed(0, about(launcher_did_not_end_prefix, executable, {}));
     }
     DWORD exit_code = 0;
@@ -80,7 +85,7 @@ std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_
         return launcher_failed(
             0, about(unexpected_exit_prefix, executable, windows_error_text(GetLastError())));
     }
-    return outcome_of(exit_code, information.dwProcessId, executable);
+    return outcome_of(exit_code, started->id, executable);
 }
 
 } // namespace watchdog::client

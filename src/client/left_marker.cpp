@@ -4,7 +4,7 @@
 #include "client/messages.h"
 #include "marker/recovery_marker.h"
 #include "restore/restore_run.h"
-#include "restore/session_presence.h"
+#include "session/session_presence.h"
 #include "win/error_text.h"
 
 namespace watchdog::client {

@@ -5,7 +5,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
-#include "restore/session_lock.h"
+#include "session/session_lock.h"
 
 #include <chrono>
 #include <expected>

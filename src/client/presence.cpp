@@ -2,7 +2,7 @@
 
 #include "client/errors.h"
 #include "client/messages.h"
-#include "restore/session_presence.h"
+#include "session/session_presence.h"
 #include "win/error_text.h"
 
 #include <map>

@@ -1,6 +1,6 @@
 #pragma once
 
-// This process's part in keeping sessions alive (see restore/session_presence.h): a Protection
+// This process's part in keeping sessions alive (see session/session_presence.h): a Protection
 // owns its hold; the separate calls keep theirs in a table for the process, from
 // write_marker_file until finish_cleanly.
 

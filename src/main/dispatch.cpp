@@ -16,10 +16,10 @@ ExitCode dispatch_command_line(std::wstring_view command_line) {
     const std::wstring mode = arguments[1];
     ModeArguments mode_arguments(std::make_move_iterator(arguments.begin() + 2),
                                  std::make_move_iterator(arguments.end()));
-    if (mode == L"--bootstrap") {
+    if (mode == bootstrap_switch) {
         return run_bootstrap(std::move(mode_arguments));
     }
-    if (mode == L"--watch") {
+    if (mode == watch_switch) {
         return run_watch(std::move(mode_arguments));
     }
     return ExitCode::UsageError;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/exit_code.h"
+#include "protocol/launcher_protocol.h"
 
 #include <string_view>
 

@@ -2,8 +2,8 @@
 
 #include "log/recovery_log.h"
 #include "restore/restore_run.h"
-#include "restore/session_lock.h"
-#include "restore/session_presence.h"
+#include "session/session_lock.h"
+#include "session/session_presence.h"
 #include "win/bounded_call.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"

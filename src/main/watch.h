@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/exit_code.h"
 #include "main/mode_arguments.h"
+#include "protocol/launcher_protocol.h"
 #include "win/unique_resource.h"
 
 #include <chrono>

@@ -106,16 +106,13 @@ struct FileSearchTraits {
 };
 using UniqueFileSearch = UniqueResource<FileSearchTraits>;
 
-// A process and thread attribute list in storage of its own (new std::byte[]), initialised by
-// InitializeProcThreadAttributeList.
+// A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
+// storage belongs to whoever holds the list, not to the list: closing only deletes the list.
 struct AttributeListTraits {
     using Value = LPPROC_THREAD_ATTRIBUTE_LIST;
     static Value none() noexcept { return nullptr; }
     static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept {
-        DeleteProcThreadAttributeList(value);
-        delete[] reinterpret_cast<std::byte*>(value);
-    }
+    static void close(Value value) noexcept { DeleteProcThreadAttributeList(value); }
 };
 using UniqueAttributeList = UniqueResource<AttributeListTraits>;
 

@@ -4,8 +4,8 @@
 
 #include <system_state_watchdog/client.hpp>
 
-#include "restore/session_presence.h"
 #include "scenario.h"
+#include "session/session_presence.h"
 #include "win/utf.h"
 
 #include <gtest/gtest.h>

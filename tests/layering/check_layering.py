@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""The folders under src/ depend on each other in one direction only: no folder includes from a
-folder that (directly or through others) includes from it. The marker folder also stays free of
-Windows headers, so that its reader builds and is fuzzed natively.
+"""The folders under src/ depend on each other in the declared order only: each folder includes
+from folders declared before it, never from one declared after it or from one not declared at
+all. The marker folder also stays free of Windows headers, so that its reader builds and is
+fuzzed natively.
 
-Usage: check_layering.py SRC_DIR"""
+Usage: check_layering.py SRC_DIR LAYERS_FILE"""
 import pathlib
 import re
 import sys
@@ -29,33 +30,33 @@ def folder_includes(src):
     return edges, windows_headers
 
 
-def cycle_through(edges, start):
-    """A path start -> ... -> start, or None."""
-    stack = [(start, [start])]
-    seen = set()
-    while stack:
-        folder, path = stack.pop()
-        for target in sorted(edges.get(folder, ())):
-            if target == start:
-                return path + [start]
-            if target not in seen:
-                seen.add(target)
-                stack.append((target, path + [target]))
-    return None
+def declared_order(layers_file):
+    lines = layers_file.read_text(encoding="utf-8").splitlines()
+    return [line.strip() for line in lines if line.strip() and not line.startswith("#")]
+
+
+def layering_problems(edges, order):
+    rank = {folder: position for position, folder in enumerate(order)}
+    problems = []
+    for folder in sorted(edges):
+        if folder not in rank:
+            problems.append(f"{folder} is not in the declared order of folders")
+            continue
+        for target in sorted(edges[folder]):
+            if rank.get(target, len(order)) > rank[folder]:
+                problems.append(f"{folder} includes from {target}, which is not below it")
+    return problems
 
 
 def main():
     src = pathlib.Path(sys.argv[1])
+    order = declared_order(pathlib.Path(sys.argv[2]))
     edges, windows_headers = folder_includes(src)
-    problems = []
-    for folder in sorted(edges):
-        cycle = cycle_through(edges, folder)
-        if cycle:
-            problems.append("folders lean on each other: " + " -> ".join(cycle))
+    problems = layering_problems(edges, order)
     for path in windows_headers:
         problems.append("a Windows header in a folder that must build without one: " + path)
-    for folder in sorted(edges):
-        print(f"{folder}: {', '.join(sorted(edges[folder])) or '(nothing)'}")
+    for folder in order:
+        print(f"{folder}: {', '.join(sorted(edges.get(folder, ()))) or '(nothing)'}")
     for problem in problems:
         print("FAIL " + problem)
     return 1 if problems else 0

@@ -2,6 +2,7 @@
 
 #include "win/command_line.h"
 #include "win/module_path.h"
+#include "win/process_start.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -21,44 +22,29 @@ std::wstring sibling_executable(const std::wstring& file_name) {
 ChildProcess start_process(const std::wstring& executable,
                            const std::vector<std::wstring>& arguments,
                            const StartOptions& options) {
-    std::wstring command_line = build_command_line(executable, arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    std::wstring desktop = options.desktop;
-    if (!desktop.empty()) {
-        startup.lpDesktop = desktop.data();
+    ProcessStart start{
+        .executable = executable,
+        .command_line = build_command_line(executable, arguments),
+        .creation_flags = options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0u,
+        .desktop = options.desktop,
+        .process_security = options.process_security,
+    };
+    if (options.standard_output != nullptr || options.standard_input != nullptr) {
+        start.streams = StandardStreams{options.standard_input, options.standard_output,
+                                        options.standard_output};
     }
-    const bool redirect = options.standard_output != nullptr || options.standard_input != nullptr;
-    if (redirect) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        const auto given_or_own = [](HANDLE given, DWORD own) {
-            return given != nullptr ? given : GetStdHandle(own);
-        };
-        startup.hStdInput = given_or_own(options.standard_input, STD_INPUT_HANDLE);
-        startup.hStdOutput = given_or_own(options.standard_output, STD_OUTPUT_HANDLE);
-        startup.hStdError = given_or_own(options.standard_output, STD_ERROR_HANDLE);
-    }
-    PROCESS_INFORMATION info{};
-    const DWORD flags = options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0;
     // Wine now and then fails to set up a process on a desktop that was created moments ago
     // (ERROR_INTERNAL_ERROR); a second try a little later succeeds.
-    DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (CreateProcessW(executable.c_str(), command_line.data(), options.process_security,
-                           nullptr, redirect, flags, nullptr, nullptr, &startup, &info)) {
-            error = ERROR_SUCCESS;
-            break;
-        }
-        error = GetLastError();
-        if (error != ERROR_INTERNAL_ERROR) {
-            break;
-        }
+    auto started = watchdog::start_process(start);
+    for (int attempt = 1; attempt < 5 && !started && started.error() == ERROR_INTERNAL_ERROR;
+         ++attempt) {
         Sleep(200);
+        started = watchdog::start_process(start);
     }
-    if (error != ERROR_SUCCESS) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
+    if (!started) {
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(started.error()));
     }
-    ChildProcess child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread), info.dwProcessId};
+    ChildProcess child{std::move(started->process), std::move(started->thread), started->id};
     if (options.job != nullptr && !AssignProcessToJobObject(options.job, child.handle.get())) {
         const DWORD assign_error = GetLastError();
         TerminateProcess(child.handle.get(), 1);

@@ -21,9 +21,11 @@ struct ChildProcess {
 };
 
 struct StartOptions {
-    std::wstring desktop;             // empty: the caller's desktop
-    HANDLE standard_output = nullptr; // inherited as stdout and stderr when set
-    HANDLE standard_input = nullptr;  // inherited as stdin when set
+    std::wstring desktop; // empty: the caller's desktop
+    // Inheritable handles, inherited as stdout and stderr, and stdin; with either set, the other
+    // streams have none and nothing else is inherited.
+    HANDLE standard_output = nullptr;
+    HANDLE standard_input = nullptr;
     SECURITY_ATTRIBUTES* process_security = nullptr;
     bool suspended = false;
     HANDLE job = nullptr; // the process is put into this job before it runs

@@ -1,6 +1,6 @@
 // Whether a run is alive, read from its session's presence object.
 
-#include "restore/session_presence.h"
+#include "session/session_presence.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "restore/session_presence.h"
+#include "session/session_presence.h"
 
-#include "restore/session_lock.h"
+#include "session/session_lock.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "restore/session_lock.h"
+#include "session/session_lock.h"
 
 #include <windows.h>
 

@@ -1,0 +1,28 @@
+#pragma once
+
+// What the watchdog's command line means to both of its sides: the main application (or the
+// client library on its behalf) that starts the launcher, and the executable that runs it. Only
+// this header states the switches, the number of arguments after them and the exit codes.
+
+#include <cstddef>
+#include <string_view>
+
+namespace watchdog {
+
+inline constexpr std::wstring_view bootstrap_switch = L"--bootstrap";
+inline constexpr std::wstring_view watch_switch = L"--watch";
+
+// Each mode takes exactly these three: the main process id, the session id, the marker path.
+inline constexpr std::size_t mode_argument_count = 3;
+
+// The process exit code is one of the program's two reports (the other is the recovery log).
+enum class ExitCode : int {
+    Success = 0,
+    UsageError = 2,
+    ExecutablePathUnavailable = 3,
+    SpawnFailed = 4,
+    ExitUnconfirmed = 5,
+    RestoreFailed = 6,
+};
+
+} // namespace watchdog

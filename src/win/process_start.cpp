@@ -1,0 +1,85 @@
+#include "win/process_start.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace watchdog {
+namespace {
+
+// PROC_THREAD_ATTRIBUTE_HANDLE_LIST reads the handles when the process is created, so they live
+// as long as the list does; the list's storage is freed only after the list is deleted.
+struct InheritedHandles {
+    std::vector<HANDLE> handles;
+    std::unique_ptr<std::byte[]> storage;
+    UniqueAttributeList list;
+};
+
+std::vector<HANDLE> distinct_handles(const StandardStreams& streams) {
+    std::vector<HANDLE> handles;
+    for (HANDLE handle : {streams.input, streams.output, streams.error}) {
+        if (handle != nullptr && std::ranges::find(handles, handle) == handles.end()) {
+            handles.push_back(handle);
+        }
+    }
+    return handles;
+}
+
+std::expected<void, std::uint32_t> restrict_inheritance(InheritedHandles& inherited) {
+    SIZE_T size = 0;
+    // Asked for its size, the call fails by design: the size is all it gives.
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    inherited.storage = std::make_unique<std::byte[]>(size);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(inherited.storage.get());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+    }
+    inherited.list.reset(list);
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                   inherited.handles.data(),
+                                   sizeof(HANDLE) * inherited.handles.size(), nullptr, nullptr)) {
+        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+    }
+    return {};
+}
+
+} // namespace
+
+std::expected<StartedProcess, std::uint32_t> start_process(const ProcessStart& start) {
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = start.startup_flags;
+    std::wstring desktop = start.desktop;
+    if (!desktop.empty()) {
+        startup.StartupInfo.lpDesktop = desktop.data();
+    }
+    DWORD flags = start.creation_flags;
+    InheritedHandles inherited;
+    if (start.streams) {
+        startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = start.streams->input;
+        startup.StartupInfo.hStdOutput = start.streams->output;
+        startup.StartupInfo.hStdError = start.streams->error;
+        inherited.handles = distinct_handles(*start.streams);
+    }
+    const bool inherits = !inherited.handles.empty();
+    if (inherits) {
+        if (const auto restricted = restrict_inheritance(inherited); !restricted) {
+            return std::unexpected(restricted.error());
+        }
+        startup.lpAttributeList = inherited.list.get();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+    std::wstring command_line = start.command_line; // CreateProcessW may write into it
+    PROCESS_INFORMATION information{};
+    if (!CreateProcessW(start.executable.c_str(), command_line.data(), start.process_security,
+                        nullptr, inherits ? TRUE : FALSE, flags, nullptr, nullptr,
+                        &startup.StartupInfo, &information)) {
+        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+    }
+    return StartedProcess{UniqueHandle(information.hProcess), UniqueHandle(information.hThread),
+                          information.dwProcessId};
+}
+
+} // namespace watchdog

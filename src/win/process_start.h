@@ -1,0 +1,46 @@
+#pragma once
+
+// The one way the project starts a process: the startup information, the attribute list that
+// restricts what the child inherits (its storage owned apart from the list), and the two handles
+// that CreateProcessW hands back, each with one owner.
+
+#include "win/unique_resource.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+
+namespace watchdog {
+
+// The child's standard streams. Each handle must be inheritable; a null one leaves that stream
+// without a handle.
+struct StandardStreams {
+    HANDLE input = nullptr;
+    HANDLE output = nullptr;
+    HANDLE error = nullptr;
+};
+
+struct ProcessStart {
+    std::wstring executable;   // the application name: a full path, never searched for
+    std::wstring command_line; // the whole command line, the program path first
+    DWORD creation_flags = 0;
+    DWORD startup_flags = 0; // STARTF_... besides STARTF_USESTDHANDLES, which `streams` sets
+    // With streams, the child inherits these handles and no other; without, nothing at all.
+    std::optional<StandardStreams> streams;
+    std::wstring desktop; // empty: the caller's
+    SECURITY_ATTRIBUTES* process_security = nullptr;
+};
+
+struct StartedProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+    DWORD id = 0;
+};
+
+// The Win32 error code when the process cannot be created.
+std::expected<StartedProcess, std::uint32_t> start_process(const ProcessStart& start);
+
+} // namespace watchdog
