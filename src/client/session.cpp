@@ -4,6 +4,7 @@
 
 #include "client/errors.h"
 #include "client/messages.h"
+#include "win/module_path.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
@@ -18,8 +19,6 @@ namespace {
 // for every run. Nothing reads meaning back out of it.
 constexpr std::string_view session_prefix = "ssw1-";
 
-using GenerateRandom = LONG(WINAPI*)(void* algorithm, unsigned char* buffer, ULONG size,
-                                     ULONG flags);
 constexpr ULONG use_system_preferred_rng = 0x00000002; // BCRYPT_USE_SYSTEM_PREFERRED_RNG
 
 std::uint64_t start_time_of(HANDLE process) {
@@ -36,30 +35,30 @@ std::string hex16(std::uint64_t value) {
     return text;
 }
 
-// bcrypt.dll from the system folder only: a library of that name beside the application (or in
-// its current folder) must not be the one that makes session ids.
-bool system_random(std::uint64_t& value) {
-    const UniqueModule bcrypt(LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!bcrypt) {
-        return false;
-    }
-    const auto generate = reinterpret_cast<GenerateRandom>(
-        reinterpret_cast<void (*)()>(GetProcAddress(bcrypt.get(), "BCryptGenRandom")));
-    return generate != nullptr && generate(nullptr, reinterpret_cast<unsigned char*>(&value),
-                                           sizeof value, use_system_preferred_rng) >= 0;
-}
-
 } // namespace
 
-std::string random_hex() {
+std::optional<std::uint64_t> random_from(GenerateRandom generate) {
     std::uint64_t value = 0;
-    if (!system_random(value)) {
-        // Still different from every other run: the process id and start time come first.
-        LARGE_INTEGER counter{};
-        QueryPerformanceCounter(&counter);
-        value = static_cast<std::uint64_t>(counter.QuadPart);
+    // An NTSTATUS: negative values are errors, the rest success.
+    if (generate == nullptr || generate(nullptr, reinterpret_cast<unsigned char*>(&value),
+                                        sizeof value, use_system_preferred_rng) < 0) {
+        return std::nullopt;
     }
-    return hex16(value);
+    return value;
+}
+
+std::string random_hex() {
+    const UniqueModule bcrypt = load_system_library(L"bcrypt.dll");
+    const auto generate = bcrypt ? reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
+                                       GetProcAddress(bcrypt.get(), "BCryptGenRandom")))
+                                 : nullptr;
+    if (const auto value = random_from(generate)) {
+        return hex16(*value);
+    }
+    // Still different from every other run: the process id and start time come first.
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return hex16(static_cast<std::uint64_t>(counter.QuadPart));
 }
 
 std::string new_session_id() {

@@ -11,20 +11,33 @@ constexpr DWORD initial_path_capacity = 512;
 
 } // namespace
 
+UniqueModule load_system_library(const wchar_t* file_name) {
+    return UniqueModule(LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+}
+
+ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
+                                std::uint32_t last_error) {
+    if (length == 0 && last_error != ERROR_SUCCESS) {
+        return ModulePathRead::failed;
+    }
+    return length < capacity ? ModulePathRead::complete : ModulePathRead::cut;
+}
+
 std::expected<std::wstring, std::uint32_t> current_executable_path() {
     std::vector<wchar_t> buffer(initial_path_capacity);
     while (true) {
         const auto capacity = static_cast<DWORD>(buffer.size());
-        // A path cut to fit says so only through the last error, which the call leaves as it
-        // was when the path fits.
+        // A failure without an error code is told from an empty path by the code left here.
         SetLastError(ERROR_SUCCESS);
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
         const DWORD error = GetLastError();
-        if (length == 0 && error != ERROR_SUCCESS) {
+        switch (module_path_read(length, capacity, error)) {
+        case ModulePathRead::failed:
             return std::unexpected(static_cast<std::uint32_t>(error));
-        }
-        if (length < capacity || error != ERROR_INSUFFICIENT_BUFFER) {
+        case ModulePathRead::complete:
             return std::wstring(buffer.data(), length);
+        case ModulePathRead::cut:
+            break;
         }
         buffer.resize(buffer.size() * 2);
     }

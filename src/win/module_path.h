@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/unique_resource.h"
+
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -9,5 +11,17 @@ namespace watchdog {
 // The full path of the running executable, however long it is; the Win32 error code when the
 // system cannot say it.
 std::expected<std::wstring, std::uint32_t> current_executable_path();
+
+// A library of the system loaded from the system folder alone: one of the same name beside the
+// application, or in its current folder, is never the one loaded. Empty when it cannot be.
+UniqueModule load_system_library(const wchar_t* file_name);
+
+enum class ModulePathRead { complete, cut, failed };
+
+// What GetModuleFileNameW said with `length` characters written into a buffer of `capacity`
+// and `last_error` read right after it: a path that fills the whole buffer may be cut (and, on
+// older systems, unterminated) whatever the last error says.
+ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
+                                std::uint32_t last_error);
 
 } // namespace watchdog

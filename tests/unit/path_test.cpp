@@ -1,3 +1,4 @@
+#include "win/module_path.h"
 #include "win/path.h"
 
 #include <windows.h>
@@ -58,4 +59,20 @@ TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
 }
 
 } // namespace
+// A path that fills the whole buffer may be cut, whatever the last error says (older systems
+// leave it unterminated and say nothing).
+TEST(ModulePath, AReadThatFillsTheBufferIsTriedAgainLarger) {
+    EXPECT_EQ(module_path_read(40, 512, ERROR_SUCCESS), ModulePathRead::complete);
+    EXPECT_EQ(module_path_read(511, 512, ERROR_SUCCESS), ModulePathRead::complete);
+    EXPECT_EQ(module_path_read(512, 512, ERROR_INSUFFICIENT_BUFFER), ModulePathRead::cut);
+    EXPECT_EQ(module_path_read(512, 512, ERROR_SUCCESS), ModulePathRead::cut);
+    EXPECT_EQ(module_path_read(0, 512, ERROR_NOT_ENOUGH_MEMORY), ModulePathRead::failed);
+}
+
+// The system folder only: a library of the name beside the program is not taken.
+TEST(SystemLibrary, IsNeverTakenFromBesideTheProgram) {
+    EXPECT_TRUE(load_system_library(L"bcrypt.dll"));
+    EXPECT_FALSE(load_system_library(L"system-state-watchdog-client.dll"));
+}
+
 } // namespace watchdog
