@@ -1,10 +1,14 @@
 #include "main/watch.h"
 
 #include "log/recovery_log.h"
+#include "marker/recovery_marker.h"
 #include "restore/restore_run.h"
+#include "session/item_guard.h"
+#include "session/run_end.h"
 #include "session/session_lock.h"
 #include "session/session_presence.h"
 #include "win/bounded_call.h"
+#include "win/path.h"
 #include "win/unique_resource.h"
 #include "win/utf.h"
 
@@ -36,12 +40,61 @@ bool exit_confirmed_after_open_failure(std::uint32_t last_error) {
     return last_error == ERROR_INVALID_PARAMETER;
 }
 
-bool wait_for_process_exit(std::uint32_t process_id) {
+WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
+                                  const std::function<bool()>& run_is_over) {
     const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, process_id));
     if (!process.valid()) {
-        return exit_confirmed_after_open_failure(GetLastError());
+        return exit_confirmed_after_open_failure(GetLastError()) ? WaitOutcome::main_process_ended
+                                                                 : WaitOutcome::exit_unconfirmed;
     }
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
+    if (run_end != nullptr) {
+        const HANDLE both[] = {process.get(), run_end};
+        const DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0) {
+            return WaitOutcome::main_process_ended;
+        }
+        if (woken == WAIT_OBJECT_0 + 1 && run_is_over()) {
+            return WaitOutcome::run_ended_cleanly;
+        }
+        // The request stays set: from here on only the main process ends the wait.
+    }
+    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0
+               ? WaitOutcome::main_process_ended
+               : WaitOutcome::exit_unconfirmed;
+}
+
+bool wait_for_process_exit(std::uint32_t process_id) {
+    return wait_for_main_process(process_id, nullptr, {}) == WaitOutcome::main_process_ended;
+}
+
+bool run_is_over(const std::expected<std::optional<std::string>, std::string>& marker,
+                 std::string_view session_id) {
+    if (!marker) {
+        return false;
+    }
+    if (!*marker) {
+        return true;
+    }
+    const auto parsed = parse_recovery_marker(**marker);
+    return parsed && parsed->sessionId != session_id;
+}
+
+WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id) {
+    // Without the objects the watcher still restores; nothing may keep the desktop broken.
+    WatcherHolds holds;
+    holds.presence = hold_session_presence(session_id).value_or(UniqueHandle());
+    const auto bytes = read_marker_bytes(file_system_path(marker_path));
+    const auto marker =
+        bytes && *bytes ? parse_recovery_marker(**bytes) : std::unexpected(std::string());
+    if (marker && marker->sessionId == session_id) {
+        for (const GuardedItem item : guarded_items(*marker)) {
+            if (auto guard = hold_item(item)) {
+                holds.items.push_back(std::move(*guard));
+            }
+        }
+    }
+    holds.run_end = open_run_end(session_id).value_or(UniqueHandle());
+    return holds;
 }
 
 ExitCode run_watch(ModeArguments arguments) {
@@ -56,14 +109,15 @@ ExitCode run_watch(ModeArguments arguments) {
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
         // From now until it has restored, the run is alive through this watcher too: a main
-        // application starting again leaves the marker to it. Without the object the watcher
-        // still restores; nothing may keep the desktop broken.
-        UniqueHandle presence = hold_session_presence(session_id).value_or(UniqueHandle());
+        // application starting again leaves the marker to it, and nobody else protects its items.
+        WatcherHolds holds = hold_run(marker_path, session_id);
         // The taskbar restore's calls to the shell run on a worker thread; it is readied now,
         // while there is time.
         prepare_bounded_worker();
-        return conclude_watch(wait_for_process_exit(*process_id), marker_path, session_id,
-                              std::move(presence));
+        const WaitOutcome outcome = wait_for_main_process(*process_id, holds.run_end.get(), [&] {
+            return run_is_over(read_marker_bytes(file_system_path(marker_path)), session_id);
+        });
+        return conclude_watch(outcome, marker_path, session_id, std::move(holds));
     });
 }
 
@@ -75,21 +129,27 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
     }
 }
 
-ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
-                        std::string_view session_id, UniqueHandle presence,
+ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
+                        std::string_view session_id, WatcherHolds holds,
                         std::chrono::milliseconds lock_wait) {
-    if (!exit_confirmed) {
+    if (outcome == WaitOutcome::exit_unconfirmed) {
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
         return ExitCode::ExitUnconfirmed;
+    }
+    if (outcome == WaitOutcome::run_ended_cleanly) {
+        // The items are free before the application hears that the watcher is done.
+        holds.items.clear();
+        announce_stood_down(holds.presence.get());
+        return ExitCode::Success;
     }
     // A main application that settles its previous run's marker at its next start may be at it
     // already: the session's lock keeps the two from restoring at once. Waiting on it is
     // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
     // had for the same reason does not stop the restore.
     const auto lock = lock_session(session_id, lock_wait);
-    // Declared after the lock, the presence ends before it: a settle that waited for the lock
-    // then finds the run over.
-    const UniqueHandle present_until_restored = std::move(presence);
+    // Declared after the lock, the holds end before it: a settle that waited for the lock then
+    // finds the run over.
+    const WatcherHolds held_until_restored = std::move(holds);
     const auto restored = restore_from_marker(marker_path, session_id);
     if (!restored) {
         append_recovery_log(marker_path, watchdog_log_tag, restored.error());

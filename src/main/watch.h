@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace watchdog {
 
@@ -19,14 +22,47 @@ inline constexpr std::string_view unexpected_failure_prefix = "恢复过程意�
 // How long the watcher lets another process finish restoring the same session first.
 inline constexpr std::chrono::milliseconds session_lock_wait{15000};
 
-// Waits for the main process to end, then runs one restore against the marker.
+// Waits for the main process to end, then runs one restore against the marker; or stands down
+// when the run has ended cleanly.
 ExitCode run_watch(ModeArguments arguments);
 
+// What a watcher holds of its run while it waits: the session's presence (the run is alive),
+// the guards of the items its marker records (nobody else may protect them before they are
+// back), and the session's end request.
+struct WatcherHolds {
+    UniqueHandle presence;
+    std::vector<UniqueHandle> items;
+    UniqueHandle run_end;
+};
+
+// Takes what the watcher holds from its start. The items are those that the marker at the path
+// records for this session now; nothing that cannot be had keeps the watcher from its work.
+WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id);
+
+enum class WaitOutcome {
+    main_process_ended,
+    exit_unconfirmed,
+    run_ended_cleanly, // the application ended its run and no marker of the session is left
+};
+
+// Waits without time-out until the main process has ended. With an end request, it also wakes
+// when that is set, and asks `run_is_over`: only a yes ends the wait early, otherwise the wait
+// goes on for the main process alone.
+WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
+                                  const std::function<bool()>& run_is_over);
+
+// The marker as read when the end request came (read_marker_bytes's outcome): the run is over
+// only when no marker of the session is left, none at all or another session's. A marker that
+// cannot be read may still be the session's.
+bool run_is_over(const std::expected<std::optional<std::string>, std::string>& marker,
+                 std::string_view session_id);
+
 // Everything after the wait: a main process whose end is not confirmed leaves the desktop and
-// the marker alone and is logged once; otherwise one restore run, whose failure is logged.
-// The watcher's hold on the session's presence ends as the restore does, before its lock.
-ExitCode conclude_watch(bool exit_confirmed, std::wstring_view marker_path,
-                        std::string_view session_id, UniqueHandle presence = {},
+// the marker alone and is logged once; a run that ended cleanly lets go of everything, says so,
+// and touches nothing; otherwise one restore run, whose failure is logged. The watcher's holds
+// end as the restore does, before its lock.
+ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
+                        std::string_view session_id, WatcherHolds holds = {},
                         std::chrono::milliseconds lock_wait = session_lock_wait);
 
 // "恢复过程意外中止: " and the exception's own text, with the "watchdog" tag.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,6 +12,11 @@ SessionLock::~SessionLock() {
     if (owned && mutex) {
         ReleaseMutex(mutex.get());
     }
+}
+
+std::uint32_t bounded_wait_ms(std::chrono::milliseconds wait) {
+    return static_cast<std::uint32_t>(
+        std::clamp(wait, std::chrono::milliseconds(0), longest_session_wait).count());
 }
 
 std::wstring session_object_name(std::wstring_view kind, std::string_view session_id) {
@@ -34,8 +40,7 @@ std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_
     if (!lock.mutex) {
         return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
     }
-    const auto milliseconds = static_cast<DWORD>(wait.count() < 0 ? 0 : wait.count());
-    const DWORD waited = WaitForSingleObject(lock.mutex.get(), milliseconds);
+    const DWORD waited = WaitForSingleObject(lock.mutex.get(), bounded_wait_ms(wait));
     lock.owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     return lock;
 }

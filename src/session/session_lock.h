@@ -25,6 +25,13 @@ struct SessionLock {
     ~SessionLock();
 };
 
+// The longest any wait for another process of a run may be: a watcher's whole restore takes
+// seconds, and a wait without end (INFINITE) must never come from a caller's number.
+inline constexpr std::chrono::milliseconds longest_session_wait{60000};
+
+// `wait` in whole milliseconds for a Win32 wait, between 0 and longest_session_wait.
+std::uint32_t bounded_wait_ms(std::chrono::milliseconds wait);
+
 // The name of a session's kernel object of the given kind, in the caller's logon session. The
 // session id's FNV-1a hash stands in for the id, since a session id may hold any character.
 std::wstring session_object_name(std::wstring_view kind, std::string_view session_id);
@@ -32,7 +39,8 @@ std::wstring session_object_name(std::wstring_view kind, std::string_view sessio
 // The mutex's name.
 std::wstring session_lock_name(std::string_view session_id);
 
-// Waits at most `wait` until no other process restores the session. An abandoned lock (its
+// Waits at most `wait` (bounded as bounded_wait_ms says) until no other process restores the
+// session. An abandoned lock (its
 // holder ended while restoring) is taken over. A lock that could not even be created is the
 // Win32 error code: that says nothing about anybody restoring.
 std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_id,

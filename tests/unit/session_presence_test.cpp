@@ -1,5 +1,6 @@
 // Whether a run is alive, read from its session's presence object.
 
+#include "session/session_lock.h"
 #include "session/session_presence.h"
 
 #include <windows.h>
@@ -30,6 +31,20 @@ TEST(SessionPresence, IsHeldForExactlyAsLongAsSomebodyHoldsItsName) {
     const UniqueHandle squatter(
         CreateMutexW(nullptr, FALSE, session_presence_name("a session").c_str()));
     EXPECT_TRUE(session_presence_held("a session"));
+}
+
+// A caller's number never becomes a wait without end (INFINITE is 0xFFFFFFFF milliseconds).
+TEST(SessionWaits, AreClampedToAMinute) {
+    using std::chrono::milliseconds;
+    const std::pair<milliseconds, std::uint32_t> cases[] = {
+        {milliseconds(-5), 0u},        {milliseconds(0), 0u},
+        {milliseconds(10000), 10000u}, {milliseconds(60000), 60000u},
+        {milliseconds(60001), 60000u}, {milliseconds(0xFFFFFFFFLL), 60000u},
+        {milliseconds::max(), 60000u},
+    };
+    for (const auto& [wait, expected] : cases) {
+        EXPECT_EQ(bounded_wait_ms(wait), expected) << wait.count();
+    }
 }
 
 } // namespace

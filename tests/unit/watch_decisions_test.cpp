@@ -84,7 +84,7 @@ TEST(EscapingExceptions, EndTheWatcherWithOneLogLineAndTheLauncherWithFour) {
 
 struct AfterWaitCase {
     const char* name;
-    bool exit_confirmed;
+    WaitOutcome outcome;
     std::string marker;
     ExitCode exit_code;
     bool marker_kept;
@@ -97,19 +97,25 @@ TEST(WatchAfterTheWait, RestoresOnlyWhenTheExitIsConfirmedAndLogsEachOutcomeOnce
     const std::string restorable = R"({"version":1,"sessionId":"s"})";
     const AfterWaitCase cases[] = {
         {"exit not confirmed",
-         false,
+         WaitOutcome::exit_unconfirmed,
          restorable,
          ExitCode::ExitUnconfirmed,
          true,
          {"[watchdog] 无法确认主进程已经退出，已保留恢复标记供下次启动处理"}},
         {"exit confirmed",
-         true,
+         WaitOutcome::main_process_ended,
          restorable,
          ExitCode::Success,
          false,
          {"[restore] 恢复检查完成，无待恢复系统状态"}},
-        {"exit confirmed, restore fails",
+        {"the run ended cleanly, another session's marker in its place",
+         WaitOutcome::run_ended_cleanly,
+         R"({"version":1,"sessionId":"next"})",
+         ExitCode::Success,
          true,
+         {}},
+        {"exit confirmed, restore fails",
+         WaitOutcome::main_process_ended,
          R"({"version":2,"sessionId":"s"})",
          ExitCode::RestoreFailed,
          true,
@@ -120,12 +126,36 @@ TEST(WatchAfterTheWait, RestoresOnlyWhenTheExitIsConfirmedAndLogsEachOutcomeOnce
         testing::TempDirectory folder;
         const std::wstring marker = folder.path + L"\\marker.json";
         testing::write_file(marker, row.marker);
-        EXPECT_EQ(conclude_watch(row.exit_confirmed, marker, "s"), row.exit_code);
+        EXPECT_EQ(conclude_watch(row.outcome, marker, "s"), row.exit_code);
         EXPECT_EQ(testing::read_file(marker),
                   row.marker_kept ? std::optional(row.marker) : std::nullopt);
         EXPECT_EQ(
             testing::log_lines_without_time(folder.path + L"\\logs\\system-state-recovery.log"),
             row.log);
+    }
+}
+
+struct RunOverCase {
+    const char* name;
+    std::expected<std::optional<std::string>, std::string> marker;
+    bool over;
+};
+
+// Told that its run has ended, a watcher stands down only when no marker of its session is
+// left: whoever sets the request cannot make it skip a restore.
+TEST(WatchEndRequest, StandsDownOnlyWhenNoMarkerOfTheSessionIsLeft) {
+    const RunOverCase cases[] = {
+        {"no marker", std::optional<std::string>(), true},
+        {"another session's marker", R"({"version":1,"sessionId":"next"})", true},
+        {"the session's marker", R"({"version":1,"sessionId":"s"})", false},
+        {"a marker that cannot be read", std::unexpected(std::string("读取恢复标记失败: x")),
+         false},
+        {"a marker that cannot be parsed", std::optional<std::string>("{\"sessionId\":\"t\""),
+         false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run_is_over(row.marker, "s"), row.over);
     }
 }
 
