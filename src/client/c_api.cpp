@@ -267,7 +267,7 @@ ssw_status ssw_protection_session_id(const ssw_protection* protection, char* ses
         if (protection == nullptr) {
             return SSW_INVALID_ARGUMENT;
         }
-        return put_session_id(protection->protection.session_id, session_id, size);
+        return put_session_id(protection->protection.session_id(), session_id, size);
     });
 }
 

@@ -1,7 +1,9 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/launch.h"
 #include "client/messages.h"
+#include "client/run_hold.h"
 #include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/error_text.h"
@@ -13,11 +15,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace watchdog::client {
 namespace {
 
-// The launcher only starts the watcher and ends; half a minute is more than any machine needs.
-constexpr DWORD launcher_wait_ms = 30000;
 // The exit code a launcher that did not end is ended with, and how long its end is waited for.
 constexpr UINT launcher_ended_by_library = 1;
 constexpr DWORD launcher_end_wait_ms = 5000;
@@ -54,6 +56,13 @@ std::wstring watchdog_beside_this_program() {
 std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
                                                      std::string_view session_id,
                                                      std::wstring_view marker_path) {
+    return start_watchdog_within(watchdog_executable, session_id, marker_path, launcher_wait);
+}
+
+std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view watchdog_executable,
+                                                            std::string_view session_id,
+                                                            std::wstring_view marker_path,
+                                                            std::chrono::milliseconds wait) {
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
@@ -74,7 +83,8 @@ std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_
                                                       windows_error_text(started.error())));
     }
     const UniqueHandle& launcher = started->process;
-    if (WaitForSingleObject(launcher.get(), launcher_wait_ms) != WAIT_OBJECT_0) {
+    const auto bounded = std::clamp(wait, std::chrono::milliseconds(0), launcher_wait);
+    if (WaitForSingleObject(launcher.get(), static_cast<DWORD>(bounded.count())) != WAIT_OBJECT_0) {
         // Whatever it is, it is not a launcher that does its work: it is not left running.
         TerminateProcess(launcher.get(), launcher_ended_by_library);
         WaitForSingleObject(launcher.get(), launcher_end_wait_ms);
@@ -85,7 +95,11 @@ std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_
         return launcher_failed(
             0, about(unexpected_exit_prefix, executable, windows_error_text(GetLastError())));
     }
-    return outcome_of(exit_code, started->id, executable);
+    auto outcome = outcome_of(exit_code, started->id, executable);
+    if (outcome) {
+        note_watcher_started(session_id);
+    }
+    return outcome;
 }
 
 } // namespace watchdog::client

@@ -5,14 +5,12 @@
 #include "client/library_pin.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
-#include "client/presence.h"
+#include "client/run_hold.h"
 #include "client/session.h"
 #include "log/recovery_log.h"
 #include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "restore/restore_run.h"
-#include "session/session_lock.h"
-#include "session/session_presence.h"
 #include "win/error_text.h"
 #include "win/file_write.h"
 #include "win/files.h"
@@ -52,7 +50,16 @@ std::expected<void, DWORD> write_and_flush(const std::wstring& path, std::string
     return {};
 }
 
-std::expected<void, DWORD> move_over(const std::wstring& from, const std::wstring& to) {
+std::expected<void, DWORD> move_into_place(const std::wstring& from, const std::wstring& to,
+                                           MarkerWrite write) {
+    if (write == MarkerWrite::first) {
+        // Without MOVEFILE_REPLACE_EXISTING the move fails where a marker is: two starts that
+        // race for one path give one protection, not two that both think their marker is there.
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            return {};
+        }
+        return std::unexpected(GetLastError());
+    }
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < move_attempts; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(),
@@ -70,19 +77,32 @@ std::expected<void, DWORD> move_over(const std::wstring& from, const std::wstrin
     return std::unexpected(error);
 }
 
-// The marker's session and, when it is not of this library's making, unreadable bytes: nothing
-// to keep alive then, the watchdog would not act on them anyway.
-std::optional<std::string> session_of(std::string_view bytes) {
-    const auto marker = parse_recovery_marker(bytes);
+bool marker_in_the_way(DWORD error) {
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
+// The marker the bytes hold, unless they are not of this library's making: nothing to keep in
+// force then, the watchdog would not act on them anyway.
+std::optional<RecoveryMarker> marker_of(std::string_view bytes) {
+    auto marker = parse_recovery_marker(bytes);
     if (!marker || marker->sessionId.empty()) {
         return std::nullopt;
     }
-    return marker->sessionId;
+    return std::move(*marker);
 }
 
 } // namespace
 
-std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::string_view bytes) {
+std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_path) {
+    auto full = full_path(marker_path);
+    if (!full) {
+        return fail(Code::invalid_argument, about(marker_path_invalid_prefix, marker_path, {}));
+    }
+    return std::move(*full);
+}
+
+std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::string_view bytes,
+                                          MarkerWrite write) {
     // The application's folder for the marker may not exist yet on its first run.
     if (const auto folder = parent_directory(marker_path); folder && !folder->empty()) {
         if (const std::uint32_t error = create_directory_tree(file_system_path(*folder))) {
@@ -96,8 +116,11 @@ std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::st
         DeleteFileW(temporary.c_str());
         return file_failure(write_failed_prefix, marker_path, written.error());
     }
-    if (const auto moved = move_over(temporary, target); !moved) {
+    if (const auto moved = move_into_place(temporary, target, write); !moved) {
         DeleteFileW(temporary.c_str());
+        if (marker_in_the_way(moved.error())) {
+            return fail(Code::marker_unsettled, about(marker_unsettled_prefix, marker_path, {}));
+        }
         return file_failure(write_failed_prefix, marker_path, moved.error());
     }
     return {};
@@ -105,20 +128,22 @@ std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::st
 
 std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
                                              std::string_view bytes) {
-    // Alive before the marker is there: no moment in which a second instance could take the
-    // marker for a dead run's.
-    const auto session = session_of(bytes);
+    // In force before the marker is there: no moment in which a second instance could take the
+    // marker for a dead run's, or another protection take its items.
+    const auto marker = marker_of(bytes);
     bool newly_kept = false;
-    if (session) {
-        const auto kept = keep_present(*session);
+    if (marker) {
+        const auto kept = keep_run(*marker);
         if (!kept) {
             return std::unexpected(kept.error());
         }
         newly_kept = *kept;
     }
-    auto replaced = replace_marker(marker_path, bytes);
+    // A run's first marker, or bytes of no run: never moved over another marker.
+    auto replaced = replace_marker(
+        marker_path, bytes, marker && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
     if (!replaced && newly_kept) {
-        stop_keeping_present(*session);
+        static_cast<void>(take_kept_run(marker->sessionId));
     }
     return replaced;
 }
@@ -146,11 +171,8 @@ std::expected<void, Error> restore_desktop(const RecoveryMarker& recorded) {
     return {};
 }
 
-std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
-                                              std::string_view session_id) {
-    if (const auto checked = check_session_id(session_id); !checked) {
-        return std::unexpected(checked.error());
-    }
+std::expected<Finished, Error> delete_session_marker(std::wstring_view marker_path,
+                                                     std::string_view session_id) {
     const auto deletion =
         delete_file_if(file_system_path(marker_path), [session_id](std::string_view bytes) {
             const auto marker = parse_recovery_marker(bytes);
@@ -159,8 +181,6 @@ std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
     if (!deletion) {
         return file_failure(delete_failed_prefix, marker_path, deletion.error());
     }
-    // No marker of this session is left for anybody to keep alive.
-    stop_keeping_present(session_id);
     switch (*deletion) {
     case ConditionalDeletion::deleted:
         return Finished::marker_removed;
@@ -170,6 +190,19 @@ std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
         break;
     }
     return Finished::no_marker;
+}
+
+std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
+                                              std::string_view session_id) {
+    if (const auto checked = check_session_id(session_id); !checked) {
+        return std::unexpected(checked.error());
+    }
+    const auto finished = delete_session_marker(marker_path, session_id);
+    // A marker that could not be removed keeps the run in force: its hold stays.
+    if (finished) {
+        end_run(session_id, take_kept_run(session_id));
+    }
+    return finished;
 }
 
 std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path) {

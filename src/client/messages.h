@@ -18,6 +18,10 @@ inline constexpr std::string_view watcher_busy_prefix = "看门狗仍在恢复�
 inline constexpr std::string_view discarded_message = "已按调用方要求丢弃恢复标记";
 inline constexpr std::string_view presence_failed_prefix = "无法标记会话仍在运行: ";
 inline constexpr std::string_view lock_failed_prefix = "无法创建会话锁: ";
+inline constexpr std::string_view item_protected_prefix = "此桌面上另一个运行正在保护该项目: ";
+inline constexpr std::string_view item_guard_failed_prefix = "无法创建项目保护对象: ";
+inline constexpr std::string_view protection_ended_message = "该保护已经结束";
+inline constexpr std::string_view marker_path_invalid_prefix = "恢复标记路径无效: ";
 
 inline constexpr std::string_view launcher_not_created_prefix = "无法启动系统状态看门狗: ";
 inline constexpr std::string_view usage_error_prefix = "系统状态看门狗拒绝了启动参数 (退出码 2): ";

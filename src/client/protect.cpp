@@ -5,59 +5,92 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
 #include "client/marker_file.h"
-#include "client/presence.h"
+#include "client/messages.h"
+#include "client/run_hold.h"
+#include "win/path.h"
+
+#include <utility>
 
 namespace watchdog::client {
-namespace {
 
-// Only this run's marker goes; the outcome of a removal that fails too is the first failure's.
-std::unexpected<Error> undo_write(const Protection& protection, Error error) {
-    static_cast<void>(finish_cleanly(protection.marker_path, protection.session_id));
-    return std::unexpected(std::move(error));
+Protection::Protection(Protection&& other) noexcept {
+    *this = std::move(other);
 }
 
-} // namespace
+Protection& Protection::operator=(Protection&& other) noexcept {
+    if (this != &other) {
+        marker_path_ = std::exchange(other.marker_path_, {});
+        session_id_ = std::exchange(other.session_id_, {});
+        recorded_ = std::exchange(other.recorded_, {});
+        hold_ = std::move(other.hold_);
+    }
+    return *this;
+}
+
+Protection::~Protection() = default;
 
 std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, Items items,
                                                  std::wstring_view watchdog_executable) {
-    if (const auto settled = settle_leftover_marker(marker_path); !settled) {
+    // Once, here: the application's current folder may change (file dialogs change it) before
+    // the protection ends, and a second instance must find the same marker.
+    const auto full = full_marker_path(marker_path);
+    if (!full) {
+        return std::unexpected(full.error());
+    }
+    Protection protection;
+    protection.marker_path_ = *full;
+    protection.session_id_ = new_session_id();
+    // Claimed before anything is settled, recorded or written: a refused protection changes
+    // nothing.
+    auto hold = hold_new_protection(protection.session_id_, items);
+    if (!hold) {
+        return std::unexpected(hold.error());
+    }
+    protection.hold_ = std::move(*hold);
+    if (const auto settled = settle_leftover_marker(*full); !settled) {
         return std::unexpected(settled.error());
     }
-    Protection protection{.marker_path = std::wstring(marker_path), .session_id = new_session_id()};
-    auto recorded = record_desktop(marker_path, items, protection.session_id);
+    auto recorded = record_desktop(*full, items, protection.session_id_);
     if (!recorded) {
         return std::unexpected(recorded.error());
     }
-    protection.recorded = std::move(*recorded);
-    auto presence = hold_presence(protection.session_id);
-    if (!presence) {
-        return std::unexpected(presence.error());
-    }
-    protection.presence = std::move(*presence);
-    const std::string bytes = serialize_marker(protection.recorded);
-    if (const auto written = replace_marker(marker_path, bytes); !written) {
-        return undo_write(protection, written.error());
+    protection.recorded_ = std::move(*recorded);
+    const std::string bytes = serialize_marker(protection.recorded_);
+    if (const auto written = replace_marker(*full, bytes, MarkerWrite::first); !written) {
+        return std::unexpected(written.error());
     }
     const std::wstring executable = watchdog_executable.empty() ? watchdog_beside_this_program()
                                                                 : std::wstring(watchdog_executable);
-    if (const auto started = start_watchdog(executable, protection.session_id, marker_path);
-        !started) {
-        return undo_write(protection, started.error());
+    if (const auto started = start_watchdog(executable, protection.session_id_, *full); !started) {
+        // Only this run's marker goes; the outcome is the launch's, whatever the removal says.
+        if (delete_session_marker(*full, protection.session_id_)) {
+            end_run(protection.session_id_, std::move(protection.hold_));
+        }
+        return std::unexpected(started.error());
     }
+    protection.hold_->watcher_started = true;
     return protection;
 }
 
 std::expected<void, Error> end_protection(Protection protection) {
+    if (!protection.hold_) {
+        return fail(Code::invalid_argument, std::string(protection_ended_message));
+    }
     // A desktop that did not come back keeps its marker: the watcher, which waits for this
     // process still, or the next start puts it back.
-    if (const auto restored = restore_desktop(protection.recorded); !restored) {
+    if (const auto restored = restore_desktop(protection.recorded_); !restored) {
         return restored;
     }
-    if (const auto finished = finish_cleanly(protection.marker_path, protection.session_id);
-        !finished) {
-        return std::unexpected(finished.error());
+    // A marker that cannot be removed keeps the run in force through its watcher, which still
+    // waits for this process; this protection is over either way.
+    RunHoldOwner hold = std::move(protection.hold_);
+    const auto removed = delete_session_marker(protection.marker_path_, protection.session_id_);
+    if (!removed) {
+        return std::unexpected(removed.error());
     }
+    end_run(protection.session_id_, std::move(hold));
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "client/errors.h"
 #include "client/library_pin.h"
+#include "client/marker_file.h"
 #include "client/messages.h"
 #include "desktop_icons/icon_view.h"
 #include "taskbar/taskbar_restore.h"
@@ -99,8 +100,12 @@ std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_pat
     if (!includes(items, Items::both)) {
         return fail(Code::invalid_argument, std::string(nothing_to_record_message));
     }
-    if (GetFileAttributesW(file_system_path(marker_path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return fail(Code::marker_unsettled, about(marker_unsettled_prefix, marker_path, {}));
+    const auto full = full_marker_path(marker_path);
+    if (!full) {
+        return std::unexpected(full.error());
+    }
+    if (GetFileAttributesW(file_system_path(*full).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return fail(Code::marker_unsettled, about(marker_unsettled_prefix, *full, {}));
     }
     pin_client_library();
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};

@@ -32,14 +32,16 @@ constexpr std::string_view usage =
     "       stand-in-main break-desktop --watchdog <exe> --marker <path> --session <id>\n"
     "                     [--array-form] [--proceed <event>]\n"
     "                     [--end exit|abort|access-violation|wait] [--marker-session <id>]\n"
-    "                     [--marker-version <n>] [--launcher-report <file>]\n"
+    "                     [--marker-version <n>] [--launcher-report <file>] [--cycles <n>]\n"
     "       stand-in-main --bootstrap ...\n"
     "break-desktop records the taskbars and the desktop icons in the marker, starts the\n"
     "watchdog, makes the taskbars transparent and hides the icons, then ends as --end says\n"
     "(access-violation crashes without any crash dialog). With --proceed it first waits (at most\n"
-    "a minute) for that named event. --bootstrap stands in for the watchdog's launcher: it ends\n"
-    "with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64 without one), and writes the marker\n"
-    "path it was given to the file STAND_IN_LAUNCHER_MARKER_REPORT names, if one does.\n";
+    "a minute) for that named event. With --cycles it first protects and ends the protection\n"
+    "that many times, as a host that switches a mode on and off does. --bootstrap stands in for\n"
+    "the watchdog's launcher: it ends with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64\n"
+    "without one; \"never\" does not end), and writes the marker path it was given to the file\n"
+    "STAND_IN_LAUNCHER_MARKER_REPORT names, if one does.\n";
 
 constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
@@ -54,6 +56,7 @@ struct Options {
     // What the marker says, when a test wants it to disagree with the command line.
     std::optional<std::wstring> marker_session;
     std::uint32_t marker_version = 1;
+    int cycles = 0;
 };
 
 std::optional<Options> parse_options(int argc, wchar_t** argv) {
@@ -82,6 +85,8 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
             options.end = value;
         } else if (name == L"--marker-session") {
             options.marker_session = value;
+        } else if (name == L"--cycles") {
+            options.cycles = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
         } else if (name == L"--marker-version") {
             options.marker_version =
                 static_cast<std::uint32_t>(std::wcstoul(value.c_str(), nullptr, 10));
@@ -174,8 +179,20 @@ LONG WINAPI end_without_report(EXCEPTION_POINTERS* exception) {
     std::exit(0);
 }
 
+// Protections switched on and off, each ended cleanly: none of them may leave anything behind.
+bool protect_and_end(const Options& options) {
+    for (int cycle = 0; cycle < options.cycles; ++cycle) {
+        auto protection =
+            client::protect_desktop(options.marker, client::Items::both, options.watchdog);
+        if (!protection || !client::end_protection(std::move(*protection))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int break_desktop_and_end(const Options& options) {
-    if (!record_and_write(options)) {
+    if (!protect_and_end(options) || !record_and_write(options)) {
         return 3;
     }
     // Protected first, then changed: the order the client library asks for.
@@ -208,6 +225,9 @@ int wmain(int argc, wchar_t** argv) {
             watchdog::testing::write_file(report, utf8(argv[4]));
         }
         const wchar_t* code = _wgetenv(L"STAND_IN_LAUNCHER_EXIT_CODE");
+        if (code != nullptr && std::wcscmp(code, L"never") == 0) {
+            Sleep(INFINITE);
+        }
         return code != nullptr ? static_cast<int>(std::wcstoul(code, nullptr, 10)) : 64;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"break-desktop") == 0) {

@@ -100,6 +100,7 @@ TEST(ClientCApi, CutsMessagesBetweenCharactersAndSaysWhenASessionIdDoesNotFit) {
     EXPECT_EQ(ssw_new_session_id(id.data(), length), SSW_BUFFER_TOO_SMALL);
     EXPECT_EQ(ssw_new_session_id(id.data(), length + 1), SSW_OK);
     EXPECT_EQ(ssw_new_session_id(nullptr, id.size()), SSW_INVALID_ARGUMENT);
+    EXPECT_EQ(ssw_protection_session_id(nullptr, id.data(), id.size()), SSW_INVALID_ARGUMENT);
 }
 
 TEST(ClientCApi, TellsAProgramThatDidNotStartFromALauncherThatFailed) {

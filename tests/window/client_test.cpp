@@ -1,8 +1,10 @@
 // The client library against the stand-in shell: what it records, how it writes and removes a
 // marker, and what it does with a marker that a previous run left behind.
 
+#include <system_state_watchdog/client.h>
 #include <system_state_watchdog/client.hpp>
 
+#include "client/launch.h"
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
@@ -149,45 +151,75 @@ TEST(ClientWrite, WritesWhatTheWatchdogReads) {
     EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
 }
 
-TEST(ClientWrite, AWriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) {
+// A run's first marker never replaces another one, which may be another instance's that won
+// the race: nothing is written and the session is not kept in force.
+TEST(ClientWrite, AFirstMarkerIsNeverMovedOverAnotherOne) {
     TempDirectory folder;
     const std::wstring marker = folder.path + L"\\marker.json";
-    write_file(marker, "the old marker");
+    write_file(marker, "another instance's marker");
+    const std::string session = client::new_session_id();
+
+    const auto written = client::write_marker(marker, RecoveryMarker{1, session, {}, {}});
+
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error().code, client::Code::marker_unsettled) << written.error().message;
+    EXPECT_EQ(read_file(marker), "another instance's marker");
+    EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
+    EXPECT_FALSE(session_presence_held(session));
+}
+
+// The run's own marker again, as an application that records anew rewrites it.
+struct Rewrite {
+    TempDirectory folder;
+    std::wstring marker = folder.path + L"\\marker.json";
+    std::string session = client::new_session_id();
+    RecoveryMarker first{1, session, {}, {}};
+    RecoveryMarker second{1, session, DesktopIconRecovery{true}, {}};
+};
+
+TEST(ClientWrite, ARewriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) {
+    Rewrite run;
+    ASSERT_TRUE(client::write_marker(run.marker, run.first));
+    const std::optional<std::string> old = read_file(run.marker);
     // Held open without delete sharing, the old marker cannot be replaced: the new one is
     // written in full and then fails to move over it.
-    UniqueHandle holder(CreateFileW(marker.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    UniqueHandle holder(CreateFileW(run.marker.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
 
-    const auto written = client::write_marker(marker, RecoveryMarker{1, "s", {}, {}});
+    const auto written = client::write_marker(run.marker, run.second);
     holder.reset();
 
     ASSERT_FALSE(written.has_value());
-    EXPECT_EQ(written.error().message.find("写入恢复标记失败: " + utf16_to_utf8(marker) + ": "), 0u)
+    EXPECT_EQ(written.error().message.find("写入恢复标记失败: " + utf16_to_utf8(run.marker) + ": "),
+              0u)
         << written.error().message;
-    EXPECT_EQ(read_file(marker), "the old marker");
-    EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
+    EXPECT_EQ(read_file(run.marker), old);
+    EXPECT_EQ(files_in(run.folder.path), std::vector<std::wstring>{L"marker.json"});
+    // The run's first marker is still there, and so is the run.
+    EXPECT_TRUE(session_presence_held(run.session));
+    EXPECT_EQ(client::finish_cleanly(run.marker, run.session), client::Finished::marker_removed);
 }
 
-// A watcher making sure it deletes only the marker it read holds it for moments: the write
+// A watcher making sure it deletes only the marker it read holds it for moments: the rewrite
 // tries again meanwhile.
-TEST(ClientWrite, AMarkerHeldForAMomentIsStillReplaced) {
-    TempDirectory folder;
-    const std::wstring marker = folder.path + L"\\marker.json";
-    write_file(marker, "the old marker");
-    UniqueHandle holder(CreateFileW(marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+TEST(ClientWrite, AMarkerHeldForAMomentIsStillRewritten) {
+    Rewrite run;
+    ASSERT_TRUE(client::write_marker(run.marker, run.first));
+    UniqueHandle holder(CreateFileW(run.marker.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     std::thread release_soon([&holder] {
         Sleep(100);
         holder.reset();
     });
 
-    const auto written = client::write_marker(marker, RecoveryMarker{1, "s", {}, {}});
+    const auto written = client::write_marker(run.marker, run.second);
     release_soon.join();
 
     EXPECT_TRUE(written.has_value()) << written.error().message;
-    EXPECT_EQ(read_file(marker), R"({"version":1,"sessionId":"s"})");
+    EXPECT_EQ(parse_recovery_marker(read_file(run.marker).value_or("")), run.second);
+    EXPECT_EQ(client::finish_cleanly(run.marker, run.session), client::Finished::marker_removed);
 }
 
 struct FinishCase {
@@ -233,6 +265,33 @@ TEST(ClientFinish, TheSessionIsAliveFromTheWriteUntilTheFinish) {
     EXPECT_TRUE(session_presence_held(session));
     EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
     EXPECT_FALSE(session_presence_held(session));
+}
+
+// A marker that cannot be removed keeps its run in force; an object of another kind under the
+// session's presence name keeps a marker from being written at all.
+TEST(ClientFinish, TheRunStaysInForceUntilItsMarkerIsGone) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    const std::string session = client::new_session_id();
+    ASSERT_TRUE(client::write_marker(marker, RecoveryMarker{1, session, {}, {}}));
+    UniqueHandle holder(CreateFileW(marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(client::finish_cleanly(marker, session).has_value());
+    EXPECT_TRUE(session_presence_held(session));
+    holder.reset();
+    EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+    EXPECT_FALSE(session_presence_held(session));
+
+    const std::string squatted = client::new_session_id();
+    const UniqueHandle squatter(
+        CreateMutexW(nullptr, FALSE, session_presence_name(squatted).c_str()));
+    const auto written = client::write_marker(marker, RecoveryMarker{1, squatted, {}, {}});
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error().code, client::Code::failed);
+    EXPECT_TRUE(written.error().message.starts_with("无法标记会话仍在运行: "))
+        << written.error().message;
+    EXPECT_FALSE(file_exists(marker));
 }
 
 // --- A marker left behind ------------------------------------------------------------------
@@ -443,9 +502,21 @@ TEST(ClientSettle, AWatcherWaitsForASettleThatHoldsTheLock) {
     write_file(marker, R"({"version":1,"sessionId":"s"})");
     const HeldByAnotherRun settling({"s", OtherRun::Holds::session_lock, 100, true}, marker);
 
-    EXPECT_EQ(conclude_watch(true, marker, "s", {}, std::chrono::milliseconds(5000)),
+    EXPECT_EQ(conclude_watch(WaitOutcome::main_process_ended, marker, "s", {},
+                             std::chrono::milliseconds(5000)),
               ExitCode::Success);
     EXPECT_FALSE(file_exists(folder.path + L"\\logs\\system-state-recovery.log"));
+}
+
+// The C API's settle waits for a watcher as long as the C++ one does.
+TEST(ClientSettle, TheCApiWaitsForAWatcherThatIsRestoring) {
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    write_file(marker, R"({"version":1,"sessionId":")" + by_hand_session + R"("})");
+    const HeldByAnotherRun watcher({by_hand_session, OtherRun::Holds::session_lock, 200}, marker);
+
+    EXPECT_EQ(ssw_settle_leftover_marker(utf16_to_utf8(marker).c_str(), nullptr, 0), SSW_OK);
+    EXPECT_FALSE(file_exists(marker));
 }
 
 // --- Starting the watchdog -----------------------------------------------------------------
@@ -456,16 +527,22 @@ struct LauncherCase {
     const wchar_t* exit_code; // what the stand-in launcher ends with
     std::optional<client::Code> refused;
     std::uint32_t launcher_exit_code = 0;
+    std::string_view message_start = {};
 };
 
 std::vector<LauncherCase> launcher_cases(const TempDirectory& folder) {
     const std::wstring stand_in = sibling_executable(L"stand-in-main.exe");
     return {
         {"no such program", folder.path + L"\\missing.exe", nullptr,
-         client::Code::launcher_not_started},
-        {"the launcher cannot read its own path", stand_in, L"3", client::Code::launcher_failed, 3},
-        {"an exit code the watchdog never uses", stand_in, L"64", client::Code::launcher_failed,
-         64},
+         client::Code::launcher_not_started, 0, "无法启动系统状态看门狗: "},
+        {"the launcher refuses its arguments", stand_in, L"2", client::Code::launcher_failed, 2,
+         "系统状态看门狗拒绝了启动参数 (退出码 2): "},
+        {"the launcher cannot read its own path", stand_in, L"3", client::Code::launcher_failed, 3,
+         "系统状态看门狗无法取得自身路径 (退出码 3): "},
+        {"the launcher cannot create the watcher", stand_in, L"4", client::Code::launcher_failed, 4,
+         "系统状态看门狗未能创建监视进程 (退出码 4): "},
+        {"an exit code the watchdog never uses", stand_in, L"64", client::Code::launcher_failed, 64,
+         "系统状态看门狗启动器以意外的退出码结束: "},
         {"the watchdog", sibling_executable(L"system-state-watchdog.exe"), nullptr, std::nullopt},
     };
 }
@@ -486,7 +563,9 @@ TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
         }
         EXPECT_EQ(started.error().code, *row.refused);
         EXPECT_EQ(started.error().launcher_exit_code, row.launcher_exit_code);
-        EXPECT_NE(started.error().message.find(utf16_to_utf8(row.executable)), std::string::npos)
+        EXPECT_EQ(started.error().message.find(std::string(row.message_start) +
+                                               utf16_to_utf8(row.executable)),
+                  0u)
             << started.error().message;
     }
     SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
@@ -494,6 +573,26 @@ TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
         client::start_watchdog(sibling_executable(L"system-state-watchdog.exe"), "", marker);
     ASSERT_FALSE(empty.has_value());
     EXPECT_EQ(empty.error().code, client::Code::invalid_argument);
+}
+
+// Whatever was started in the launcher's place, it is not left running.
+TEST(ClientStart, ALauncherThatDoesNotEndIsEnded) {
+    TempDirectory folder;
+    const std::wstring stand_in = sibling_executable(L"stand-in-main.exe");
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t before = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", L"never");
+    const auto started = client::start_watchdog_within(
+        stand_in, "s", folder.path + L"\\marker.json", std::chrono::milliseconds(300));
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+
+    ASSERT_FALSE(started.has_value());
+    EXPECT_EQ(started.error().code, client::Code::launcher_failed);
+    EXPECT_EQ(started.error().message,
+              "系统状态看门狗启动器在半分钟内没有结束，已将其终止: " + utf16_to_utf8(stand_in));
+    EXPECT_EQ(child_process_ids(GetCurrentProcessId(), before), std::vector<DWORD>{})
+        << "the launcher runs on";
 }
 
 // The watcher's current folder need not be the application's: it gets the marker's full path.
@@ -519,8 +618,8 @@ TEST(ClientProtect, ProtectsInOneCallAndPutsTheDesktopBackOnTheCleanExit) {
     });
     ASSERT_TRUE(protection.has_value()) << protection.error().message;
     EXPECT_EQ(parse_recovery_marker(read_file(scene.marker).value_or("")),
-              (RecoveryMarker{1, protection->session_id, DesktopIconRecovery{true}, {}}));
-    EXPECT_TRUE(session_presence_held(protection->session_id));
+              (RecoveryMarker{1, protection->session_id(), DesktopIconRecovery{true}, {}}));
+    EXPECT_TRUE(session_presence_held(protection->session_id()));
 
     on_shell(scene.ground, [&] { ShowWindow(icons, SW_HIDE); });
     const auto ended =

@@ -137,31 +137,54 @@ enum class Discarded {
 // left_to_live_run.
 std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path);
 
-// A protected run's hold on its session's presence (see Protection); opaque.
-struct Presence;
-struct PresenceRelease {
-    void operator()(Presence* presence) const noexcept;
+// What a protected run holds of its session (see Protection); opaque.
+struct RunHold;
+struct RunHoldRelease {
+    void operator()(RunHold* hold) const noexcept;
 };
 
-// A protected run: what its clean exit needs. For as long as it exists, the run counts as alive
-// to every other instance, whatever happens to the watcher; it can be moved, not copied.
-struct Protection {
-    std::wstring marker_path;
-    std::string session_id;
-    RecoveryMarker recorded;
-    std::unique_ptr<Presence, PresenceRelease> presence;
+// A protected run: what its clean exit needs. For as long as it is in force, the run counts as
+// alive to every other instance, whatever happens to the watcher, and no other protection of its
+// items is made on this desktop. It can be moved, not copied; end_protection ends it once.
+class Protection {
+  public:
+    // The protection moved from is left ended: its session id empty, its hold gone.
+    Protection(Protection&& other) noexcept;
+    Protection& operator=(Protection&& other) noexcept;
+    ~Protection();
+
+    // Empty once the protection has ended or was moved from.
+    const std::string& session_id() const noexcept { return session_id_; }
+    // The marker's full path, as it was when the protection began.
+    const std::wstring& marker_path() const noexcept { return marker_path_; }
+
+  private:
+    Protection() = default;
+    friend std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path,
+                                                            Items items,
+                                                            std::wstring_view watchdog_executable);
+    friend std::expected<void, Error> end_protection(Protection protection);
+
+    std::wstring marker_path_;
+    std::string session_id_;
+    RecoveryMarker recorded_;
+    std::unique_ptr<RunHold, RunHoldRelease> hold_;
 };
 
-// Everything the start needs, in one call: settles a marker left behind (see
-// settle_leftover_marker), makes a new session, records `items`, writes the marker and starts
-// the watchdog (`watchdog_executable`, or watchdog_beside_this_program when empty). A failure
-// after the marker was written removes it again: a failed protection leaves nothing behind.
+// Everything the start needs, in one call: takes the marker's full path, claims `items` on this
+// desktop (refused with left_to_live_run, and nothing written or changed, while another
+// protection of one of them is in force, in any process and with any marker path), settles a
+// marker left behind (see settle_leftover_marker), makes a new session, records `items`, writes
+// the marker where none is (marker_unsettled when another start was quicker) and starts the
+// watchdog (`watchdog_executable`, or watchdog_beside_this_program when empty). A failure after
+// the marker was written removes it again: a failed protection leaves nothing behind.
 std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, Items items,
                                                  std::wstring_view watchdog_executable = {});
 
 // The clean exit of a protected run: restores the recorded items, then finishes (the marker
-// goes, the session is no longer kept alive). The marker stays when the restore failed, so
-// that the next start settles it.
+// goes, the watcher stands down, the session is no longer kept alive). The marker stays when the
+// restore failed, so that the watcher or the next start puts the desktop back. A protection that
+// has ended already, or was moved from, is refused with invalid_argument and nothing is done.
 std::expected<void, Error> end_protection(Protection protection);
 
 } // namespace watchdog::client

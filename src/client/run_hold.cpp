@@ -1,0 +1,181 @@
+#include "client/run_hold.h"
+
+#include "client/errors.h"
+#include "client/messages.h"
+#include "restore/restore_run.h"
+#include "session/item_guard.h"
+#include "session/run_end.h"
+#include "session/session_presence.h"
+#include "win/error_text.h"
+#include "win/utf.h"
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace watchdog::client {
+namespace {
+
+struct KeptRuns {
+    std::mutex guard;
+    std::map<std::string, RunHoldOwner, std::less<>> holds;
+};
+
+KeptRuns& kept_runs() {
+    static KeptRuns kept;
+    return kept;
+}
+
+// A watcher that has not answered within the wait is most likely still starting: its run's end
+// request lives only while somebody holds it, so it is held on, with the presence the answer
+// comes on, until the watcher answers or a watcher that never does is given up.
+constexpr ULONGLONG pending_end_limit_ms = 10 * 60 * 1000;
+
+struct PendingEnd {
+    UniqueHandle request;
+    UniqueHandle presence;
+    ULONGLONG since_ms = 0;
+};
+
+struct PendingEnds {
+    std::mutex guard;
+    std::vector<PendingEnd> ends;
+};
+
+PendingEnds& pending_ends() {
+    static PendingEnds pending;
+    return pending;
+}
+
+void keep_pending(PendingEnd end) {
+    PendingEnds& pending = pending_ends();
+    const std::lock_guard lock(pending.guard);
+    pending.ends.push_back(std::move(end));
+}
+
+// Lets go of the ends whose watcher has answered, or that waited too long.
+void sweep_pending_ends() {
+    PendingEnds& pending = pending_ends();
+    const std::lock_guard lock(pending.guard);
+    const ULONGLONG now = GetTickCount64();
+    std::erase_if(pending.ends, [now](const PendingEnd& end) {
+        return stood_down_within(end.presence.get(), std::chrono::milliseconds(0)) ||
+               now - end.since_ms > pending_end_limit_ms;
+    });
+}
+
+std::expected<RunHoldOwner, Error> hold_presence(std::string_view session_id) {
+    auto event = hold_session_presence(session_id);
+    if (!event) {
+        return fail(Code::failed,
+                    std::string(presence_failed_prefix) + windows_error_text(event.error()));
+    }
+    return RunHoldOwner(new RunHold{.presence = std::move(*event)});
+}
+
+std::vector<GuardedItem> items_of(Items items) {
+    std::vector<GuardedItem> guarded;
+    if ((static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(Items::taskbar)) != 0) {
+        guarded.push_back(GuardedItem::taskbar);
+    }
+    if ((static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(Items::desktop_icons)) !=
+        0) {
+        guarded.push_back(GuardedItem::desktop_icons);
+    }
+    return guarded;
+}
+
+std::string_view item_name(GuardedItem item) {
+    return item == GuardedItem::taskbar ? taskbar_item_name : desktop_icons_item_name;
+}
+
+std::unexpected<Error> claim_refused(GuardedItem item, std::uint32_t error) {
+    if (error == ERROR_ALREADY_EXISTS) {
+        return fail(Code::left_to_live_run,
+                    std::string(item_protected_prefix) + std::string(item_name(item)));
+    }
+    return fail(Code::failed,
+                about(item_guard_failed_prefix, item_guard_name(item), windows_error_text(error)));
+}
+
+} // namespace
+
+void RunHoldRelease::operator()(RunHold* hold) const noexcept {
+    delete hold;
+}
+
+std::expected<RunHoldOwner, Error> hold_new_protection(std::string_view session_id, Items items) {
+    sweep_pending_ends();
+    std::vector<UniqueHandle> claimed;
+    for (const GuardedItem item : items_of(items)) {
+        auto guard = claim_item(item);
+        if (!guard) {
+            return claim_refused(item, guard.error());
+        }
+        claimed.push_back(std::move(*guard));
+    }
+    auto hold = hold_presence(session_id);
+    if (hold) {
+        (*hold)->items = std::move(claimed);
+    }
+    return hold;
+}
+
+std::expected<bool, Error> keep_run(const RecoveryMarker& marker) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.guard);
+    if (kept.holds.contains(marker.sessionId)) {
+        return false;
+    }
+    auto hold = hold_presence(marker.sessionId);
+    if (!hold) {
+        return std::unexpected(hold.error());
+    }
+    for (const GuardedItem item : guarded_items(marker)) {
+        auto guard = hold_item(item);
+        if (!guard) {
+            return claim_refused(item, guard.error());
+        }
+        (*hold)->items.push_back(std::move(*guard));
+    }
+    kept.holds.emplace(marker.sessionId, std::move(*hold));
+    return true;
+}
+
+void note_watcher_started(std::string_view session_id) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.guard);
+    if (const auto found = kept.holds.find(session_id); found != kept.holds.end()) {
+        found->second->watcher_started = true;
+    }
+}
+
+RunHoldOwner take_kept_run(std::string_view session_id) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.guard);
+    const auto found = kept.holds.find(session_id);
+    if (found == kept.holds.end()) {
+        return nullptr;
+    }
+    RunHoldOwner hold = std::move(found->second);
+    kept.holds.erase(found);
+    return hold;
+}
+
+void end_run(std::string_view session_id, RunHoldOwner hold) {
+    sweep_pending_ends();
+    // Made even without a hold: a watcher started some other way stands down as well.
+    auto request = request_run_end(session_id);
+    if (!hold) {
+        return;
+    }
+    hold->items.clear();
+    if (hold->watcher_started && request &&
+        !stood_down_within(hold->presence.get(), watcher_answer_wait)) {
+        keep_pending({std::move(*request), std::move(hold->presence), GetTickCount64()});
+    }
+}
+
+} // namespace watchdog::client

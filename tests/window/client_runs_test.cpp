@@ -1,0 +1,229 @@
+// Protections in force, as a long-running host and other instances meet them: protections
+// switched on and off, a current folder that changes, starts that race, items protected twice,
+// and protections ended twice.
+
+#include <system_state_watchdog/client.hpp>
+
+#include "main/watch.h"
+#include "marker/recovery_marker.h"
+#include "session/run_end.h"
+#include "session/session_presence.h"
+#include "stand_in_desktop.h"
+#include "test_files.h"
+#include "win/unique_resource.h"
+
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <thread>
+
+namespace watchdog::testing {
+namespace {
+
+namespace client = watchdog::client;
+using client::Items;
+
+// A desktop with a taskbar and shown icons, and a folder for markers.
+struct RunScene {
+    StandInDesktop ground;
+    TempDirectory folder;
+    std::wstring marker = folder.path + L"\\marker.json";
+    HWND icons = nullptr;
+
+    RunScene() {
+        on_shell(ground, [&] {
+            create_taskbar_window(ground.taskbar_log, {.kind = TaskbarKind::primary});
+            register_desktop_window_classes();
+            const auto windows = create_program_manager_icons(ground.icons, true);
+            icons = windows ? windows->list_view : nullptr;
+        });
+    }
+};
+
+std::expected<client::Protection, client::Error> protect(const RunScene& scene, Items items,
+                                                         const std::wstring& marker) {
+    return on_desktop(scene.ground, [&] { return client::protect_desktop(marker, items); });
+}
+
+std::expected<void, client::Error> end(const RunScene& scene, client::Protection& protection) {
+    return on_desktop(scene.ground, [&] { return client::end_protection(std::move(protection)); });
+}
+
+template <typename Condition> bool within(DWORD milliseconds, Condition condition) {
+    const ULONGLONG until = GetTickCount64() + milliseconds;
+    while (!condition()) {
+        if (GetTickCount64() > until) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+bool named_event_exists(const std::wstring& name) {
+    return UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid();
+}
+
+// A host that switches protection on and off keeps no watcher per protection: each watcher,
+// once it waits (it holds its run's end request), lets go of its run within a second of the
+// clean end.
+TEST(ClientRuns, ProtectAndEndCyclesLeaveNoWatcherBehind) {
+    RunScene scene;
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        SCOPED_TRACE(cycle);
+        auto protection = protect(scene, Items::both, scene.marker);
+        ASSERT_TRUE(protection.has_value()) << protection.error().message;
+        const std::string session = protection->session_id();
+        ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_end_name(session)); }))
+            << "no watcher waits";
+
+        ASSERT_TRUE(end(scene, *protection).has_value());
+
+        EXPECT_TRUE(within(1000, [&] { return !session_presence_held(session); }));
+        EXPECT_FALSE(named_event_exists(run_end_name(session)));
+        EXPECT_FALSE(file_exists(scene.marker));
+    }
+    EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs\\system-state-recovery.log"));
+}
+
+// The current folder changes under an application (file dialogs change it): the protection
+// keeps to the marker it began with.
+TEST(ClientRuns, ARelativeMarkerPathIsMadeFullOnceAtTheStart) {
+    RunScene scene;
+    const std::wstring first = scene.folder.path + L"\\first";
+    const std::wstring second = scene.folder.path + L"\\second";
+    ASSERT_TRUE(CreateDirectoryW(first.c_str(), nullptr) &&
+                CreateDirectoryW(second.c_str(), nullptr));
+    ASSERT_TRUE(SetCurrentDirectoryW(first.c_str()));
+    auto protection = protect(scene, Items::desktop_icons, L"marker.json");
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    EXPECT_EQ(protection->marker_path(), first + L"\\marker.json");
+
+    ASSERT_TRUE(SetCurrentDirectoryW(second.c_str()));
+    const auto ended = end(scene, *protection);
+    SetCurrentDirectoryW(scene.folder.path.c_str());
+
+    EXPECT_TRUE(ended.has_value()) << ended.error().message;
+    EXPECT_FALSE(file_exists(first + L"\\marker.json"));
+    EXPECT_FALSE(file_exists(second + L"\\marker.json"));
+}
+
+struct RaceCase {
+    const char* name;
+    Items first;
+    Items second;
+};
+
+// Two starts at one path at the same moment: one protection, one intact marker, and the other
+// start told why.
+TEST(ClientRuns, TwoStartsRacingForOnePathGiveOneProtection) {
+    const RaceCase cases[] = {
+        {"the same item", Items::desktop_icons, Items::desktop_icons},
+        {"different items", Items::taskbar, Items::desktop_icons},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        RunScene scene;
+        std::latch start(2);
+        std::optional<std::expected<client::Protection, client::Error>> outcomes[2];
+        const auto race = [&](int which, Items items) {
+            start.arrive_and_wait();
+            outcomes[which] = protect(scene, items, scene.marker);
+        };
+        std::thread one(race, 0, row.first);
+        std::thread other(race, 1, row.second);
+        one.join();
+        other.join();
+
+        ASSERT_NE(outcomes[0]->has_value(), outcomes[1]->has_value());
+        auto& won = outcomes[0]->has_value() ? *outcomes[0] : *outcomes[1];
+        const auto& lost = outcomes[0]->has_value() ? *outcomes[1] : *outcomes[0];
+        EXPECT_TRUE(lost.error().code == client::Code::marker_unsettled ||
+                    lost.error().code == client::Code::left_to_live_run)
+            << lost.error().message;
+        const auto marker = parse_recovery_marker(read_file(scene.marker).value_or(""));
+        ASSERT_TRUE(marker.has_value());
+        EXPECT_EQ(marker->sessionId, won->session_id());
+        EXPECT_TRUE(end(scene, *won).has_value());
+    }
+}
+
+// While an item is protected on a desktop, by an application or by a watcher after a crash,
+// nobody else protects it; other items can be.
+TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
+    RunScene scene;
+    const std::wstring other_marker = scene.folder.path + L"\\other\\marker.json";
+    auto first = protect(scene, Items::taskbar, scene.marker);
+    ASSERT_TRUE(first.has_value()) << first.error().message;
+
+    const auto again = protect(scene, Items::both, other_marker);
+    ASSERT_FALSE(again.has_value());
+    EXPECT_EQ(again.error().code, client::Code::left_to_live_run);
+    EXPECT_EQ(again.error().message, "此桌面上另一个运行正在保护该项目: 任务栏");
+    EXPECT_FALSE(file_exists(scene.folder.path + L"\\other"));
+
+    auto icons = protect(scene, Items::desktop_icons, other_marker);
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    ASSERT_TRUE(end(scene, *first).has_value());
+    ASSERT_TRUE(end(scene, *icons).has_value());
+
+    // A watcher whose application is gone holds the items its marker records until it has
+    // restored them.
+    const std::string crashed =
+        client::serialize_marker(RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}});
+    write_file(scene.marker, crashed);
+    std::optional<WatcherHolds> watcher =
+        on_desktop(scene.ground, [&] { return hold_run(scene.marker, "crashed"); });
+    const auto during = protect(scene, Items::taskbar, other_marker);
+    ASSERT_FALSE(during.has_value());
+    EXPECT_EQ(during.error().code, client::Code::left_to_live_run);
+    watcher.reset();
+    auto after = protect(scene, Items::taskbar, other_marker);
+    ASSERT_TRUE(after.has_value()) << after.error().message;
+    EXPECT_TRUE(end(scene, *after).has_value());
+}
+
+// An ended protection, or one moved from, ends nothing: the desktop stays as it is.
+TEST(ClientRuns, EndingAProtectionTwiceChangesNothing) {
+    RunScene scene;
+    auto protection = protect(scene, Items::desktop_icons, scene.marker);
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    client::Protection moved = std::move(*protection);
+    EXPECT_EQ(protection->session_id(), "");
+    ASSERT_TRUE(end(scene, moved).has_value());
+    on_shell(scene.ground, [&] { ShowWindow(scene.icons, SW_HIDE); });
+
+    for (client::Protection* ended : {&*protection, &moved}) {
+        const auto again = end(scene, *ended);
+        ASSERT_FALSE(again.has_value());
+        EXPECT_EQ(again.error().code, client::Code::invalid_argument);
+        EXPECT_EQ(again.error().message, "该保护已经结束");
+    }
+    EXPECT_FALSE(on_shell(scene.ground, [&] { return IsWindowVisible(scene.icons) != FALSE; }));
+}
+
+// A protection that cannot be ended keeps its marker for the watcher; a leftover marker that
+// cannot be settled keeps a new protection from starting.
+TEST(ClientRuns, FailuresOnTheWayInOrOutKeepTheMarker) {
+    RunScene scene;
+    auto protection = protect(scene, Items::desktop_icons, scene.marker);
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    const std::string session = protection->session_id();
+    on_shell(scene.ground, [] { destroy_windows_of_this_thread(); });
+
+    const auto ended = end(scene, *protection);
+    ASSERT_FALSE(ended.has_value());
+    EXPECT_EQ(ended.error().code, client::Code::failed);
+    EXPECT_TRUE(file_exists(scene.marker));
+    EXPECT_EQ(client::finish_cleanly(scene.marker, session), client::Finished::marker_removed);
+
+    const std::string unsettleable = R"({"version":2,"sessionId":"earlier"})";
+    write_file(scene.marker, unsettleable);
+    const auto refused = protect(scene, Items::taskbar, scene.marker);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().code, client::Code::failed) << refused.error().message;
+    EXPECT_EQ(read_file(scene.marker), unsettleable);
+}
+
+} // namespace
+} // namespace watchdog::testing
