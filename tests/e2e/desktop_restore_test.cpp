@@ -23,6 +23,7 @@ struct EndingCase {
     const char* name;
     const wchar_t* end;
     bool array_form;
+    const wchar_t* clean_protections_before = L"0"; // switched on and off, as a mode is
 };
 
 void check_ending(const EndingCase& row) {
@@ -32,7 +33,7 @@ void check_ending(const EndingCase& row) {
     ASSERT_EQ(before.taskbars.size(), 3u);
     ASSERT_EQ(before.icons_visible, true);
 
-    Arguments extra{L"--end", row.end};
+    Arguments extra{L"--end", row.end, L"--cycles", row.clean_protections_before};
     if (row.array_form) {
         extra.push_back(L"--array-form");
     }
@@ -57,6 +58,7 @@ TEST(DesktopRestore, EveryEndingOfTheMainApplicationGetsTheDesktopBack) {
         {"abort", L"abort", true},
         {"access violation", L"access-violation", false},
         {"terminated from outside", L"wait", true},
+        {"access violation after protections ended cleanly", L"access-violation", false, L"3"},
     };
     for (const auto& row : cases) {
         check_ending(row);
