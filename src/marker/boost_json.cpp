@@ -7,8 +7,10 @@
 #include <boost/json/basic_parser.hpp>
 #include <boost/version.hpp>
 
-// Error codes, the parser's stack and the default memory resource behind it.
+// Error codes, the parser's stack and the memory resources behind it (the shared one is never
+// used, but its type information is: by the undefined-behaviour sanitizer of the fuzzing build).
 #include <boost/json/detail/impl/default_resource.ipp>
+#include <boost/json/detail/impl/shared_resource.ipp>
 #include <boost/json/detail/impl/stack.ipp>
 #include <boost/json/impl/error.ipp>
 
