@@ -11,6 +11,7 @@ vcpkg_cmake_config_fixup(PACKAGE_NAME SystemStateWatchdog CONFIG_PATH lib/cmake/
 # The package's SystemStateWatchdog::watchdog target names the executable where it is installed,
 # beside the client DLL: it ships beside the application that uses it.
 set(VCPKG_POLICY_ALLOW_EXES_IN_BIN enabled)
-file(REMOVE_RECURSE "${CURRENT_PACKAGES_DIR}/debug/include")
-file(INSTALL "${SOURCE_PATH}/README.md" DESTINATION "${CURRENT_PACKAGES_DIR}/share/${PORT}"
-     RENAME copyright)
+# The debug install repeats the headers and the licence files; the release one keeps them.
+file(REMOVE_RECURSE "${CURRENT_PACKAGES_DIR}/debug/include" "${CURRENT_PACKAGES_DIR}/debug/share")
+# The copyright file: the project's licence, then the notices of what the binaries carry.
+vcpkg_install_copyright(FILE_LIST "${SOURCE_PATH}/LICENSE" "${SOURCE_PATH}/THIRD-PARTY-NOTICES.md")
