@@ -82,7 +82,7 @@ same_or_fail() {
   local what=$1 first=$2 second=$3 found
   if ! found=$(files compare "$first" "$second"); then
     log "release: $what differ between the two builds:"
-    printf '   %s\n' "$found" >&2
+    sed 's/^/   /' <<<"$found" >&2
     exit 1
   fi
 }
