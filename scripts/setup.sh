@@ -13,6 +13,8 @@ packages=(
   python3 python3-jsonschema clang-format
   # the bindings' examples and declarations: Rust (Windows x64 std), Go, C#
   rustc cargo libstd-rust-dev-windows golang-go mono-mcs
+  # the release: Authenticode signing and the test suite's throw-away certificate
+  osslsigncode openssl
 )
 
 # npm, for the workflow validator: Debian's, unless a Node.js that brings its own is installed.

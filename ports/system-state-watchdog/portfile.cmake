@@ -29,6 +29,7 @@ set(VCPKG_POLICY_ALLOW_EXES_IN_BIN enabled)
 if(VCPKG_LIBRARY_LINKAGE STREQUAL "static")
   set(VCPKG_POLICY_DLLS_IN_STATIC_LIBRARY enabled)
 endif()
-file(REMOVE_RECURSE "${CURRENT_PACKAGES_DIR}/debug/include")
-file(INSTALL "${SOURCE_PATH}/README.md" DESTINATION "${CURRENT_PACKAGES_DIR}/share/${PORT}"
-     RENAME copyright)
+# The debug install repeats the headers and the licence files; the release one keeps them.
+file(REMOVE_RECURSE "${CURRENT_PACKAGES_DIR}/debug/include" "${CURRENT_PACKAGES_DIR}/debug/share")
+# The copyright file: the project's licence, then the notices of what the binaries carry.
+vcpkg_install_copyright(FILE_LIST "${SOURCE_PATH}/LICENSE" "${SOURCE_PATH}/THIRD-PARTY-NOTICES.md")

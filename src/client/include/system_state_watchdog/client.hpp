@@ -164,4 +164,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
 // that the next start settles it.
 std::expected<void, Error> end_protection(Protection protection);
 
+// This library's version, "major.minor.patch" (the watchdog's and the package's as well), for
+// an application's log of what it runs with.
+std::string_view library_version();
+
 } // namespace watchdog::client
