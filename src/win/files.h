@@ -21,7 +21,7 @@ using SetFileInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVO
 
 // Deletes the file open at `file` (opened with DELETE access). The name goes at once, even
 // while a scanner or the indexer holds the file open with delete sharing (POSIX semantics,
-// Windows 10 1709 and later); where that form is refused, the classic deletion is used, whose
+// Windows 10 1607 and later); where that form is refused, the classic deletion is used, whose
 // name stays until the last handle closes.
 std::expected<void, std::uint32_t>
 delete_open_file(HANDLE file, SetFileInformation set_information = SetFileInformationByHandle);

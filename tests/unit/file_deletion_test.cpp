@@ -35,6 +35,7 @@ TEST(FileDeletion, AsksForPosixDeletionAndFallsBackOnlyWhereItIsRefused) {
         {"POSIX deletion", {0}, {posix}, std::nullopt},
         {"refused as invalid (Wine, old Windows)", {87, 0}, {posix, classic}, std::nullopt},
         {"refused as not supported", {50, 0}, {posix, classic}, std::nullopt},
+        {"refused as not implemented by the driver", {1, 0}, {posix, classic}, std::nullopt},
         {"a read-only file is not retried", {5}, {posix}, 5},
         {"the classic form's own failure", {50, 5}, {posix, classic}, 5},
     };
