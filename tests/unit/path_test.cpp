@@ -57,5 +57,38 @@ TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
     }
 }
 
+// A final path (every link resolved, in the extended-length form) against the name the log
+// folder was meant to have.
+TEST(FinalPath, NamesThePlaceOnlyWhereTheNameSaysWhateverItsForm) {
+    struct Case {
+        const char* name;
+        std::wstring final_path;
+        std::wstring path;
+        bool same;
+    };
+    const Case cases[] = {
+        {"equal", L"\\\\?\\C:\\data\\logs", L"C:\\data\\logs", true},
+        {"another folder", L"\\\\?\\C:\\Windows\\logs", L"C:\\data\\logs", false},
+        {"another drive", L"\\\\?\\D:\\data\\logs", L"C:\\data\\logs", false},
+        {"a longer name beside it", L"\\\\?\\C:\\data\\logs2", L"C:\\data\\logs", false},
+        {"named in the extended-length form", L"\\\\?\\C:\\data\\logs", L"\\\\?\\C:\\data\\logs",
+         true},
+        {"a share", L"\\\\?\\UNC\\server\\share\\logs", L"\\\\server\\share\\logs", true},
+        {"a share in the extended-length form", L"\\\\?\\UNC\\server\\share\\logs",
+         L"\\\\?\\UNC\\server\\share\\logs", true},
+        {"another share", L"\\\\?\\UNC\\server\\other\\logs", L"\\\\server\\share\\logs", false},
+        {"a share named by a mapped drive", L"\\\\?\\UNC\\server\\share\\logs", L"Z:\\logs", false},
+        {"letter case, which Win32 names ignore", L"\\\\?\\C:\\Data\\Logs", L"c:\\data\\LOGS",
+         true},
+        {"a separator at the end", L"\\\\?\\C:\\data\\logs", L"C:\\data\\logs\\", true},
+        {"a volume without a drive letter",
+         L"\\\\?\\Volume{6c5a1f0e-0000-0000-0000-100000000000}\\logs", L"C:\\logs", false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(names_same_place(row.final_path, row.path), row.same);
+    }
+}
+
 } // namespace
 } // namespace watchdog
