@@ -33,8 +33,31 @@ struct HeldFolder {
     std::wstring path;
 };
 
+// What the handle refers to. Where the system gave no final path, the path on the volume stands
+// in, put under the drive that `path` starts with if that drive is the very volume.
+std::optional<OpenedFile> opened_at(HANDLE handle, std::wstring_view path) {
+    auto opened = opened_file(handle);
+    if (!opened || !opened->final_path.empty()) {
+        return opened;
+    }
+    std::wstring_view rest = path;
+    if (rest.starts_with(L"\\\\?\\")) {
+        rest.remove_prefix(4);
+    }
+    if (rest.size() < 2 || rest[1] != L':' || opened->volume_path.empty()) {
+        return opened;
+    }
+    const std::wstring drive = std::wstring(rest.substr(0, 2)) + L"\\";
+    DWORD serial = 0;
+    if (GetVolumeInformationW(drive.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) &&
+        serial == opened->volume_serial) {
+        opened->final_path = L"\\\\?\\" + drive.substr(0, 2) + opened->volume_path;
+    }
+    return opened;
+}
+
 bool checked_folder(const HeldFolder& folder) {
-    const auto opened = opened_file(folder.handle.get());
+    const auto opened = opened_at(folder.handle.get(), folder.path);
     return opened && is_log_folder_at(*opened, folder.path);
 }
 
@@ -92,7 +115,7 @@ struct LogFile {
 std::optional<LogFile> open_log_file(const HeldFolder& folder) {
     UniqueHandle file = open_file_in(folder.handle.get(), current_log_name, log_file_access,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    const auto opened = opened_file(file.get());
+    const auto opened = opened_at(file.get(), folder.path);
     if (!opened || !is_log_file_in(*opened, folder.path)) {
         return std::nullopt;
     }

@@ -170,6 +170,18 @@ std::optional<std::wstring> final_path_of(HANDLE handle) {
     return std::nullopt;
 }
 
+// The name that a handle was opened with on its volume, links resolved, however long.
+std::optional<std::wstring> volume_path_of(HANDLE handle) {
+    constexpr std::size_t longest_name = 32767;
+    std::vector<std::byte> buffer(sizeof(FILE_NAME_INFO) + longest_name * sizeof(wchar_t));
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()))) {
+        return std::nullopt;
+    }
+    const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
 } // namespace
 
 UniqueHandle open_held_folder(const std::wstring& path) {
@@ -192,14 +204,17 @@ std::optional<OpenedFile> opened_file(HANDLE handle) {
     if (!GetFileInformationByHandle(handle, &information)) {
         return std::nullopt;
     }
-    auto final_path = final_path_of(handle);
-    if (!final_path) {
-        return std::nullopt;
-    }
-    return OpenedFile{information.dwFileAttributes, information.nNumberOfLinks,
+    OpenedFile opened{information.dwFileAttributes,
+                      information.nNumberOfLinks,
                       (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
                           information.nFileSizeLow,
-                      std::move(*final_path)};
+                      final_path_of(handle).value_or(L""),
+                      information.dwVolumeSerialNumber,
+                      L""};
+    if (opened.final_path.empty()) {
+        opened.volume_path = volume_path_of(handle).value_or(L"");
+    }
+    return opened;
 }
 
 bool rename_open_file(HANDLE file, HANDLE folder, std::wstring_view name) {

@@ -62,12 +62,16 @@ UniqueHandle open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t a
                           std::uint32_t sharing);
 
 // What an open handle refers to: its attributes, its number of names (hard links) and size,
-// and its final path, every link resolved (GetFinalPathNameByHandleW, a \\?\ form).
+// and its final path, every link resolved (GetFinalPathNameByHandleW, a \\?\ form). Where the
+// system gives no final path (Wine gives none longer than MAX_PATH), it is empty, and the path
+// on its volume (FILE_NAME_INFO, links resolved as well) stands in with the volume's serial.
 struct OpenedFile {
     std::uint32_t attributes = 0;
     std::uint32_t links = 0;
     std::uint64_t size = 0;
     std::wstring final_path;
+    std::uint32_t volume_serial = 0;
+    std::wstring volume_path; // only where final_path is empty: "\\folder\\name"
 };
 
 std::optional<OpenedFile> opened_file(HANDLE handle);
