@@ -40,7 +40,7 @@ constexpr ULONG disposition_delete = 0x1;
 constexpr ULONG disposition_posix_semantics = 0x2;
 
 // How a system or a file system driver without the extended class refuses it: as an unknown
-// class (before Windows 10 1607, and under Wine), as an operation it does not implement, or as
+// class (before Windows 10 1607), as an operation it does not implement, or as
 // one it does not support. Any other error is the deletion's own and is not retried.
 bool refuses_posix_deletion(DWORD error) {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||

@@ -63,7 +63,7 @@ UniqueHandle open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t a
 
 // What an open handle refers to: its attributes, its number of names (hard links) and size,
 // and its final path, every link resolved (GetFinalPathNameByHandleW, a \\?\ form). Where the
-// system gives no final path (Wine gives none longer than MAX_PATH), it is empty, and the path
+// system cannot give the final path (some give none beyond MAX_PATH), it is empty, and the path
 // on its volume (FILE_NAME_INFO, links resolved as well) stands in with the volume's serial.
 struct OpenedFile {
     std::uint32_t attributes = 0;
