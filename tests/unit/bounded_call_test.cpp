@@ -2,12 +2,9 @@
 
 #include "win/unique_resource.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 
 namespace watchdog {
@@ -15,38 +12,32 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// What the calls of a hand-off share with the test. The calls own it too: a worker that
-// outlives the test must not reach into its frame.
-struct HandOff {
-    UniqueHandle release = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle worker_thread;
-    std::atomic<int> later_calls{0};
-};
-
-// The worker must neither make the calls after the one under way when its caller has stopped
-// waiting (nobody stands behind them any more) nor stay behind once that call has returned.
+// Once its caller has stopped waiting, the worker makes none of the calls after the one under
+// way and does not stay behind when that call returns. The calls own what they share with the
+// test: a worker that outlived it must not reach into its frame.
 TEST(BoundedWorker, AHandOffGivenUpOnEndsWithTheCallUnderWay) {
-    const auto hand_off = std::make_shared<HandOff>();
+    struct Shared {
+        UniqueHandle release = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        UniqueHandle thread;
+        std::atomic<int> later_calls{0};
+    };
+    const auto shared = std::make_shared<Shared>();
     BoundedWorker worker;
-    // A first hand-off starts the worker and names its thread.
-    ASSERT_TRUE(run_within(worker, 10s, [hand_off] {
-        hand_off->worker_thread.reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+    ASSERT_TRUE(run_within(worker, 10s, [shared] {
+        shared->thread.reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
     }));
-    ASSERT_TRUE(hand_off->worker_thread);
-    // The first call holds the worker the way a call to a window whose thread has stopped does.
-    std::vector<std::function<void()>> calls{
-        [hand_off] { WaitForSingleObject(hand_off->release.get(), INFINITE); },
-        [hand_off] { ++hand_off->later_calls; },
-        [hand_off] {
-            ++hand_off->later_calls;
-        }};
+    const auto held = [shared] {
+        WaitForSingleObject(shared->release.get(), INFINITE);
+    };
+    const auto later = [shared] {
+        ++shared->later_calls;
+    };
 
-    EXPECT_FALSE(run_within(worker, 200ms, std::move(calls)));
-    SetEvent(hand_off->release.get());
+    EXPECT_FALSE(run_within(worker, 200ms, {held, later, later}));
+    SetEvent(shared->release.get());
 
-    EXPECT_EQ(WaitForSingleObject(hand_off->worker_thread.get(), 10000), WAIT_OBJECT_0)
-        << "the worker stayed behind";
-    EXPECT_EQ(hand_off->later_calls, 0);
+    EXPECT_EQ(WaitForSingleObject(shared->thread.get(), 10000), WAIT_OBJECT_0) << "stayed behind";
+    EXPECT_EQ(shared->later_calls, 0);
 }
 
 } // namespace
