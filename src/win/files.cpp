@@ -112,8 +112,8 @@ using SetInformationFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID,
 constexpr ULONG file_rename_information = 10; // FileRenameInformation
 
 // NtCreateFile and NtSetInformationFile are the documented calls that open and rename a name
-// relative to an open folder (SetFileInformationByHandle takes such a folder only on newer
-// systems). ntdll is part of every process, so they are looked up rather than linked.
+// relative to an open folder (FILE_RENAME_INFO of SetFileInformationByHandle was long documented
+// to take no folder). ntdll is part of every process, so they are looked up rather than linked.
 template <typename Function> Function ntdll_function(const char* name) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
