@@ -90,10 +90,14 @@ std::optional<HeldFolder> open_log_folder(std::wstring_view directory) {
         missing.push_back(last_name(existing, *parent));
         existing = *parent;
     }
-    HeldFolder folder{open_held_folder(file_system_path(existing)),
-                      long_path(file_system_path(existing)).value_or(existing)};
+    HeldFolder folder{open_held_folder(file_system_path(existing)), existing};
     if (!checked_folder(folder)) {
-        return std::nullopt;
+        // The name may hold short (8.3) names, which a final path never does: its long form gets
+        // a second look. Only then, since making it reads every folder on the way.
+        folder.path = long_path(file_system_path(existing)).value_or(existing);
+        if (!checked_folder(folder)) {
+            return std::nullopt;
+        }
     }
     for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
         HeldFolder inner{open_held_folder_in(folder.handle.get(), *name),
