@@ -16,3 +16,14 @@ endif()
 if(MINGW)
   target_link_options(watchdog_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
+
+# A release build gives the same bytes from any folder at any time (scripts/release.sh checks
+# it): no build folder in what the compiler writes (file names that assertions and Boost's
+# error locations keep), no link time in the PE headers. Debug builds keep their full paths for
+# the debugger.
+if(MINGW)
+  target_compile_options(watchdog_options INTERFACE
+    "$<$<NOT:$<CONFIG:Debug>>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>"
+    "$<$<NOT:$<CONFIG:Debug>>:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>")
+  target_link_options(watchdog_options INTERFACE -Wl,--no-insert-timestamp)
+endif()

@@ -24,4 +24,5 @@ write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdo
                                  COMPATIBILITY SameMajorVersion)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfig.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/SystemStateWatchdogConfigVersion.cmake"
+              "${CMAKE_CURRENT_LIST_DIR}/SystemStateWatchdogRuntime.cmake"
         DESTINATION "${watchdog_package_dir}")

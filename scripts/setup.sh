@@ -13,7 +13,12 @@ packages=(
   python3 python3-jsonschema clang-format
   # the bindings' examples and declarations: Rust (Windows x64 std), Go, C#
   rustc cargo libstd-rust-dev-windows golang-go mono-mcs
+  # the release: Authenticode signing and the test suite's throw-away certificate
+  osslsigncode openssl
 )
+
+# npm, for the workflow validator: Debian's, unless a Node.js that brings its own is installed.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 install_missing_packages() {
   local missing=()
@@ -53,6 +58,17 @@ build() {
   fi
 }
 
+# The GitHub Actions workflow validator, from the npm registry into the build tree.
+install_workflow_validator() {
+  local folder="$build_dir/tools/npm"
+  [ -x "$folder/node_modules/.bin/action-validator" ] && return 0
+  log "installing the workflow validator into $folder"
+  mkdir -p "$folder"
+  npm install --prefix "$folder" --no-save --no-audit --no-fund --silent \
+    @action-validator/cli@0.6.0 @action-validator/core@0.6.0
+}
+
 install_missing_packages
+install_workflow_validator
 build
 prepare_wine_prefix

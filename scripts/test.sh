@@ -22,3 +22,5 @@ trap stop_wineserver EXIT
 start_wineserver
 cd "$repo_root"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300 -j "$(nproc)" "$@"
+# The same reader, executable and DLL against a current Boost, as Windows developers build them.
+"$repo_root/scripts/test-newer-boost.sh"

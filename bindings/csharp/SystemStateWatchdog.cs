@@ -117,5 +117,16 @@ namespace SystemStateWatchdog
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern Status ssw_end_protection(IntPtr protection, byte[] message,
                                                        nuint message_size);
+
+        // A static text of the DLL's own, never freed: an IntPtr, so that the marshaller does
+        // not free it as it would a returned string. LibraryVersion reads it.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr ssw_library_version();
+
+        // The version of the client DLL the program runs with, "major.minor.patch" (ASCII).
+        public static string LibraryVersion()
+        {
+            return Marshal.PtrToStringAnsi(ssw_library_version());
+        }
     }
 }

@@ -31,6 +31,7 @@ var (
 	procProtectDesktop             = client.NewProc("ssw_protect_desktop")
 	procProtectionSessionID        = client.NewProc("ssw_protection_session_id")
 	procEndProtection              = client.NewProc("ssw_end_protection")
+	procLibraryVersion             = client.NewProc("ssw_library_version")
 )
 
 // Status is the C API's ssw_status, with its numbers.
@@ -333,4 +334,20 @@ func outcome(err error, outcomes ...Status) (Status, error) {
 		}
 	}
 	return statusOf(err), err
+}
+
+// LibraryVersion is the version of the client DLL the program runs with, "major.minor.patch",
+// for its log.
+func LibraryVersion() (string, error) {
+	if err := procLibraryVersion.Find(); err != nil {
+		return "", err
+	}
+	address, _, _ := procLibraryVersion.Call()
+	// The text lies in the DLL's own data, which the garbage collector neither moves nor frees.
+	text := *(**byte)(unsafe.Pointer(&address))
+	version := []byte{}
+	for ; *text != 0; text = (*byte)(unsafe.Add(unsafe.Pointer(text), 1)) {
+		version = append(version, *text)
+	}
+	return string(version), nil
 }

@@ -10,6 +10,9 @@
 namespace ssw = watchdog::client;
 
 int main() {
+    // For the log: the client library this program runs with.
+    std::fprintf(stderr, "system state watchdog client %s\n",
+                 std::string(ssw::library_version()).c_str());
     const std::wstring marker =
         std::wstring(_wgetenv(L"LOCALAPPDATA")) + L"\\ExampleApp\\desktop-recovery.json";
     // Settles what a crashed earlier run left, records, writes the marker, starts the watchdog.

@@ -282,4 +282,8 @@ ssw_status ssw_end_protection(ssw_protection* protection, char* message, size_t 
     });
 }
 
+const char* ssw_library_version(void) {
+    return client::library_version().data();
+}
+
 } // extern "C"

@@ -25,7 +25,7 @@ int show_command_for(bool visible) {
     return visible ? SW_SHOW : SW_HIDE;
 }
 
-// What one restore remembers from attempt to attempt. SendMessageTimeoutW that gives up does
+// What one restore remembers from attempt to attempt. SendMessageTimeoutW that times out does
 // not take its message back: the shell view still carries the toggle out when it gets to it. A
 // second toggle sent meanwhile would undo the first once the restore had already seen the icons
 // right and reported them restored.
@@ -35,7 +35,7 @@ struct IconRestoreProgress {
 
 struct ToggleFailure {
     std::string message;
-    HWND target = nullptr; // the shell view, when the command went out but was not answered
+    HWND target = nullptr; // the shell view, when the command is still on its way to it
 };
 
 std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
@@ -53,12 +53,20 @@ std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
         return std::unexpected(ToggleFailure{std::string(shell_view_not_found_message)});
     }
     DWORD_PTR result = 0;
+    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
+    // reads as no error rather than as whatever an earlier call left.
+    SetLastError(ERROR_SUCCESS);
+    const auto start = std::chrono::steady_clock::now();
     const LRESULT delivered =
         SendMessageTimeoutW(parent, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
                             toggle_command_timeout_ms, &result);
+    const DWORD error = GetLastError();
     if (delivered == 0) {
-        return std::unexpected(
-            ToggleFailure{std::string(toggle_command_unanswered_message), parent});
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        const bool on_its_way = toggle_command_still_on_its_way(error, waited);
+        return std::unexpected(ToggleFailure{std::string(toggle_command_unanswered_message),
+                                             on_its_way ? parent : nullptr});
     }
     return {};
 }
@@ -119,6 +127,10 @@ std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_
 }
 
 } // namespace
+
+bool toggle_command_still_on_its_way(std::uint32_t last_error, std::chrono::milliseconds waited) {
+    return last_error == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
+}
 
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
     const auto sent = deliver_toggle_command(view);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -27,6 +28,19 @@ inline constexpr int max_restore_attempts = 6;
 inline constexpr std::chrono::milliseconds settle_pause{80};
 // After the view vanished between finding and using it: time for the shell to re-create it.
 inline constexpr std::chrono::milliseconds vanished_view_pause{30};
+
+// A send that came back after at least this long waited for the shell; one refused at once (a
+// thread that the system counts as hung) was never delivered. Timer ticks may end the 500 ms
+// wait a little early, and a refusal comes back within milliseconds.
+inline constexpr std::chrono::milliseconds toggle_command_timeout_waited{toggle_command_timeout_ms /
+                                                                         2};
+
+// Whether a toggle command that SendMessageTimeoutW did not get answered is still on its way:
+// only when the send timed out (ERROR_TIMEOUT) after waiting for the shell. The message then
+// stays queued, and the shell view carries it out late. A send refused at once because the
+// shell counts as hung, one that failed for another reason (a view that is gone) and one that
+// failed without setting an error delivered nothing, and the command may be sent again.
+bool toggle_command_still_on_its_way(std::uint32_t last_error, std::chrono::milliseconds waited);
 
 // Sends the toggle command to the view's parent, which must be the shell view itself. A
 // delivered command counts as success whatever the shell made of it: only the view's
@@ -62,9 +76,9 @@ std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Paus
 }
 
 // At most six attempts, each searching for the view afresh. A view that is already in the
-// wanted state is left alone. Once a menu command went unanswered in time, no further command
-// is sent: later attempts wait for the shell to get through that one instead. The only messages are
-// the search's own and "Windows Explorer 未能恢复桌面图标状态".
+// wanted state is left alone. Once a menu command is still on its way, no further command is
+// sent: later attempts wait for the shell to get through that one instead. The only messages
+// are the search's own and "Windows Explorer 未能恢复桌面图标状态".
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible);
 
 } // namespace watchdog

@@ -1,10 +1,13 @@
 #include "log/recovery_log.h"
 
 #include "win/file_write.h"
+#include "win/files.h"
 #include "win/path.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
+
+#include <vector>
 
 namespace watchdog {
 namespace {
@@ -14,25 +17,8 @@ constexpr std::uint64_t filetime_ticks_per_second = 10000000ULL;
 // FILE_GENERIC_WRITE without FILE_WRITE_DATA: only FILE_APPEND_DATA remains, so every write
 // lands at the file's current end even if another process appended in between.
 constexpr DWORD append_only_access = FILE_GENERIC_WRITE & ~static_cast<DWORD>(FILE_WRITE_DATA);
-
-std::optional<std::uint64_t> size_from_metadata(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return std::nullopt;
-    }
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-void rotate_if_full(const std::wstring& current, const std::wstring& previous) {
-    const auto size = size_from_metadata(current);
-    if (!size || *size < log_rotation_threshold) {
-        return;
-    }
-    // Both results are ignored: if the rename fails the line goes to the oversized log, which
-    // loses nothing.
-    DeleteFileW(previous.c_str());
-    MoveFileExW(current.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
+// And the file's attributes, links and size, which decide whether it is written.
+constexpr DWORD log_file_access = append_only_access | FILE_READ_ATTRIBUTES;
 
 std::uint64_t current_unix_seconds() {
     FILETIME now{};
@@ -41,31 +27,103 @@ std::uint64_t current_unix_seconds() {
                                       now.dwLowDateTime);
 }
 
-// The attributes of what was opened, not of the path: the handle was opened without following
-// a link, so a link that is swapped in after the look is still the link that is looked at.
-bool opened_plain(const UniqueHandle& handle) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    return handle.valid() && GetFileInformationByHandle(handle.get(), &information) &&
-           is_plain_log_location(information.dwFileAttributes);
-}
+// A log folder held open, and the place it was checked to be at.
+struct HeldFolder {
+    UniqueHandle handle;
+    std::wstring path;
+};
 
-// Held for the whole call without delete sharing, so that the folder cannot be renamed away
-// and replaced by a link between the look and the writes.
-UniqueHandle open_log_folder(const std::wstring& path) {
-    return UniqueHandle(CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-void append_to_file(const std::wstring& path, std::string_view line) {
-    const UniqueHandle file(CreateFileW(
-        path.c_str(), append_only_access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!opened_plain(file)) {
-        return;
+// What the handle refers to. Where the system gave no final path, the path on the volume stands
+// in, put under the drive that `path` starts with if that drive is the very volume.
+std::optional<OpenedFile> opened_at(HANDLE handle, std::wstring_view path) {
+    auto opened = opened_file(handle);
+    if (!opened || !opened->final_path.empty()) {
+        return opened;
     }
-    // Best effort: a line the file does not take is lost.
-    static_cast<void>(write_all(file.get(), line));
+    std::wstring_view rest = path;
+    if (rest.starts_with(L"\\\\?\\")) {
+        rest.remove_prefix(4);
+    }
+    if (rest.size() < 2 || rest[1] != L':' || opened->volume_path.empty()) {
+        return opened;
+    }
+    const std::wstring drive = std::wstring(rest.substr(0, 2)) + L"\\";
+    DWORD serial = 0;
+    if (GetVolumeInformationW(drive.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) &&
+        serial == opened->volume_serial) {
+        opened->final_path = L"\\\\?\\" + drive.substr(0, 2) + opened->volume_path;
+    }
+    return opened;
+}
+
+bool checked_folder(const HeldFolder& folder) {
+    const auto opened = opened_at(folder.handle.get(), folder.path);
+    return opened && is_log_folder_at(*opened, folder.path);
+}
+
+// The name that `path` adds to its parent.
+std::wstring last_name(const std::wstring& path, const std::wstring& parent) {
+    std::size_t start = parent.size();
+    while (start < path.size() && (path[start] == L'\\' || path[start] == L'/')) {
+        ++start;
+    }
+    return path.substr(start);
+}
+
+// The log folder, reached from the deepest folder on its path that exists already: that one is
+// opened by its name and must be exactly where the name says, no link on the way; every folder
+// below it is created or opened through the one above, never through a name that could be
+// pointed elsewhere meanwhile. Each is held while the next is opened, and checked: nothing is
+// created anywhere but inside a folder checked to be on the log folder's path.
+std::optional<HeldFolder> open_log_folder(std::wstring_view directory) {
+    const auto full = full_path(directory);
+    if (!full) {
+        return std::nullopt;
+    }
+    std::wstring existing = *full;
+    std::vector<std::wstring> missing; // the names below `existing`, the deepest first
+    while (GetFileAttributesW(file_system_path(existing).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const auto parent = parent_directory(existing);
+        if (!parent || parent->empty() || *parent == existing) {
+            return std::nullopt;
+        }
+        missing.push_back(last_name(existing, *parent));
+        existing = *parent;
+    }
+    HeldFolder folder{open_held_folder(file_system_path(existing)), existing};
+    if (!checked_folder(folder)) {
+        // The name may hold short (8.3) names, which a final path never does: its long form gets
+        // a second look. Only then, since making it reads every folder on the way.
+        folder.path = long_path(file_system_path(existing)).value_or(existing);
+        if (!checked_folder(folder)) {
+            return std::nullopt;
+        }
+    }
+    for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+        HeldFolder inner{open_held_folder_in(folder.handle.get(), *name),
+                         join_path(folder.path, *name)};
+        if (!checked_folder(inner)) {
+            return std::nullopt;
+        }
+        folder = std::move(inner);
+    }
+    return folder;
+}
+
+struct LogFile {
+    UniqueHandle handle;
+    std::uint64_t size = 0;
+};
+
+// The current log inside the held folder, created when missing, if it may be written.
+std::optional<LogFile> open_log_file(const HeldFolder& folder) {
+    UniqueHandle file = open_file_in(folder.handle.get(), current_log_name, log_file_access,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const auto opened = opened_at(file.get(), folder.path);
+    if (!opened || !is_log_file_in(*opened, folder.path)) {
+        return std::nullopt;
+    }
+    return LogFile{std::move(file), opened->size};
 }
 
 void append_line_beside(std::wstring_view marker_path, std::string_view tag,
@@ -74,17 +132,26 @@ void append_line_beside(std::wstring_view marker_path, std::string_view tag,
     if (!directory) {
         return;
     }
-    const std::wstring folder_path = file_system_path(*directory);
-    if (create_directory_tree(folder_path) != ERROR_SUCCESS) {
+    const auto folder = open_log_folder(*directory);
+    if (!folder) {
         return;
     }
-    const UniqueHandle folder = open_log_folder(folder_path);
-    if (!opened_plain(folder)) {
+    auto file = open_log_file(*folder);
+    if (!file) {
         return;
     }
-    const std::wstring current = file_system_path(join_path(*directory, current_log_name));
-    rotate_if_full(current, file_system_path(join_path(*directory, previous_log_name)));
-    append_to_file(current, format_log_line(current_unix_seconds(), tag, message));
+    // The file that was checked becomes the previous generation, whatever stands at its name by
+    // then. If that fails, the line goes to the oversized log, which loses nothing.
+    if (file->size >= log_rotation_threshold &&
+        rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name)) {
+        file = open_log_file(*folder);
+        if (!file) {
+            return;
+        }
+    }
+    // Best effort: a line the file does not take is lost.
+    static_cast<void>(
+        write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
 }
 
 } // namespace
@@ -110,6 +177,18 @@ std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
 
 bool is_plain_log_location(std::uint32_t attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool is_log_folder_at(const OpenedFile& folder, std::wstring_view path) {
+    return (folder.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           is_plain_log_location(folder.attributes) && names_same_place(folder.final_path, path);
+}
+
+bool is_log_file_in(const OpenedFile& file, std::wstring_view folder_path) {
+    const auto folder = parent_directory(file.final_path);
+    return (file.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           is_plain_log_location(file.attributes) && file.links == 1 && folder &&
+           names_same_place(*folder, folder_path);
 }
 
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <optional>
 
 namespace watchdog {
@@ -35,17 +36,16 @@ void apply_step(HWND window, const TaskbarWindowStep& step) {
         SetLayeredWindowAttributes(window, step.color, step.alpha, step.flags);
         break;
     case TaskbarWindowStep::Kind::repaint:
-        RedrawWindow(window, nullptr, nullptr,
-                     RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN);
+        RedrawWindow(window, nullptr, nullptr, step.flags);
         break;
     }
 }
 
 // The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and the
 // style is read back so that a window already where it belongs is not touched.
-void restore_topmost_band(HWND window, const TaskbarWindowRecoveryState& record) {
+void restore_topmost_band(HWND window, std::uint32_t recorded_ex_style) {
     const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
-    const auto move = topmost_band_move(static_cast<std::uint32_t>(record.ex_style), now);
+    const auto move = topmost_band_move(recorded_ex_style, now);
     if (!move) {
         return;
     }
@@ -112,18 +112,38 @@ std::vector<std::uint32_t> owning_threads(const std::vector<HWND>& windows) {
     return threads;
 }
 
-// The restores of the windows at `positions`, as calls that own copies of what they use: they
-// may outlive the restore on a thread of their own.
+// The calls that restore one window, in order, each a call of its own: a hand-off that is given
+// up on between two of them makes none of the rest. Each owns copies of what it uses, since it
+// may outlive the restore on a thread of its own. The style is read here: reading it does not
+// wait for the window's thread.
+std::vector<std::function<void()>> taskbar_window_calls(HWND window,
+                                                        const TaskbarWindowRecoveryState* record) {
+    // A failed read yields 0, which plans the same as a window without those style bits.
+    const auto current = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+    std::vector<std::function<void()>> calls;
+    for (const TaskbarWindowStep& step : plan_taskbar_window_restore(current, record)) {
+        calls.push_back([window, step] { apply_step(window, step); });
+    }
+    if (record != nullptr) {
+        calls.push_back([window, recorded = static_cast<std::uint32_t>(record->ex_style)] {
+            restore_topmost_band(window, recorded);
+        });
+    }
+    calls.push_back([window] { ShowWindow(window, SW_SHOW); });
+    calls.push_back([window] { SetWindowPos(window, nullptr, 0, 0, 0, 0, frame_refresh_flags); });
+    return calls;
+}
+
+// The restores of the windows at `positions`, one call after another.
 std::vector<std::function<void()>>
 window_restores(const std::vector<HWND>& windows, const std::vector<std::size_t>& positions,
                 const TaskbarRecoverySnapshot& snapshot,
                 const std::vector<std::optional<std::size_t>>& picks) {
     std::vector<std::function<void()>> calls;
     for (const std::size_t position : positions) {
-        const HWND window = windows[position];
         const auto record = record_at(snapshot, picks[position]);
-        calls.push_back(
-            [window, record] { restore_taskbar_window(window, record ? &*record : nullptr); });
+        auto window_calls = taskbar_window_calls(windows[position], record ? &*record : nullptr);
+        std::move(window_calls.begin(), window_calls.end(), std::back_inserter(calls));
     }
     return calls;
 }
@@ -144,16 +164,9 @@ std::vector<HWND> find_taskbar_windows(HWND primary) {
 // No result is looked at: a taskbar that refuses one change still gets the others, and one
 // that vanished since the search merely fails them all.
 void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record) {
-    // A failed read yields 0, which plans the same as a window without those style bits.
-    const auto current = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
-    for (const TaskbarWindowStep& step : plan_taskbar_window_restore(current, record)) {
-        apply_step(window, step);
+    for (const auto& call : taskbar_window_calls(window, record)) {
+        call();
     }
-    if (record != nullptr) {
-        restore_topmost_band(window, *record);
-    }
-    ShowWindow(window, SW_SHOW);
-    SetWindowPos(window, nullptr, 0, 0, 0, 0, frame_refresh_flags);
 }
 
 std::expected<HWND, std::string> find_primary_taskbar() {

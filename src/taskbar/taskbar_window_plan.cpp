@@ -54,8 +54,11 @@ TaskbarWindowStep layered_attributes_step(std::uint32_t color, std::uint8_t alph
                              .flags = flags};
 }
 
+// The frame and the child windows too: both were drawn through the layer, and a window that is
+// no longer layered redraws neither by itself.
 TaskbarWindowStep repaint_step() {
-    return TaskbarWindowStep{.kind = TaskbarWindowStep::Kind::repaint};
+    return TaskbarWindowStep{.kind = TaskbarWindowStep::Kind::repaint,
+                             .flags = RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN};
 }
 
 std::vector<TaskbarWindowStep>

@@ -17,7 +17,7 @@ struct TaskbarWindowStep {
     std::uint32_t ex_style = 0;
     std::uint32_t color = 0;
     std::uint8_t alpha = 0;
-    std::uint32_t flags = 0;
+    std::uint32_t flags = 0; // LWA_ flags of the attributes, RDW_ flags of the repaint
 
     bool operator==(const TaskbarWindowStep&) const = default;
 };

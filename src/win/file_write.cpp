@@ -5,12 +5,13 @@
 
 namespace watchdog {
 
-std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes) {
+std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes,
+                                             WriteFileFunction write) {
     while (!bytes.empty()) {
         const auto chunk = static_cast<DWORD>(
             std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
         DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
+        if (!write(file, bytes.data(), chunk, &written, nullptr)) {
             return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
         }
         if (written == 0) {

@@ -1,8 +1,11 @@
 #include "win/files.h"
 
-#include "win/unique_resource.h"
+#include <winternl.h>
 
+#include <cstddef>
+#include <cstring>
 #include <new>
+#include <vector>
 
 namespace watchdog {
 
@@ -36,10 +39,12 @@ struct DispositionInfoEx {
 constexpr ULONG disposition_delete = 0x1;
 constexpr ULONG disposition_posix_semantics = 0x2;
 
-// How a system without the extended class refuses it: before Windows 10 1709, on a file system
-// without POSIX deletion, and under Wine.
+// How a system or a file system driver without the extended class refuses it: as an unknown
+// class (before Windows 10 1607), as an operation it does not implement, or as
+// one it does not support. Any other error is the deletion's own and is not retried.
 bool refuses_posix_deletion(DWORD error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_NOT_SUPPORTED;
 }
 
 } // namespace
@@ -83,6 +88,153 @@ delete_file_if(const std::wstring& path, const std::function<bool(std::string_vi
         return std::unexpected(deleted.error());
     }
     return ConditionalDeletion::deleted;
+}
+
+namespace {
+
+// Held folders: traverse access counts for sharing, unlike attribute access alone; no delete
+// sharing keeps the folder where it is.
+constexpr DWORD held_folder_access = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD held_folder_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// NtCreateFile's open-if disposition and options, as winternl.h documents them.
+constexpr ULONG open_if = 3; // FILE_OPEN_IF
+constexpr ULONG directory_file = 0x00000001;
+constexpr ULONG synchronous_io = 0x00000020;
+constexpr ULONG non_directory_file = 0x00000040;
+constexpr ULONG open_reparse_point = 0x00200000;
+constexpr ULONG case_insensitive = 0x00000040; // OBJ_CASE_INSENSITIVE, as Win32 looks names up
+
+using CreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                            PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                            ULONG, PVOID, ULONG);
+
+using SetInformationFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+constexpr ULONG file_rename_information = 10; // FileRenameInformation
+
+// NtCreateFile and NtSetInformationFile are the documented calls that open and rename a name
+// relative to an open folder (FILE_RENAME_INFO of SetFileInformationByHandle was long documented
+// to take no folder). ntdll is part of every process, so they are looked up rather than linked.
+template <typename Function> Function ntdll_function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+CreateFileFunction nt_create_file() {
+    static const auto function = ntdll_function<CreateFileFunction>("NtCreateFile");
+    return function;
+}
+
+SetInformationFunction nt_set_information_file() {
+    static const auto function = ntdll_function<SetInformationFunction>("NtSetInformationFile");
+    return function;
+}
+
+UniqueHandle open_in(HANDLE folder, std::wstring_view name, DWORD access, DWORD sharing,
+                     ULONG options) {
+    const auto create = nt_create_file();
+    const auto bytes = name.size() * sizeof(wchar_t);
+    if (create == nullptr || folder == nullptr || name.empty() || bytes > 0xFFFE) {
+        return {};
+    }
+    std::wstring buffer(name);
+    UNICODE_STRING object_name{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes),
+                               buffer.data()};
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &object_name;
+    attributes.Attributes = case_insensitive;
+    IO_STATUS_BLOCK status{};
+    HANDLE opened = nullptr;
+    if (create(&opened, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
+               open_if, options | synchronous_io | open_reparse_point, nullptr, 0) < 0) {
+        return {};
+    }
+    return UniqueHandle(opened);
+}
+
+std::optional<std::wstring> final_path_of(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length); // the size needed, terminating zero included
+    }
+    return std::nullopt;
+}
+
+// The name that a handle was opened with on its volume, links resolved, however long.
+std::optional<std::wstring> volume_path_of(HANDLE handle) {
+    constexpr std::size_t longest_name = 32767;
+    std::vector<std::byte> buffer(sizeof(FILE_NAME_INFO) + longest_name * sizeof(wchar_t));
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()))) {
+        return std::nullopt;
+    }
+    const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
+}
+
+} // namespace
+
+UniqueHandle open_held_folder(const std::wstring& path) {
+    return UniqueHandle(
+        CreateFileW(path.c_str(), held_folder_access, held_folder_sharing, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+UniqueHandle open_held_folder_in(HANDLE folder, std::wstring_view name) {
+    return open_in(folder, name, held_folder_access, held_folder_sharing, directory_file);
+}
+
+UniqueHandle open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t access,
+                          std::uint32_t sharing) {
+    return open_in(folder, name, access, sharing, non_directory_file);
+}
+
+std::optional<OpenedFile> opened_file(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) {
+        return std::nullopt;
+    }
+    OpenedFile opened{information.dwFileAttributes,
+                      information.nNumberOfLinks,
+                      (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+                          information.nFileSizeLow,
+                      final_path_of(handle).value_or(L""),
+                      information.dwVolumeSerialNumber,
+                      L""};
+    if (opened.final_path.empty()) {
+        opened.volume_path = volume_path_of(handle).value_or(L"");
+    }
+    return opened;
+}
+
+bool rename_open_file(HANDLE file, HANDLE folder, std::wstring_view name) {
+    const auto set_information = nt_set_information_file();
+    const UniqueHandle deletable(ReOpenFile(
+        file, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+    if (set_information == nullptr || !deletable) {
+        return false;
+    }
+    // FILE_RENAME_INFORMATION, laid out as FILE_RENAME_INFO; the name follows the structure.
+    const std::size_t name_offset = offsetof(FILE_RENAME_INFO, FileName);
+    std::vector<std::byte> buffer(name_offset + name.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(buffer.data() + name_offset, name.data(), rename->FileNameLength);
+    IO_STATUS_BLOCK status{};
+    return set_information(deletable.get(), &status, buffer.data(),
+                           static_cast<ULONG>(buffer.size()), file_rename_information) >= 0;
 }
 
 } // namespace watchdog

@@ -63,6 +63,22 @@ std::wstring extended_length_form(std::wstring_view full_path) {
     return L"\\\\?\\" + std::wstring(full_path);
 }
 
+// The path as its classic form would write it: \\?\C:\x as C:\x, \\?\UNC\server\share as
+// \\server\share; without separators at its end.
+std::wstring_view without_extended_prefix(std::wstring_view path, std::wstring& storage) {
+    constexpr std::wstring_view unc_prefix = L"\\\\?\\UNC\\";
+    constexpr std::wstring_view prefix = L"\\\\?\\";
+    if (path.size() > unc_prefix.size() &&
+        CompareStringOrdinal(path.data(), static_cast<int>(unc_prefix.size()), unc_prefix.data(),
+                             static_cast<int>(unc_prefix.size()), TRUE) == CSTR_EQUAL) {
+        storage = L"\\\\" + std::wstring(path.substr(unc_prefix.size()));
+        path = storage;
+    } else if (path.starts_with(prefix) && is_drive(path.substr(prefix.size()))) {
+        path.remove_prefix(prefix.size());
+    }
+    return path.substr(0, trimmed_length(path, 0));
+}
+
 } // namespace
 
 std::size_t path_root_length(std::wstring_view path) {
@@ -132,6 +148,29 @@ std::wstring file_system_path(std::wstring_view path) {
     // A path whose full form cannot be had goes as it is: the file call then says what is wrong.
     const auto full = full_path(given);
     return !full || full->size() < classic_path_limit ? given : extended_length_form(*full);
+}
+
+std::optional<std::wstring> long_path(const std::wstring& path) {
+    const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0) {
+        return std::nullopt;
+    }
+    std::wstring long_form(needed, L'\0');
+    const DWORD length = GetLongPathNameW(path.c_str(), long_form.data(), needed);
+    if (length == 0 || length >= needed) {
+        return std::nullopt;
+    }
+    long_form.resize(length);
+    return long_form;
+}
+
+bool names_same_place(std::wstring_view final_path, std::wstring_view path) {
+    std::wstring final_storage;
+    std::wstring path_storage;
+    const std::wstring_view a = without_extended_prefix(final_path, final_storage);
+    const std::wstring_view b = without_extended_prefix(path, path_storage);
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::uint32_t create_directory_tree(const std::wstring& directory) {

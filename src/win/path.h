@@ -37,6 +37,16 @@ inline constexpr std::size_t classic_path_limit = 248;
 // the call works whether or not the process may use long paths in the classic form.
 std::wstring file_system_path(std::wstring_view path);
 
+// The path with every short (8.3) name of an existing file or folder in its long form
+// (GetLongPathNameW); links are not resolved. Nothing when the system cannot make one.
+std::optional<std::wstring> long_path(const std::wstring& path);
+
+// Whether `final_path`, as GetFinalPathNameByHandleW gives it, names the place that `path`
+// names: apart from the extended-length prefix (\\?\ or \\?\UNC\) and separators at the end, and
+// ignoring letter case the way Win32 looks names up. A final path has every link resolved, so two
+// names that differ only in case are one folder, or two of one folder made case-sensitive.
+bool names_same_place(std::wstring_view final_path, std::wstring_view path);
+
 // Creates the directory and every missing ancestor; an existing directory is success. Returns
 // the Win32 error code of the failure, or 0.
 std::uint32_t create_directory_tree(const std::wstring& directory);

@@ -1,9 +1,12 @@
 // The integrator guide's examples, built by an outside project against the installed package
-// (scripts/build-consumer.sh; scripts/build-bindings.sh for Rust and Go), each run as the main
-// application on a stand-in desktop: once it crashes and the watchdog it started puts the
-// desktop back, once it exits cleanly and puts the desktop back itself.
+// (scripts/build-consumer.sh; scripts/build-bindings.sh for Rust and Go) and against the release
+// archive unpacked (scripts/build-consumer.sh with the archive), each run as the main application
+// on a stand-in desktop: once it crashes and the watchdog it started puts the desktop back, once
+// it exits cleanly and puts the desktop back itself. Each logs the client library's version
+// first.
 
 #include "scenario.h"
+#include "stated_version.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +17,23 @@ namespace {
 
 struct ExampleCase {
     const char* name;
-    const wchar_t* executable;
+    const wchar_t* executable; // in the consumer project's folder, beside this tree's own
     bool crashes;
 };
 
-// Built beside this tree's own executables, in the consumer project's folder.
 std::wstring example_executable(const wchar_t* name) {
-    return sibling_executable(L"..\\consumer\\bin\\") + name;
+    return sibling_executable(L"..\\") + name;
+}
+
+// What the example wrote to its standard output and error (less than the pipe holds), once it has
+// ended.
+std::string output_of(HANDLE pipe) {
+    std::string output(1 << 16, '\0');
+    DWORD available = 0;
+    DWORD read = 0;
+    const bool any = PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0;
+    output.resize(any && ReadFile(pipe, output.data(), available, &read, nullptr) ? read : 0);
+    return output;
 }
 
 bool primary_taskbar_shown(Scene& scene) {
@@ -51,10 +64,16 @@ void check_example(const ExampleCase& row) {
     UniqueHandle input_write;
     ASSERT_TRUE(CreatePipe(input_read.put(), input_write.put(), &inheritable, 0));
     SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
-    const ChildProcess application =
-        start_process(example_executable(row.executable), {},
-                      {.desktop = scene.ground.desktop.name, .standard_input = input_read.get()});
+    UniqueHandle output_read;
+    UniqueHandle output_write;
+    ASSERT_TRUE(CreatePipe(output_read.put(), output_write.put(), &inheritable, 1 << 16));
+    SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0);
+    const ChildProcess application = start_process(example_executable(row.executable), {},
+                                                   {.desktop = scene.ground.desktop.name,
+                                                    .standard_output = output_write.get(),
+                                                    .standard_input = input_read.get()});
     input_read.reset();
+    output_write.reset();
 
     // The application runs once it has changed the desktop, protected by then.
     ASSERT_TRUE(becomes_true([&] { return !primary_taskbar_shown(scene); }));
@@ -72,18 +91,25 @@ void check_example(const ExampleCase& row) {
     }
     EXPECT_FALSE(file_exists(marker));
     EXPECT_EQ(desktop_state(scene), before);
+    const std::string output = output_of(output_read.get());
+    EXPECT_EQ(output.substr(0, output.find_first_of("\r\n")),
+              "system state watchdog client " + stated_version())
+        << output;
 }
 
 TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit) {
     const ExampleCase cases[] = {
-        {"C++, crash", L"example-cpp.exe", true},
-        {"C++, clean exit", L"example-cpp.exe", false},
-        {"C, crash", L"example-c.exe", true},
-        {"C, clean exit", L"example-c.exe", false},
-        {"Rust, crash", L"example-rust.exe", true},
-        {"Rust, clean exit", L"example-rust.exe", false},
-        {"Go, crash", L"example-go.exe", true},
-        {"Go, clean exit", L"example-go.exe", false},
+        {"C++, crash", L"consumer\\bin\\example-cpp.exe", true},
+        {"C++, clean exit", L"consumer\\bin\\example-cpp.exe", false},
+        {"C, crash", L"consumer\\bin\\example-c.exe", true},
+        {"C, clean exit", L"consumer\\bin\\example-c.exe", false},
+        {"Rust, crash", L"consumer\\bin\\example-rust.exe", true},
+        {"Rust, clean exit", L"consumer\\bin\\example-rust.exe", false},
+        {"Go, crash", L"consumer\\bin\\example-go.exe", true},
+        {"Go, clean exit", L"consumer\\bin\\example-go.exe", false},
+        // The released watchdog and DLL, signed, from the unpacked archive.
+        {"C++ from the archive, crash", L"consumer-archive\\bin\\example-cpp.exe", true},
+        {"C from the archive, clean exit", L"consumer-archive\\bin\\example-c.exe", false},
     };
     for (const auto& row : cases) {
         check_example(row);

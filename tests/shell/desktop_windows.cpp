@@ -54,7 +54,9 @@ LRESULT CALLBACK list_view_subclass(HWND window, UINT message, WPARAM w, LPARAM 
                           : IconShellEventKind::hidden_from_outside,
                window);
     }
-    if (message == WM_WINDOWPOSCHANGING && shell.refuse_visibility_change) {
+    const bool refused = shell.refuse_visibility_change ||
+                         (shell.refuse_outside_visibility_change && !shell.handling_command);
+    if (message == WM_WINDOWPOSCHANGING && refused) {
         reinterpret_cast<WINDOWPOS*>(l)->flags &=
             ~static_cast<UINT>(SWP_SHOWWINDOW | SWP_HIDEWINDOW);
     }

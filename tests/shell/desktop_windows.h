@@ -60,6 +60,9 @@ struct DesktopIconShell {
     // When set, the list view turns down every change of its visibility, from the shell's
     // own toggle as well as from outside (WM_WINDOWPOSCHANGING drops the show and hide flags).
     std::atomic<bool> refuse_visibility_change{false};
+    // When set, only the shell's own toggle changes the list view's visibility, the way the
+    // shell keeps to its own icon setting: ShowWindow from outside is turned down.
+    std::atomic<bool> refuse_outside_visibility_change{false};
     std::atomic<HWND> list_view{nullptr};
 
     std::mutex mutex;

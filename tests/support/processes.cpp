@@ -114,15 +114,41 @@ void resume(ChildProcess& process) {
     process.main_thread.reset();
 }
 
-std::optional<DWORD> startup_flags_of(HANDLE process) {
+namespace {
+
+PRTL_USER_PROCESS_PARAMETERS process_parameters_of(HANDLE process) {
     PROCESS_BASIC_INFORMATION basic{};
     if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
                                   nullptr) != 0) {
-        return std::nullopt;
+        return nullptr;
     }
     PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
     if (!ReadProcessMemory(process, &basic.PebBaseAddress->ProcessParameters, &parameters,
                            sizeof parameters, nullptr)) {
+        return nullptr;
+    }
+    return parameters;
+}
+
+} // namespace
+
+std::optional<std::wstring> command_line_of(HANDLE process) {
+    const PRTL_USER_PROCESS_PARAMETERS parameters = process_parameters_of(process);
+    UNICODE_STRING line{};
+    if (parameters == nullptr ||
+        !ReadProcessMemory(process, &parameters->CommandLine, &line, sizeof line, nullptr)) {
+        return std::nullopt;
+    }
+    std::wstring text(line.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process, line.Buffer, text.data(), line.Length, nullptr)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<DWORD> startup_flags_of(HANDLE process) {
+    const PRTL_USER_PROCESS_PARAMETERS parameters = process_parameters_of(process);
+    if (parameters == nullptr) {
         return std::nullopt;
     }
     // After the command line come the environment and seven ULONGs (StartingX, StartingY,

@@ -63,6 +63,10 @@ void terminate(const ChildProcess& process);
 // process parameters; nothing when they cannot be read.
 std::optional<DWORD> startup_flags_of(HANDLE process);
 
+// The command line another process was started with, read from its process parameters;
+// nothing when it cannot be read.
+std::optional<std::wstring> command_line_of(HANDLE process);
+
 // Lets a process that was started suspended run.
 void resume(ChildProcess& process);
 

@@ -17,11 +17,16 @@ std::wstring unique_name(const wchar_t* what) {
            L"-" + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
 }
 
-std::optional<ChildProcess> wait_for_child(DWORD parent_id, std::uint64_t created_not_before,
-                                           DWORD milliseconds) {
+// The watcher that a launcher with this id started for this very marker. The launcher is gone
+// by now and Wine hands its id out again at once, so a child of the id is not enough: the marker
+// path in the command line tells this test's watcher from any other process.
+std::optional<ChildProcess> wait_for_watcher(DWORD launcher_id, std::uint64_t created_not_before,
+                                             const std::wstring& marker, DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 10) {
-        for (DWORD id : child_process_ids(parent_id, created_not_before)) {
-            if (auto child = open_process(id)) {
+        for (DWORD id : child_process_ids(launcher_id, created_not_before)) {
+            auto child = open_process(id);
+            const auto line = child ? command_line_of(child->handle.get()) : std::nullopt;
+            if (line && line->find(marker) != std::wstring::npos) {
                 return child;
             }
         }
@@ -137,9 +142,13 @@ Protected start_protected_application(Scene& scene, const Arguments& extra, HAND
     const auto launched = wait_for_launcher_report(report, result.main_application);
     if (launched) {
         result.launcher_exit_code = launched->exit_code;
+    }
+    // Only a launcher that started a watcher has an id: 0 stands for none, and every process
+    // that was started from outside Windows names 0 as its parent.
+    if (launched && launched->id != 0) {
         // The launcher was created after the main application, and the watcher after it.
-        result.watcher =
-            wait_for_child(launched->id, creation_time(result.main_application.handle.get()), 5000);
+        result.watcher = wait_for_watcher(
+            launched->id, creation_time(result.main_application.handle.get()), scene.marker, 5000);
     }
     return result;
 }

@@ -2,8 +2,10 @@
 // behind it are the C++ ones, tested against the stand-in shell.
 
 #include <system_state_watchdog/client.h>
+#include <system_state_watchdog/client.hpp>
 
 #include "processes.h"
+#include "stated_version.h"
 #include "test_files.h"
 #include "win/utf.h"
 
@@ -143,6 +145,14 @@ TEST(ClientCApi, TellsAMissingMarkerAndAMarkerStillToSettleApart) {
     EXPECT_EQ(ssw_finish_cleanly(marker.c_str(), "s", nullptr, 0), SSW_OTHER_SESSION);
     EXPECT_EQ(ssw_discard_leftover_marker(marker.c_str(), nullptr, 0), SSW_OK);
     EXPECT_EQ(ssw_settle_leftover_marker_within(marker.c_str(), 0, nullptr, 0), SSW_NO_MARKER);
+}
+
+// What an application logs as the version it runs with is the one the manifest states, in C and
+// in C++ alike.
+TEST(ClientCApi, NamesTheVersionTheManifestStates) {
+    const std::string stated = testing::stated_version();
+    EXPECT_EQ(std::string(ssw_library_version()), stated);
+    EXPECT_EQ(client::library_version(), stated);
 }
 
 } // namespace

@@ -69,6 +69,29 @@ TEST(DesktopIconAttemptSchedule, SixAttemptsAPauseAfterAGoneViewAndTheSearchMess
     }
 }
 
+// SendMessageTimeoutW returned 0: only a send that waited for the shell and timed out leaves the
+// command queued for the shell view to carry out late.
+TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnItsWay) {
+    using std::chrono::milliseconds;
+    struct Case {
+        const char* name;
+        DWORD last_error;
+        milliseconds waited;
+        bool on_its_way;
+    };
+    const Case cases[] = {
+        {"timed out after the 500 ms", ERROR_TIMEOUT, milliseconds(500), true},
+        {"timed out a timer tick early", ERROR_TIMEOUT, milliseconds(485), true},
+        {"refused at once, the shell counting as hung", ERROR_TIMEOUT, milliseconds(0), false},
+        {"failed without setting an error", ERROR_SUCCESS, milliseconds(500), false},
+        {"the view is gone", ERROR_INVALID_WINDOW_HANDLE, milliseconds(0), false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(toggle_command_still_on_its_way(row.last_error, row.waited), row.on_its_way);
+    }
+}
+
 struct SearchOutcomeCase {
     const char* name;
     HWND found;

@@ -1,8 +1,13 @@
+#include "win/file_write.h"
 #include "win/files.h"
+
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace watchdog {
@@ -35,6 +40,7 @@ TEST(FileDeletion, AsksForPosixDeletionAndFallsBackOnlyWhereItIsRefused) {
         {"POSIX deletion", {0}, {posix}, std::nullopt},
         {"refused as invalid (Wine, old Windows)", {87, 0}, {posix, classic}, std::nullopt},
         {"refused as not supported", {50, 0}, {posix, classic}, std::nullopt},
+        {"refused as not implemented by the driver", {1, 0}, {posix, classic}, std::nullopt},
         {"a read-only file is not retried", {5}, {posix}, 5},
         {"the classic form's own failure", {50, 5}, {posix, classic}, 5},
     };
@@ -45,6 +51,65 @@ TEST(FileDeletion, AsksForPosixDeletionAndFallsBackOnlyWhereItIsRefused) {
         const auto deleted = delete_open_file(nullptr, recording_set_information);
         EXPECT_EQ(calls, row.expected_calls);
         EXPECT_EQ(deleted ? std::nullopt : std::optional<DWORD>(deleted.error()), row.error);
+    }
+}
+
+// A held folder stays where it was checked to be: neither it nor one opened through it can be
+// renamed or removed until it is let go.
+TEST(HeldFolder, CanBeNeitherRenamedNorRemovedWhileHeld) {
+    const testing::TempDirectory root;
+    const std::wstring outer = root.path + L"\\outer";
+    const std::wstring inner = outer + L"\\inner";
+    const std::wstring elsewhere = root.path + L"\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
+    {
+        const UniqueHandle held = open_held_folder(outer);
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(MoveFileW(outer.c_str(), elsewhere.c_str()));
+        EXPECT_FALSE(RemoveDirectoryW(outer.c_str()));
+        const UniqueHandle held_inner = open_held_folder_in(held.get(), L"inner");
+        ASSERT_TRUE(held_inner) << "the folder was not created through the outer one";
+        EXPECT_FALSE(MoveFileW(inner.c_str(), elsewhere.c_str()));
+        EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
+    }
+    EXPECT_TRUE(MoveFileW(inner.c_str(), elsewhere.c_str())) << "let go, it moves";
+    EXPECT_TRUE(RemoveDirectoryW(outer.c_str())) << "let go, it goes";
+}
+
+// Each WriteFile call takes at most the next of `takes` bytes; one call more fails, as on a
+// full disk.
+std::vector<DWORD> takes;
+std::string taken;
+std::size_t write_calls = 0;
+
+BOOL WINAPI taking_write(HANDLE, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+    if (write_calls == takes.size()) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    *written = std::min(size, takes[write_calls++]);
+    taken.append(static_cast<const char*>(data), *written);
+    return TRUE;
+}
+
+TEST(FileWrite, WritesOnUntilAllIsTakenAndStopsOnAWriteThatTakesNothing) {
+    struct Case {
+        std::vector<DWORD> takes;
+        std::string taken;
+        std::optional<DWORD> error;
+    };
+    const Case cases[] = {
+        {{3, 3, 4}, "abcdefghij", std::nullopt},
+        {{4, 0, 6}, "abcd", ERROR_WRITE_FAULT}, // taking nothing ends it
+        {{4}, "abcd", ERROR_DISK_FULL},
+    };
+    for (const auto& row : cases) {
+        takes = row.takes;
+        taken.clear();
+        write_calls = 0;
+        const auto written = write_all(nullptr, "abcdefghij", taking_write);
+        EXPECT_EQ(taken, row.taken);
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()), row.error);
     }
 }
 

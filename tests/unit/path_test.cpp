@@ -58,6 +58,32 @@ TEST(FileSystemPath, TakesTheExtendedFormOnlyWhenTheFullPathIsTooLong) {
     }
 }
 
+// A final path (every link resolved, in the extended-length form) against the name the log
+// folder was meant to have.
+TEST(FinalPath, NamesThePlaceOnlyWhereTheNameSaysWhateverItsForm) {
+    struct Case {
+        const char* name;
+        std::wstring final_path;
+        std::wstring path;
+        bool same;
+    };
+    const Case cases[] = {
+        {"equal", L"\\\\?\\C:\\d\\logs", L"C:\\d\\logs", true},
+        {"another folder", L"\\\\?\\C:\\e\\logs", L"C:\\d\\logs", false},
+        {"a longer name beside it", L"\\\\?\\C:\\d\\logs2", L"C:\\d\\logs", false},
+        {"named in the extended-length form", L"\\\\?\\C:\\d\\logs", L"\\\\?\\C:\\d\\logs", true},
+        {"a share", L"\\\\?\\UNC\\server\\share\\logs", L"\\\\server\\share\\logs", true},
+        {"another share", L"\\\\?\\UNC\\server\\other\\logs", L"\\\\server\\share\\logs", false},
+        {"a share named by a mapped drive", L"\\\\?\\UNC\\server\\share\\logs", L"Z:\\logs", false},
+        {"letter case, which Win32 names ignore", L"\\\\?\\C:\\D\\Logs", L"c:\\d\\LOGS", true},
+        {"a separator at the end", L"\\\\?\\C:\\d\\logs", L"C:\\d\\logs\\", true},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(names_same_place(row.final_path, row.path), row.same);
+    }
+}
+
 } // namespace
 // A path that fills the whole buffer may be cut, whatever the last error says (older systems
 // leave it unterminated and say nothing).

@@ -10,6 +10,7 @@
 namespace watchdog {
 namespace {
 
+using testing::file_exists;
 using testing::read_file;
 using testing::TempDirectory;
 using testing::write_file;
@@ -125,6 +126,66 @@ TEST(RecoveryLogLocation, RefusesJunctionsAndSymbolicLinks) {
     EXPECT_TRUE(is_plain_log_location(FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_FALSE(is_plain_log_location(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
     EXPECT_FALSE(is_plain_log_location(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// What the log opened, against the folder C:\d\logs that it meant to open, and a file in it.
+TEST(RecoveryLogPlace, OnlyPlainFoldersAndFilesWithOneNameFoundWhereTheirNamesSayAreTaken) {
+    constexpr DWORD folder = FILE_ATTRIBUTE_DIRECTORY, file = FILE_ATTRIBUTE_ARCHIVE;
+    constexpr DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::wstring logs = L"\\\\?\\C:\\d\\logs", log = logs + L"\\x.log";
+    struct Case {
+        const char* name;
+        OpenedFile opened;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"the folder", {folder, 1, 0, logs}, true},
+        {"a junction", {folder | link, 1, 0, logs}, false},
+        {"a folder elsewhere", {folder, 1, 0, L"\\\\?\\C:\\Windows\\logs"}, false},
+        {"a file in its place", {file, 1, 0, logs}, false},
+        {"the log", {file, 1, 9, log}, true},
+        {"one of two names of a file (a hard link)", {file, 2, 9, log}, false},
+        {"a symbolic link", {file | link, 1, 0, log}, false},
+        {"a file in another folder", {file, 1, 9, L"\\\\?\\C:\\Windows\\x.log"}, false},
+        {"a folder in the log's place", {folder, 1, 0, log}, false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const bool as_file = row.opened.final_path.ends_with(L".log");
+        EXPECT_EQ(as_file ? is_log_file_in(row.opened, L"C:\\d\\logs")
+                          : is_log_folder_at(row.opened, L"C:\\d\\logs"),
+                  row.taken);
+    }
+}
+
+// Under Wine, drive Z: names the whole Unix file system, so every folder of drive C: has a second
+// name there, whose final path names drive C:.
+std::optional<std::wstring> second_name_of(const std::wstring& folder) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unix_name != nullptr ? unix_name(folder.c_str()) : nullptr;
+    if (name == nullptr) {
+        return std::nullopt;
+    }
+    std::wstring second = L"Z:";
+    for (const char* c = name; *c != '\0'; ++c) {
+        second.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    }
+    HeapFree(GetProcessHeap(), 0, name);
+    return file_exists(second) ? std::optional(second) : std::nullopt;
+}
+
+TEST(RecoveryLogFile, IsWrittenOnlyThroughTheMarkerFoldersOwnName) {
+    TempDirectory root;
+    const auto second = second_name_of(root.path);
+    if (!second) {
+        GTEST_SKIP() << "no second name for a folder here";
+    }
+    append_recovery_log(*second + L"\\marker.json", "t", "through a second name");
+    EXPECT_FALSE(file_exists(root.path + L"\\logs"));
+    append_recovery_log(root.path + L"\\marker.json", "t", "own name");
+    EXPECT_TRUE(file_exists(root.path + L"\\logs\\system-state-recovery.log"));
 }
 
 TEST(RecoveryLogFile, AFileNamedLogsBlocksWritingSilently) {

@@ -1,5 +1,6 @@
 #include "marker/recovery_marker.h"
 
+#include <boost/version.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -65,16 +66,28 @@ std::string outcome_of(std::string_view bytes) {
     return marker ? std::string("accepted") : marker.error();
 }
 
+// Where the JSON reader has the last word (the wording of a syntax error, whether a number
+// beyond a double's range is one), a later Boost may answer otherwise: from that version on.
+struct LaterBoost {
+    unsigned since = 0; // as BOOST_VERSION counts: 108300 is 1.83
+    std::string_view outcome;
+};
+
 struct Case {
     std::string_view behaviour;
     std::string_view document;
     std::string_view outcome; // "accepted" or the whole description
+    LaterBoost later = {};
 };
+
+std::string_view expected_outcome(const Case& c) {
+    return c.later.since != 0 && BOOST_VERSION >= c.later.since ? c.later.outcome : c.outcome;
+}
 
 void expect_outcomes(std::span<const Case> cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.behaviour) + "\n  " + std::string(c.document));
-        EXPECT_EQ(outcome_of(c.document), c.outcome);
+        EXPECT_EQ(outcome_of(c.document), expected_outcome(c));
     }
 }
 
@@ -646,8 +659,15 @@ TEST(RecoveryMarkerSyntax, JsonErrorsGetTheReadersDescriptionAndPosition) {
         {"plus sign", R"({"version":+1})", "syntax error at line 1 column 12"},
         {"bare fraction", R"({"version":.5})", "syntax error at line 1 column 12"},
         {"NaN", R"({"version":NaN})", "syntax error at line 1 column 12"},
-        {"exponent too large", R"({"version":1,"sessionId":"s","x":1e999999999999999999999})",
-         "exponent overflow at line 1 column 45"},
+        {"exponent too large in a skipped value",
+         R"({"version":1,"sessionId":"s","x":1e999999999999999999999})",
+         "exponent overflow at line 1 column 45",
+         {108300, "accepted"}},
+        {"exponent too large for an integer field",
+         R"({"version":1e999999999999999999999})",
+         "exponent overflow at line 1 column 23",
+         {108300, "invalid type: floating point `1e999999999999999999999`, expected u32 at line "
+                  "1 column 35"}},
         {"single quotes", "{'version':1}", "syntax error at line 1 column 2"},
         {"unquoted key", "{version:1}", "syntax error at line 1 column 2"},
         {"missing colon", R"({"version" 1})", "syntax error at line 1 column 12"},
@@ -675,8 +695,10 @@ TEST(RecoveryMarkerSyntax, InvalidUtf8AndLoneSurrogatesAreRejected) {
          "syntax error at line 1 column 7"},
         {"lone high surrogate escape", R"({"version":1,"sessionId":"\ud800"})",
          "syntax error at line 1 column 33"},
-        {"lone low surrogate escape", R"({"version":1,"sessionId":"\udc00"})",
-         "illegal trailing surrogate at line 1 column 33"},
+        {"lone low surrogate escape",
+         R"({"version":1,"sessionId":"\udc00"})",
+         "illegal trailing surrogate at line 1 column 33",
+         {108600, "illegal leading surrogate at line 1 column 33"}},
         {"high surrogate before a letter", R"({"version":1,"sessionId":"\ud800\u0041"})",
          "illegal trailing surrogate at line 1 column 35"},
     };

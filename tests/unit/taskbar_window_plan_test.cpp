@@ -121,6 +121,17 @@ TEST(TaskbarWindowPlan, FollowsTheStyleRules) {
     }
 }
 
+// What was drawn through the layer, the frame and the child windows included, is drawn again.
+TEST(TaskbarWindowPlan, TheRepaintInvalidatesTheFrameAndEveryChildWindow) {
+    constexpr std::uint32_t rdw_invalidate = 0x0001, rdw_all_children = 0x0080, rdw_frame = 0x0400;
+    const auto recorded = record(tool_window, false);
+    const auto plan = plan_taskbar_window_restore(layered, &recorded);
+    ASSERT_EQ(plan.size(), 2u);
+    ASSERT_EQ(plan[1].kind, TaskbarWindowStep::Kind::repaint);
+    const std::uint32_t wanted = rdw_invalidate | rdw_frame | rdw_all_children;
+    EXPECT_EQ(plan[1].flags & wanted, wanted);
+}
+
 constexpr std::uint32_t topmost = 0x00000008;
 
 TEST(TaskbarTopmostBand, MovesOnlyAWindowThatIsNotInTheRecordedBand) {

@@ -876,6 +876,30 @@ TEST(DesktopIconRestoreTiming, AShellThatStallsForASecondAndAHalfStillGetsItsIco
     EXPECT_TRUE(visible_on_desktop(desktop, desktop.icons.list_view));
 }
 
+// A shell whose thread has not looked at its messages for five seconds counts as hung, and the
+// command is refused at once without being delivered. Once the shell answers again the command
+// goes out again: ShowWindow alone does not change the shell's own icon setting.
+TEST(DesktopIconRestoreTiming, ACommandRefusedByAHungShellIsSentAgainOnceItAnswers) {
+    StandInDesktop desktop;
+    desktop.icons.refuse_outside_visibility_change = true;
+    const auto tree =
+        on_shell(desktop, [&] { return create_program_manager_icons(desktop.icons, false); });
+    ASSERT_TRUE(tree.has_value()) << tree.error();
+    ShellThreadHold hold = hold_shell_thread(desktop.shell);
+    Sleep(5500);
+    std::thread releaser([&hold] {
+        Sleep(250);
+        release_hold(hold);
+    });
+
+    const auto restore = timed_restore(desktop, true);
+    releaser.join();
+
+    EXPECT_TRUE(restore.result.has_value()) << restore.result.error();
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::toggle_command), 1);
+    EXPECT_TRUE(visible_on_desktop(desktop, desktop.icons.list_view));
+}
+
 void check_left_alone_without_waiting(bool visible) {
     SCOPED_TRACE(visible ? "visible" : "hidden");
     StandInDesktop desktop;

@@ -10,6 +10,8 @@ extern "system" {
 }
 
 fn main() -> ExitCode {
+    // For the log: the client DLL this program runs with.
+    eprintln!("system state watchdog client {}", ssw::library_version());
     let local = PathBuf::from(std::env::var_os("LOCALAPPDATA").unwrap_or_default());
     let marker = local.join(r"ExampleApp\desktop-recovery.json");
     // Settles what a crashed earlier run left, records, writes the marker, starts the watchdog

@@ -8,7 +8,7 @@
 
 pub mod sys;
 
-use std::ffi::CString;
+use std::ffi::{CStr, CString};
 use std::fmt;
 use std::os::raw::c_char;
 use std::path::Path;
@@ -377,4 +377,11 @@ pub fn discard_leftover_marker(marker_path: &Path) -> Result<Discarded> {
         &[(Status::NoMarker, Discarded::NoMarker)],
         Discarded::Discarded,
     )
+}
+
+/// The version of the client DLL this program runs with, "major.minor.patch", for its log.
+pub fn library_version() -> &'static str {
+    // The DLL's own static text, alive as long as the DLL, which is never unloaded.
+    let version = unsafe { CStr::from_ptr(sys::ssw_library_version()) };
+    version.to_str().unwrap_or_default()
 }

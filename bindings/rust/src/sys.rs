@@ -104,4 +104,6 @@ extern "C" {
         message: *mut c_char,
         message_size: usize,
     ) -> ssw_status;
+    /// A static text of the DLL's own; never freed.
+    pub fn ssw_library_version() -> *const c_char;
 }

@@ -13,6 +13,10 @@ import (
 )
 
 func main() {
+	// For the log: the client DLL this program runs with.
+	if version, err := ssw.LibraryVersion(); err == nil {
+		fmt.Fprintln(os.Stderr, "system state watchdog client", version)
+	}
 	marker := filepath.Join(os.Getenv("LOCALAPPDATA"), "ExampleApp", "desktop-recovery.json")
 	// Settles what a crashed earlier run left, records, writes the marker, starts the watchdog
 	// beside this program ("").

@@ -125,6 +125,10 @@ SSW_API ssw_status ssw_protection_session_id(const ssw_protection* protection, c
 SSW_API ssw_status ssw_end_protection(ssw_protection* protection, char* message,
                                       size_t message_size);
 
+/* This library's version, "major.minor.patch", for an application's log of what it runs with:
+ * a static text, valid for as long as the library is loaded; never free it. */
+SSW_API const char* ssw_library_version(void);
+
 #ifdef __cplusplus
 }
 #endif

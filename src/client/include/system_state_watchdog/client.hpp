@@ -187,4 +187,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
 // has ended already, or was moved from, is refused with invalid_argument and nothing is done.
 std::expected<void, Error> end_protection(Protection protection);
 
+// This library's version, "major.minor.patch" (the watchdog's and the package's as well), for
+// an application's log of what it runs with.
+std::string_view library_version();
+
 } // namespace watchdog::client

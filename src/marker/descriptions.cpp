@@ -1,0 +1,90 @@
+#include "marker/descriptions.h"
+
+namespace watchdog {
+namespace {
+
+// Numbers and strings quoted in descriptions are cut to this many bytes: a description ends up
+// in a log line, and a marker of megabytes must not turn into a log line of megabytes.
+constexpr std::size_t quoted_text_limit = 64;
+
+// Cuts text to the limit without splitting a UTF-8 sequence, and marks the cut.
+std::string shortened(std::string_view text) {
+    if (text.size() <= quoted_text_limit) {
+        return std::string(text);
+    }
+    std::size_t end = quoted_text_limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return std::string(text.substr(0, end)) + "…";
+}
+
+// JSON-style escapes keep a quoted string on one line and show unambiguously where it ends.
+std::string escaped(std::string_view text) {
+    constexpr std::string_view hex_digits = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u00";
+            out += hex_digits[byte >> 4];
+            out += hex_digits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string described(const ParsedValue& value) {
+    switch (value.kind) {
+    case JsonKind::integer:
+        return "integer `" + shortened(value.text) + "`";
+    case JsonKind::floating_point:
+        return "floating point `" + shortened(value.text) + "`";
+    case JsonKind::string:
+        return "string \"" + escaped(shortened(value.text)) + "\"";
+    case JsonKind::boolean:
+        return value.boolean ? "boolean `true`" : "boolean `false`";
+    case JsonKind::null:
+        return "null";
+    case JsonKind::map:
+        return "map";
+    case JsonKind::sequence:
+        return "sequence";
+    }
+    return "value";
+}
+
+} // namespace
+
+std::string invalid_type(const ParsedValue& value, std::string_view expected) {
+    return "invalid type: " + described(value) + ", expected " + std::string(expected);
+}
+
+std::string invalid_value(const ParsedValue& value, std::string_view expected) {
+    return "invalid value: " + described(value) + ", expected " + std::string(expected);
+}
+
+std::string missing_field(std::string_view key) {
+    return "missing field `" + std::string(key) + "`";
+}
+
+std::string duplicate_field(std::string_view key) {
+    return "duplicate field `" + std::string(key) + "`";
+}
+
+std::string invalid_length(std::size_t count, std::string_view expected) {
+    return "invalid length " + std::to_string(count) + ", expected " + std::string(expected);
+}
+
+} // namespace watchdog
