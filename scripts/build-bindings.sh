@@ -30,5 +30,8 @@ cp "$build_dir/rust/x86_64-pc-windows-gnu/release/examples/protect.exe" "$bin/ex
   export GOOS=windows GOARCH=amd64 CGO_ENABLED=0 GOPROXY=off GOFLAGS= GOENV=off \
     GOCACHE="$build_dir/go-cache" GOPATH="$build_dir/go-path"
   /usr/bin/go vet ./...
-  /usr/bin/go build -o "$bin/example-go.exe" ./examples/protect
+  # The example is an application's module of its own, which requires this one.
+  cd examples/protect
+  /usr/bin/go vet ./...
+  /usr/bin/go build -o "$bin/example-go.exe" .
 )

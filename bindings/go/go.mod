@@ -1,3 +1,3 @@
-module ssw
+module github.com/system-state-watchdog/system-state-watchdog/bindings/go
 
 go 1.19

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""The integrator guide shows its C++, C, Rust and Go examples whole; the test suite builds and
-runs the files docs/integration/example.cpp and example.c and the bindings' examples. The
-guide's code must be those files, to the byte, so that what a reader copies is what was tested.
+"""The integrator guide shows its CMake snippet and its C++, C, Rust and Go examples whole; the
+test suite builds and runs the files docs/integration/example.cpp and example.c (the C++ one
+linked by the snippet, docs/integration/link-the-client.cmake) and the bindings' examples, the Go
+one as an application's own module. The guide's code must be those files, to the byte, so that
+what a reader copies is what was tested.
 
 Usage: check_integration_examples.py DOCS_DIR"""
 import pathlib
@@ -11,10 +13,12 @@ import sys
 
 # The guide's heading, the block's language, and the file (from DOCS_DIR) that the block shows.
 EXAMPLES = (
+    ("## The client library", "cmake", "integration/link-the-client.cmake"),
     ("### C++", "cpp", "integration/example.cpp"),
     ("### C", "c", "integration/example.c"),
     ("### Rust", "rust", "../bindings/rust/examples/protect.rs"),
     ("### Go", "go", "../bindings/go/examples/protect/main.go"),
+    ("### Go", "gomod", "../bindings/go/examples/protect/go.mod"),
 )
 
 

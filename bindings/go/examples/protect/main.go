@@ -9,7 +9,7 @@ import (
 	"syscall"
 	"unsafe"
 
-	"ssw"
+	ssw "github.com/system-state-watchdog/system-state-watchdog/bindings/go"
 )
 
 func main() {
