@@ -41,11 +41,8 @@ std::expected<void, DWORD> write_and_flush(const std::wstring& path, std::string
     if (!file) {
         return std::unexpected(GetLastError());
     }
-    if (const auto written = write_all(file.get(), bytes); !written) {
+    if (const auto written = write_durably(file.get(), bytes); !written) {
         return std::unexpected(static_cast<DWORD>(written.error()));
-    }
-    if (!FlushFileBuffers(file.get())) {
-        return std::unexpected(GetLastError());
     }
     return {};
 }

@@ -22,4 +22,15 @@ std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes
     return {};
 }
 
+std::expected<void, std::uint32_t> write_durably(HANDLE file, std::string_view bytes,
+                                                 FlushFunction flush, WriteFileFunction write) {
+    if (auto written = write_all(file, bytes, write); !written) {
+        return written;
+    }
+    if (!flush(file)) {
+        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+    }
+    return {};
+}
+
 } // namespace watchdog

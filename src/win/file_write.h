@@ -17,4 +17,12 @@ using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERL
 std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes,
                                              WriteFileFunction write = WriteFile);
 
+using FlushFunction = BOOL(WINAPI*)(HANDLE);
+
+// write_all, then the file's buffers flushed to the disk: for a file that is to replace another
+// in one step, which must never be found empty or in part after a power cut.
+std::expected<void, std::uint32_t> write_durably(HANDLE file, std::string_view bytes,
+                                                 FlushFunction flush = FlushFileBuffers,
+                                                 WriteFileFunction write = WriteFile);
+
 } // namespace watchdog

@@ -113,5 +113,30 @@ TEST(FileWrite, WritesOnUntilAllIsTakenAndStopsOnAWriteThatTakesNothing) {
     }
 }
 
+std::string taken_when_flushed;
+BOOL flush_result = TRUE;
+
+BOOL WINAPI recording_flush(HANDLE) {
+    taken_when_flushed = taken;
+    SetLastError(ERROR_DISK_FULL);
+    return flush_result;
+}
+
+// What is to replace another file is on the disk before it does: flushed after the last byte,
+// and a flush that fails is a failed write.
+TEST(FileWrite, ADurableWriteIsFlushedOnceAllIsWritten) {
+    for (const BOOL flushed : {TRUE, FALSE}) {
+        takes = {2, 8};
+        taken.clear();
+        taken_when_flushed = "not flushed";
+        write_calls = 0;
+        flush_result = flushed;
+        const auto written = write_durably(nullptr, "abcdefghij", recording_flush, taking_write);
+        EXPECT_EQ(taken_when_flushed, "abcdefghij");
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()),
+                  flushed ? std::nullopt : std::optional<DWORD>(ERROR_DISK_FULL));
+    }
+}
+
 } // namespace
 } // namespace watchdog

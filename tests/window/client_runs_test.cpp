@@ -2,6 +2,7 @@
 // switched on and off, a current folder that changes, starts that race, items protected twice,
 // and protections ended twice.
 
+#include <system_state_watchdog/client.h>
 #include <system_state_watchdog/client.hpp>
 
 #include "main/watch.h"
@@ -11,11 +12,39 @@
 #include "stand_in_desktop.h"
 #include "test_files.h"
 #include "win/unique_resource.h"
+#include "win/utf.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <latch>
+#include <new>
 #include <thread>
+
+// Every allocation of this test program counted, so that a test can see memory that a call
+// keeps. Nothing else changes: the memory comes from malloc, as the default's does.
+namespace {
+std::atomic<long> live_allocations{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    void* memory = std::malloc(size == 0 ? 1 : size);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    ++live_allocations;
+    return memory;
+}
+void operator delete(void* memory) noexcept {
+    if (memory != nullptr) {
+        --live_allocations;
+        std::free(memory);
+    }
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    operator delete(memory);
+}
 
 namespace watchdog::testing {
 namespace {
@@ -223,6 +252,25 @@ TEST(ClientRuns, FailuresOnTheWayInOrOutKeepTheMarker) {
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().code, client::Code::failed) << refused.error().message;
     EXPECT_EQ(read_file(scene.marker), unsettleable);
+}
+
+// The C API's protection is released by its end, whatever the outcome: a host that protects and
+// ends for hours keeps nothing of the protections that ended.
+TEST(ClientRuns, TheCApiKeepsNothingOfAnEndedProtection) {
+    RunScene scene;
+    const std::string marker = utf16_to_utf8(scene.marker);
+    const auto protect_and_end = [&] {
+        return on_desktop(scene.ground, [&] {
+            ssw_protection* protection = nullptr;
+            const ssw_status status = ssw_protect_desktop(marker.c_str(), SSW_ITEM_DESKTOP_ICONS,
+                                                          nullptr, &protection, nullptr, 0);
+            return status == SSW_OK ? ssw_end_protection(protection, nullptr, 0) : status;
+        });
+    };
+    ASSERT_EQ(protect_and_end(), SSW_OK); // the first call's lasting allocations made
+    const long before = live_allocations;
+    ASSERT_EQ(protect_and_end(), SSW_OK);
+    EXPECT_EQ(live_allocations - before, 0);
 }
 
 } // namespace
