@@ -4,9 +4,12 @@
 
 #include "scenario.h"
 
+#include <system_state_watchdog/client.hpp>
+
 #include <windows.h>
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +30,12 @@ const std::wstring watchdog_exe = sibling_executable(L"system-state-watchdog.exe
 void print(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+DWORD handle_count() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
 }
 
 double milliseconds(Clock::duration duration) {
@@ -208,12 +217,71 @@ void measure_waiting_watcher() {
     wait_for_exit(watcher, generous_wait);
 }
 
+// The watchdogs that still run for the marker at `marker`.
+int watchers_of(const std::wstring& marker) {
+    int count = 0;
+    const watchdog::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (const auto process = open_process(entry.th32ProcessID)) {
+            const auto command_line = command_line_of(process->handle.get());
+            count += command_line && command_line->find(marker) != std::wstring::npos &&
+                     command_line->find(L"--watch") != std::wstring::npos;
+        }
+    }
+    return count;
+}
+
+// A host that switches protection on and off: the time of one protect and clean end, and what
+// is left of them in the host and as watchers.
+void measure_protection_cycles(int cycles) {
+    BenchDesktop bench;
+    TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    const auto cycle = [&] {
+        return on_desktop(bench.ground, [&] {
+            auto protection = watchdog::client::protect_desktop(
+                marker, watchdog::client::Items::both, watchdog_exe);
+            return protection && watchdog::client::end_protection(std::move(*protection));
+        });
+    };
+    cycle(); // what the first cycle allocates for good
+    const DWORD handles_before = handle_count();
+    const ProcessCost before = cost_of(ChildProcess{watchdog::UniqueHandle(GetCurrentProcess())});
+    std::vector<double> times;
+    int failed = 0;
+    for (int i = 0; i < cycles; ++i) {
+        const auto start = Clock::now();
+        failed += cycle() ? 0 : 1;
+        times.push_back(milliseconds(Clock::now() - start));
+    }
+    Sleep(1000);
+    const ProcessCost after = cost_of(ChildProcess{watchdog::UniqueHandle(GetCurrentProcess())});
+    print("protect and end, " + std::to_string(cycles) + " times: " + figure(median(times), "ms") +
+          " each, " + std::to_string(failed) + " failed; watchers left " +
+          std::to_string(watchers_of(marker)) + "; the host's handles " +
+          std::to_string(static_cast<long>(handle_count()) - static_cast<long>(handles_before)) +
+          ", private bytes " +
+          (before.private_kib && after.private_kib
+               ? figure(*after.private_kib - *before.private_kib, "KiB")
+               : std::string("not reported")) +
+          " more\n");
+}
+
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    // --cycles N: only the protect-and-end figure, with N cycles (100 otherwise).
+    if (argc == 3 && std::wstring(argv[1]) == L"--cycles") {
+        measure_protection_cycles(static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
+        return 0;
+    }
     print("medians of " + std::to_string(repetitions) + " runs\n");
     measure_launcher();
     measure_restores();
     measure_waiting_watcher();
+    measure_protection_cycles(100);
     return 0;
 }
