@@ -97,7 +97,7 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
     }
     auto outcome = outcome_of(exit_code, started->id, executable);
     if (outcome) {
-        note_watcher_started(session_id);
+        note_watcher_started(session_key(marker, session_id));
     }
     return outcome;
 }

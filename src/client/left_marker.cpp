@@ -6,6 +6,7 @@
 #include "restore/restore_run.h"
 #include "session/session_presence.h"
 #include "win/error_text.h"
+#include "win/utf.h"
 
 namespace watchdog::client {
 
@@ -28,18 +29,33 @@ std::expected<std::optional<LeftMarker>, std::string> read_left_marker(const std
 std::expected<SessionLock, Error> take_over(std::wstring_view marker_path,
                                             std::string_view session_id,
                                             std::chrono::milliseconds wait_for_watcher) {
-    auto lock = lock_session(session_id, wait_for_watcher);
+    const SessionKey key = session_key(marker_path, session_id);
+    const std::string lock_name = utf16_to_utf8(session_lock_name(key));
+    auto lock = lock_session(key, wait_for_watcher);
     if (!lock) {
-        return fail(Code::failed,
-                    about(lock_failed_prefix, marker_path, windows_error_text(lock.error())));
+        return fail(Code::failed, about(lock_failed_prefix, marker_path,
+                                        windows_error_text(lock.error()) + " (" + lock_name + ")"));
     }
     if (!lock->owned) {
-        return fail(Code::left_to_live_run, about(watcher_busy_prefix, marker_path, {}));
+        return fail(Code::left_to_live_run, about(watcher_busy_prefix, marker_path, lock_name));
     }
-    if (session_presence_held(session_id)) {
+    const Presence presence = look_for_presence(key);
+    const std::string presence_name = utf16_to_utf8(session_presence_name(key));
+    switch (presence.seen) {
+    case PresenceSeen::absent:
+        return std::move(*lock);
+    case PresenceSeen::held:
         return fail(Code::left_to_live_run, about(live_run_prefix, marker_path, {}));
+    case PresenceSeen::held_with_rights:
+        return fail(Code::left_to_live_run, about(live_run_with_rights_prefix, marker_path, {}));
+    case PresenceSeen::other_object:
+        return fail(Code::failed, about(name_taken_prefix, marker_path, presence_name));
+    case PresenceSeen::unknown:
+        break;
     }
-    return std::move(*lock);
+    return fail(Code::failed,
+                about(presence_unknown_prefix, marker_path,
+                      windows_error_text(presence.error) + " (" + presence_name + ")"));
 }
 
 } // namespace watchdog::client

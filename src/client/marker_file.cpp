@@ -130,7 +130,7 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
     const auto marker = marker_of(bytes);
     bool newly_kept = false;
     if (marker) {
-        const auto kept = keep_run(*marker);
+        const auto kept = keep_run(marker_path, *marker);
         if (!kept) {
             return std::unexpected(kept.error());
         }
@@ -140,7 +140,7 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
     auto replaced = replace_marker(
         marker_path, bytes, marker && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
     if (!replaced && newly_kept) {
-        static_cast<void>(take_kept_run(marker->sessionId));
+        static_cast<void>(take_kept_run(session_key(marker_path, marker->sessionId)));
     }
     return replaced;
 }
@@ -197,7 +197,8 @@ std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
     const auto finished = delete_session_marker(marker_path, session_id);
     // A marker that could not be removed keeps the run in force: its hold stays.
     if (finished) {
-        end_run(session_id, take_kept_run(session_id));
+        const SessionKey key = session_key(marker_path, session_id);
+        end_run(key, take_kept_run(key));
     }
     return finished;
 }

@@ -14,7 +14,12 @@ inline constexpr std::string_view write_failed_prefix = "写入恢复标记失�
 inline constexpr std::string_view invalid_session_message = "会话标识不是有效的 UTF-8";
 inline constexpr std::string_view empty_session_message = "会话标识为空";
 inline constexpr std::string_view live_run_prefix = "恢复标记属于仍在运行的会话: ";
-inline constexpr std::string_view watcher_busy_prefix = "看门狗仍在恢复该会话: ";
+inline constexpr std::string_view live_run_with_rights_prefix =
+    "恢复标记属于以其他权限运行的会话 (例如以管理员身份运行的实例): ";
+inline constexpr std::string_view watcher_busy_prefix =
+    "会话锁在等待时限内未被释放，看门狗可能仍在恢复该会话: ";
+inline constexpr std::string_view name_taken_prefix = "会话对象的名称已被另一种对象占用: ";
+inline constexpr std::string_view presence_unknown_prefix = "无法确认会话是否仍在运行: ";
 inline constexpr std::string_view discarded_message = "已按调用方要求丢弃恢复标记";
 inline constexpr std::string_view presence_failed_prefix = "无法标记会话仍在运行: ";
 inline constexpr std::string_view lock_failed_prefix = "无法创建会话锁: ";

@@ -44,7 +44,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     protection.session_id_ = new_session_id();
     // Claimed before anything is settled, recorded or written: a refused protection changes
     // nothing.
-    auto hold = hold_new_protection(protection.session_id_, items);
+    const SessionKey key = session_key(*full, protection.session_id_);
+    auto hold = hold_new_protection(key, items);
     if (!hold) {
         return std::unexpected(hold.error());
     }
@@ -66,7 +67,7 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     if (const auto started = start_watchdog(executable, protection.session_id_, *full); !started) {
         // Only this run's marker goes; the outcome is the launch's, whatever the removal says.
         if (delete_session_marker(*full, protection.session_id_)) {
-            end_run(protection.session_id_, std::move(protection.hold_));
+            end_run(key, std::move(protection.hold_));
         }
         return std::unexpected(started.error());
     }
@@ -90,7 +91,7 @@ std::expected<void, Error> end_protection(Protection protection) {
     if (!removed) {
         return std::unexpected(removed.error());
     }
-    end_run(protection.session_id_, std::move(hold));
+    end_run(session_key(protection.marker_path_, protection.session_id_), std::move(hold));
     return {};
 }
 

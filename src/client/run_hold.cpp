@@ -20,8 +20,12 @@ namespace {
 
 struct KeptRuns {
     std::mutex guard;
-    std::map<std::string, RunHoldOwner, std::less<>> holds;
+    std::map<std::pair<std::wstring, std::string>, RunHoldOwner> holds; // by marker and session
 };
+
+std::pair<std::wstring, std::string> kept_as(const SessionKey& key) {
+    return {key.marker, key.session_id};
+}
 
 KeptRuns& kept_runs() {
     static KeptRuns kept;
@@ -66,8 +70,8 @@ void sweep_pending_ends() {
     });
 }
 
-std::expected<RunHoldOwner, Error> hold_presence(std::string_view session_id) {
-    auto event = hold_session_presence(session_id);
+std::expected<RunHoldOwner, Error> hold_presence(const SessionKey& key) {
+    auto event = hold_session_presence(key);
     if (!event) {
         return fail(Code::failed,
                     std::string(presence_failed_prefix) + windows_error_text(event.error()));
@@ -92,7 +96,7 @@ std::string_view item_name(GuardedItem item) {
 }
 
 std::unexpected<Error> claim_refused(GuardedItem item, std::uint32_t error) {
-    if (error == ERROR_ALREADY_EXISTS) {
+    if (claimed_by_another_run(error)) {
         return fail(Code::left_to_live_run,
                     std::string(item_protected_prefix) + std::string(item_name(item)));
     }
@@ -106,7 +110,7 @@ void RunHoldRelease::operator()(RunHold* hold) const noexcept {
     delete hold;
 }
 
-std::expected<RunHoldOwner, Error> hold_new_protection(std::string_view session_id, Items items) {
+std::expected<RunHoldOwner, Error> hold_new_protection(const SessionKey& key, Items items) {
     sweep_pending_ends();
     std::vector<UniqueHandle> claimed;
     for (const GuardedItem item : items_of(items)) {
@@ -116,20 +120,21 @@ std::expected<RunHoldOwner, Error> hold_new_protection(std::string_view session_
         }
         claimed.push_back(std::move(*guard));
     }
-    auto hold = hold_presence(session_id);
+    auto hold = hold_presence(key);
     if (hold) {
         (*hold)->items = std::move(claimed);
     }
     return hold;
 }
 
-std::expected<bool, Error> keep_run(const RecoveryMarker& marker) {
+std::expected<bool, Error> keep_run(std::wstring_view marker_path, const RecoveryMarker& marker) {
+    const SessionKey key = session_key(marker_path, marker.sessionId);
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    if (kept.holds.contains(marker.sessionId)) {
+    if (kept.holds.contains(kept_as(key))) {
         return false;
     }
-    auto hold = hold_presence(marker.sessionId);
+    auto hold = hold_presence(key);
     if (!hold) {
         return std::unexpected(hold.error());
     }
@@ -140,22 +145,22 @@ std::expected<bool, Error> keep_run(const RecoveryMarker& marker) {
         }
         (*hold)->items.push_back(std::move(*guard));
     }
-    kept.holds.emplace(marker.sessionId, std::move(*hold));
+    kept.holds.emplace(kept_as(key), std::move(*hold));
     return true;
 }
 
-void note_watcher_started(std::string_view session_id) {
+void note_watcher_started(const SessionKey& key) {
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    if (const auto found = kept.holds.find(session_id); found != kept.holds.end()) {
+    if (const auto found = kept.holds.find(kept_as(key)); found != kept.holds.end()) {
         found->second->watcher_started = true;
     }
 }
 
-RunHoldOwner take_kept_run(std::string_view session_id) {
+RunHoldOwner take_kept_run(const SessionKey& key) {
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    const auto found = kept.holds.find(session_id);
+    const auto found = kept.holds.find(kept_as(key));
     if (found == kept.holds.end()) {
         return nullptr;
     }
@@ -164,10 +169,10 @@ RunHoldOwner take_kept_run(std::string_view session_id) {
     return hold;
 }
 
-void end_run(std::string_view session_id, RunHoldOwner hold) {
+void end_run(const SessionKey& key, RunHoldOwner hold) {
     sweep_pending_ends();
     // Made even without a hold: a watcher started some other way stands down as well.
-    auto request = request_run_end(session_id);
+    auto request = request_run_end(key);
     if (!hold) {
         return;
     }

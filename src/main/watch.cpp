@@ -82,7 +82,8 @@ bool run_is_over(const std::expected<std::optional<std::string>, std::string>& m
 WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id) {
     // Without the objects the watcher still restores; nothing may keep the desktop broken.
     WatcherHolds holds;
-    holds.presence = hold_session_presence(session_id).value_or(UniqueHandle());
+    const SessionKey key = session_key(marker_path, session_id);
+    holds.presence = hold_session_presence(key).value_or(UniqueHandle());
     const auto bytes = read_marker_bytes(file_system_path(marker_path));
     const auto marker =
         bytes && *bytes ? parse_recovery_marker(**bytes) : std::unexpected(std::string());
@@ -93,7 +94,7 @@ WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id
             }
         }
     }
-    holds.run_end = open_run_end(session_id).value_or(UniqueHandle());
+    holds.run_end = open_run_end(key).value_or(UniqueHandle());
     return holds;
 }
 
@@ -146,7 +147,7 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
     // already: the session's lock keeps the two from restoring at once. Waiting on it is
     // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
     // had for the same reason does not stop the restore.
-    const auto lock = lock_session(session_id, lock_wait);
+    const auto lock = lock_session(session_key(marker_path, session_id), lock_wait);
     // Declared after the lock, the holds end before it: a settle that waited for the lock then
     // finds the run over.
     const WatcherHolds held_until_restored = std::move(holds);

@@ -22,7 +22,7 @@ std::vector<GuardedItem> guarded_items(const RecoveryMarker& marker) {
 std::wstring item_guard_name(GuardedItem item) {
     const std::wstring_view kind =
         item == GuardedItem::taskbar ? L"item-taskbar" : L"item-desktop-icons";
-    return session_object_name(kind, utf16_to_utf8(current_desktop_identity()));
+    return named_object_name(kind, utf16_to_utf8(current_desktop_identity()));
 }
 
 namespace {
@@ -47,6 +47,11 @@ std::expected<UniqueHandle, std::uint32_t> hold_item(GuardedItem item) {
         return std::unexpected(static_cast<std::uint32_t>(created.last_error));
     }
     return std::move(created.guard);
+}
+
+bool claimed_by_another_run(std::uint32_t claim_error) {
+    // An instance with other rights (elevated, say) holds a guard that may not be opened here.
+    return claim_error == ERROR_ALREADY_EXISTS || claim_error == ERROR_ACCESS_DENIED;
 }
 
 std::expected<UniqueHandle, std::uint32_t> claim_item(GuardedItem item) {

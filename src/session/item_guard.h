@@ -32,6 +32,10 @@ std::wstring item_guard_name(GuardedItem item);
 // under its name, say).
 std::expected<UniqueHandle, std::uint32_t> claim_item(GuardedItem item);
 
+// Whether a claim that failed with `claim_error` met another run's protection of the item, not
+// a failure to say anything about it.
+bool claimed_by_another_run(std::uint32_t claim_error);
+
 // Holds the item's guard beside whoever holds it already: for a run that is in force whatever
 // others hold. The Win32 error code when the guard cannot be had.
 std::expected<UniqueHandle, std::uint32_t> hold_item(GuardedItem item);

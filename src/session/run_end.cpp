@@ -6,20 +6,20 @@
 
 namespace watchdog {
 
-std::wstring run_end_name(std::string_view session_id) {
-    return session_object_name(L"end", session_id);
+std::wstring run_end_name(const SessionKey& key) {
+    return session_object_name(L"end", key);
 }
 
-std::expected<UniqueHandle, std::uint32_t> open_run_end(std::string_view session_id) {
-    UniqueHandle request(CreateEventW(nullptr, TRUE, FALSE, run_end_name(session_id).c_str()));
+std::expected<UniqueHandle, std::uint32_t> open_run_end(const SessionKey& key) {
+    UniqueHandle request(CreateEventW(nullptr, TRUE, FALSE, run_end_name(key).c_str()));
     if (!request) {
         return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
     }
     return request;
 }
 
-std::expected<UniqueHandle, std::uint32_t> request_run_end(std::string_view session_id) {
-    auto request = open_run_end(session_id);
+std::expected<UniqueHandle, std::uint32_t> request_run_end(const SessionKey& key) {
+    auto request = open_run_end(key);
     if (request && !SetEvent(request->get())) {
         return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
     }

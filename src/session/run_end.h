@@ -10,6 +10,7 @@
 // application waits for: the watcher may not have started when the request is made, and the
 // request lives only while somebody holds it.
 
+#include "session/session_lock.h"
 #include "win/unique_resource.h"
 
 #include <chrono>
@@ -20,16 +21,16 @@
 
 namespace watchdog {
 
-std::wstring run_end_name(std::string_view session_id);
+std::wstring run_end_name(const SessionKey& key);
 
 // The watcher's side: the session's end request, set or not (created when the application has
 // not made one). The Win32 error code when it cannot be had; the watcher then waits for its
 // main process alone.
-std::expected<UniqueHandle, std::uint32_t> open_run_end(std::string_view session_id);
+std::expected<UniqueHandle, std::uint32_t> open_run_end(const SessionKey& key);
 
 // The application's side: sets the session's end request and returns it, to be held until the
 // watcher has answered (or the wait for it is over).
-std::expected<UniqueHandle, std::uint32_t> request_run_end(std::string_view session_id);
+std::expected<UniqueHandle, std::uint32_t> request_run_end(const SessionKey& key);
 
 // The watcher's answer, on the presence object both hold: it has let go of everything of the
 // run and ends.

@@ -3,7 +3,7 @@
 // One restore at a time for a session: the watcher that ends with the main application, and a
 // main application's next start settling a marker that was left behind, must not both act on
 // the same marker and the same desktop at once (two menu commands would toggle the desktop
-// icons back). A named mutex per session id, in the caller's logon session, says who does.
+// icons back). A named mutex per run, in the caller's logon session, says who does.
 
 #include "win/unique_resource.h"
 
@@ -32,18 +32,31 @@ inline constexpr std::chrono::milliseconds longest_session_wait{60000};
 // `wait` in whole milliseconds for a Win32 wait, between 0 and longest_session_wait.
 std::uint32_t bounded_wait_ms(std::chrono::milliseconds wait);
 
-// The name of a session's kernel object of the given kind, in the caller's logon session. The
-// session id's FNV-1a hash stands in for the id, since a session id may hold any character.
-std::wstring session_object_name(std::wstring_view kind, std::string_view session_id);
+// Which run a session's objects belong to: its marker and its session id together. Two
+// applications that chose the same session id for different markers are two runs and never
+// meet; every process that means the same marker makes the same key of it (comparable_path).
+struct SessionKey {
+    std::wstring marker;
+    std::string session_id;
+};
+
+SessionKey session_key(std::wstring_view marker_path, std::string_view session_id);
+
+// The name of a run's kernel object of the given kind, in the caller's logon session. An FNV-1a
+// hash of the key stands in for it, since a path and a session id may hold any character.
+std::wstring session_object_name(std::wstring_view kind, const SessionKey& key);
+
+// The name of an object of the given kind derived from `text` alone (no run's).
+std::wstring named_object_name(std::wstring_view kind, std::string_view text);
 
 // The mutex's name.
-std::wstring session_lock_name(std::string_view session_id);
+std::wstring session_lock_name(const SessionKey& key);
 
 // Waits at most `wait` (bounded as bounded_wait_ms says) until no other process restores the
 // session. An abandoned lock (its
 // holder ended while restoring) is taken over. A lock that could not even be created is the
 // Win32 error code: that says nothing about anybody restoring.
-std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_id,
+std::expected<SessionLock, std::uint32_t> lock_session(const SessionKey& key,
                                                        std::chrono::milliseconds wait);
 
 } // namespace watchdog

@@ -1,33 +1,46 @@
 #pragma once
 
-// Whether a session's run is still alive. A run is alive while something of it is: the main
-// application, from writing its marker until it has finished cleanly, and its watcher, from its
-// start until it has restored. Each of them holds the session's presence object, a named
-// event; a named object exists exactly while some process holds a handle to it, so a crash or a
-// kill ends the hold together with the process. Neither the session id's form nor the process
-// id (which the system hands out again) takes part.
+// Whether a run is still alive. A run is alive while something of it is: the main application,
+// from writing its marker until it has finished cleanly, and its watcher, from its start until
+// it has restored. Each of them holds the run's presence object, a named event; a named object
+// exists exactly while some process holds a handle to it, so a crash or a kill ends the hold
+// together with the process. Neither the session id's form nor the process id (which the system
+// hands out again) takes part.
 
+#include "session/session_lock.h"
 #include "win/unique_resource.h"
 
 #include <cstdint>
 #include <expected>
 #include <string>
-#include <string_view>
 
 namespace watchdog {
 
-std::wstring session_presence_name(std::string_view session_id);
+std::wstring session_presence_name(const SessionKey& key);
 
-// Makes the session count as alive until the returned handle is closed; the Win32 error code
-// when the object cannot be created.
-std::expected<UniqueHandle, std::uint32_t> hold_session_presence(std::string_view session_id);
+// Makes the run count as alive until the returned handle is closed; the Win32 error code when
+// the object cannot be created.
+std::expected<UniqueHandle, std::uint32_t> hold_session_presence(const SessionKey& key);
 
-// Whether some process holds the session's presence object.
-bool session_presence_held(std::string_view session_id);
+enum class PresenceSeen {
+    absent,           // nobody holds it: the run is over
+    held,             // the run is alive
+    held_with_rights, // somebody holds it whom this process may not look at: an instance of the
+                      // application with other rights (elevated, say), so alive
+    other_object,     // another kind of object has the name: nobody can tell
+    unknown,          // the system would not say
+};
 
-// Opening the presence object failed with `last_error`: only "not found" proves that nobody
-// holds it. An object that may not be opened, or another kind of object under its name, is
-// somebody's.
-bool presence_held_after_open_failure(std::uint32_t last_error);
+struct Presence {
+    PresenceSeen seen = PresenceSeen::absent;
+    std::uint32_t error = 0; // for unknown: why
+};
+
+// Whether some process holds the run's presence object.
+Presence look_for_presence(const SessionKey& key);
+
+// What opening the presence object failing with `last_error` says. Only "not found" proves
+// that nobody holds it.
+Presence presence_after_open_failure(std::uint32_t last_error);
 
 } // namespace watchdog

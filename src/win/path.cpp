@@ -164,6 +164,24 @@ std::optional<std::wstring> long_path(const std::wstring& path) {
     return long_form;
 }
 
+std::wstring comparable_path(std::wstring_view path) {
+    const std::wstring full = full_path(path).value_or(std::wstring(path));
+    std::wstring storage;
+    const std::wstring_view plain = without_extended_prefix(full, storage);
+    if (plain.empty()) {
+        return {};
+    }
+    // The invariant locale's upper case, as the file system folds names: never the user's
+    // language's, which would fold the same name differently for another user.
+    std::wstring upper(plain.size(), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, plain.data(),
+                      static_cast<int>(plain.size()), upper.data(), static_cast<int>(upper.size()),
+                      nullptr, nullptr, 0) == 0) {
+        return std::wstring(plain);
+    }
+    return upper;
+}
+
 bool names_same_place(std::wstring_view final_path, std::wstring_view path) {
     std::wstring final_storage;
     std::wstring path_storage;

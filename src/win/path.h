@@ -26,6 +26,11 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name);
 // resolved); nothing when the system cannot make one.
 std::optional<std::wstring> full_path(std::wstring_view path);
 
+// The text that every process meaning the same file makes of `path`: its full form, without an
+// extended-length prefix or separators at its end, in upper case (file names compare without
+// regard to case). For names derived from a path; never for a file call.
+std::wstring comparable_path(std::wstring_view path);
+
 // Full paths at least this long are handed to file calls in the extended-length form: the
 // classic form of a path ends at MAX_PATH (260, with the terminating zero), and a directory's
 // at 248, leaving room for an 8.3 file name inside it.

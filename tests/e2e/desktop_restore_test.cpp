@@ -3,6 +3,8 @@
 // the watcher that puts it back after the main application ends.
 
 #include "scenario.h"
+#include "session/run_end.h"
+#include "session/session_lock.h"
 
 #include <gtest/gtest.h>
 
@@ -257,6 +259,22 @@ TEST(DesktopRestoreFaults, ABlockedLogFolderDoesNotStopTheRestore) {
     EXPECT_EQ(desktop_state(scene), before);
     EXPECT_FALSE(file_exists(scene.marker));
     EXPECT_EQ(read_file(scene.folder.path + L"\\state\\logs"), "a file in the way");
+}
+
+// Objects of other kinds under the names of the run's lock and end request, made first by another
+// process: the watcher restores all the same.
+TEST(DesktopRestoreFaults, NamesTakenFirstByOtherObjectsDoNotStopTheRestore) {
+    Scene scene;
+    const SessionKey key = session_key(scene.marker, "e2e session");
+    const UniqueHandle lock(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(key).c_str()));
+    const UniqueHandle end(CreateMutexW(nullptr, FALSE, run_end_name(key).c_str()));
+    ASSERT_TRUE(lock && end);
+    const DesktopState before = desktop_state(scene);
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher);
+    EXPECT_EQ(end_and_wait(scene, run), 0u);
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_EQ(log_lines(scene), std::vector<std::string>{complete_summary});
 }
 
 TEST(DesktopRestoreFaults, AnotherSessionsMarkerIsNotActedOn) {

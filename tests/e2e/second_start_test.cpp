@@ -66,7 +66,8 @@ TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     const ChildProcess watcher = start_process(sibling_executable(L"system-state-watchdog.exe"),
                                                {L"--watch", std::to_wstring(waited_for.id),
                                                 *utf8_to_utf16(by_hand_session), scene.marker});
-    for (int tries = 0; tries < 250 && !session_presence_held(by_hand_session); ++tries) {
+    const SessionKey key = session_key(scene.marker, by_hand_session);
+    for (int tries = 0; tries < 250 && look_for_presence(key).seen != PresenceSeen::held; ++tries) {
         Sleep(20); // the watcher is starting
     }
 
@@ -77,7 +78,7 @@ TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     EXPECT_EQ(settled.error().code, client::Code::left_to_live_run);
     EXPECT_EQ(wait_for_exit(watcher, generous_wait), 0u);
     EXPECT_FALSE(file_exists(scene.marker)) << "the watcher restored it";
-    EXPECT_FALSE(session_presence_held(by_hand_session));
+    EXPECT_EQ(look_for_presence(key).seen, PresenceSeen::absent);
 }
 
 } // namespace

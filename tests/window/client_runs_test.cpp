@@ -7,6 +7,7 @@
 
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
+#include "session/item_guard.h"
 #include "session/run_end.h"
 #include "session/session_presence.h"
 #include "stand_in_desktop.h"
@@ -102,14 +103,15 @@ TEST(ClientRuns, ProtectAndEndCyclesLeaveNoWatcherBehind) {
         SCOPED_TRACE(cycle);
         auto protection = protect(scene, Items::both, scene.marker);
         ASSERT_TRUE(protection.has_value()) << protection.error().message;
-        const std::string session = protection->session_id();
-        ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_end_name(session)); }))
+        const SessionKey key = session_key(scene.marker, protection->session_id());
+        ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_end_name(key)); }))
             << "no watcher waits";
 
         ASSERT_TRUE(end(scene, *protection).has_value());
 
-        EXPECT_TRUE(within(1000, [&] { return !session_presence_held(session); }));
-        EXPECT_FALSE(named_event_exists(run_end_name(session)));
+        EXPECT_TRUE(
+            within(1000, [&] { return look_for_presence(key).seen == PresenceSeen::absent; }));
+        EXPECT_FALSE(named_event_exists(run_end_name(key)));
         EXPECT_FALSE(file_exists(scene.marker));
     }
     EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs\\system-state-recovery.log"));
@@ -210,6 +212,23 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
     auto after = protect(scene, Items::taskbar, other_marker);
     ASSERT_TRUE(after.has_value()) << after.error().message;
     EXPECT_TRUE(end(scene, *after).has_value());
+}
+
+// Another kind of object under an item guard's name is said, never taken for a protection.
+TEST(ClientRuns, AnItemGuardsNameTakenByAnotherObjectIsSaid) {
+    RunScene scene;
+    const std::wstring guard =
+        on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::desktop_icons); });
+    const UniqueHandle squatter(CreateMutexW(nullptr, FALSE, guard.c_str()));
+
+    const auto refused = protect(scene, Items::desktop_icons, scene.marker);
+
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().code, client::Code::failed);
+    EXPECT_TRUE(
+        refused.error().message.starts_with("无法创建项目保护对象: " + utf16_to_utf8(guard)))
+        << refused.error().message;
+    EXPECT_FALSE(file_exists(scene.marker));
 }
 
 // An ended protection, or one moved from, ends nothing: the desktop stays as it is.

@@ -59,6 +59,11 @@ TaskbarWindowRecoveryState plain(HWND window, DWORD ex_style) {
     return {.hwnd = window_handle_value(window), .ex_style = static_cast<std::int32_t>(ex_style)};
 }
 
+// Whether the run of `session` at `marker` is alive.
+bool alive(const std::wstring& marker, const std::string& session) {
+    return look_for_presence(session_key(marker, session)).seen == PresenceSeen::held;
+}
+
 // --- Recording -------------------------------------------------------------------------------
 
 TEST(ClientRecord, RecordsEveryTaskbarWindowTheAppBarStateAndTheIcons) {
@@ -165,7 +170,7 @@ TEST(ClientWrite, AFirstMarkerIsNeverMovedOverAnotherOne) {
     EXPECT_EQ(written.error().code, client::Code::marker_unsettled) << written.error().message;
     EXPECT_EQ(read_file(marker), "another instance's marker");
     EXPECT_EQ(files_in(folder.path), std::vector<std::wstring>{L"marker.json"});
-    EXPECT_FALSE(session_presence_held(session));
+    EXPECT_FALSE(alive(marker, session));
 }
 
 // The run's own marker again, as an application that records anew rewrites it.
@@ -197,7 +202,7 @@ TEST(ClientWrite, ARewriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) 
     EXPECT_EQ(read_file(run.marker), old);
     EXPECT_EQ(files_in(run.folder.path), std::vector<std::wstring>{L"marker.json"});
     // The run's first marker is still there, and so is the run.
-    EXPECT_TRUE(session_presence_held(run.session));
+    EXPECT_TRUE(alive(run.marker, run.session));
     EXPECT_EQ(client::finish_cleanly(run.marker, run.session), client::Finished::marker_removed);
 }
 
@@ -260,11 +265,11 @@ TEST(ClientFinish, TheSessionIsAliveFromTheWriteUntilTheFinish) {
     const std::wstring marker = folder.path + L"\\marker.json";
     const std::string session = client::new_session_id();
     EXPECT_NE(session, client::new_session_id());
-    EXPECT_FALSE(session_presence_held(session));
+    EXPECT_FALSE(alive(marker, session));
     ASSERT_TRUE(client::write_marker(marker, RecoveryMarker{1, session, {}, {}}));
-    EXPECT_TRUE(session_presence_held(session));
+    EXPECT_TRUE(alive(marker, session));
     EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
-    EXPECT_FALSE(session_presence_held(session));
+    EXPECT_FALSE(alive(marker, session));
 }
 
 // A marker that cannot be removed keeps its run in force; an object of another kind under the
@@ -278,14 +283,14 @@ TEST(ClientFinish, TheRunStaysInForceUntilItsMarkerIsGone) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     EXPECT_FALSE(client::finish_cleanly(marker, session).has_value());
-    EXPECT_TRUE(session_presence_held(session));
+    EXPECT_TRUE(alive(marker, session));
     holder.reset();
     EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
-    EXPECT_FALSE(session_presence_held(session));
+    EXPECT_FALSE(alive(marker, session));
 
     const std::string squatted = client::new_session_id();
     const UniqueHandle squatter(
-        CreateMutexW(nullptr, FALSE, session_presence_name(squatted).c_str()));
+        CreateMutexW(nullptr, FALSE, session_presence_name(session_key(marker, squatted)).c_str()));
     const auto written = client::write_marker(marker, RecoveryMarker{1, squatted, {}, {}});
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().code, client::Code::failed);
@@ -354,11 +359,12 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
 // would hold, and lets go when it is told to or when its time is up, having removed the marker
 // first if it is a watcher that restores it.
 struct OtherRun {
-    enum class Holds { nothing, session_lock, abandoned_lock, presence, lock_name };
+    enum class Holds { nothing, session_lock, abandoned_lock, presence, lock_name, presence_name };
     std::string session;
     Holds holds = Holds::nothing;
     DWORD lets_go_after_ms = INFINITE;
-    bool restores_marker = false; // deletes it before letting go, as a watcher's restore does
+    bool restores_marker = false;   // deletes it before letting go, as a watcher's restore does
+    bool at_another_marker = false; // the same session id, for a marker in another folder
 };
 
 // Holds what `run` says on a thread of its own until destroyed (or its time is up).
@@ -368,26 +374,33 @@ struct HeldByAnotherRun {
     std::thread thread;
 
     HeldByAnotherRun(const OtherRun& run, const std::wstring& marker) {
+        const SessionKey key =
+            session_key(run.at_another_marker ? marker + L".elsewhere" : marker, run.session);
+        // Another kind of object under the lock's or the presence's name.
         if (run.holds == OtherRun::Holds::lock_name) {
-            // Another kind of object under the lock's name: the lock cannot be created.
-            kept.reset(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(run.session).c_str()));
+            kept.reset(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(key).c_str()));
         }
-        if (run.holds == OtherRun::Holds::nothing || run.holds == OtherRun::Holds::lock_name) {
+        if (run.holds == OtherRun::Holds::presence_name) {
+            kept.reset(CreateMutexW(nullptr, FALSE, session_presence_name(key).c_str()));
+        }
+        if (kept || run.holds == OtherRun::Holds::nothing) {
             return;
         }
         std::promise<void> holding;
-        thread = std::thread([this, run, marker, &holding] { hold(run, marker, holding); });
+        thread =
+            std::thread([this, run, key, marker, &holding] { hold(run, key, marker, holding); });
         holding.get_future().wait();
         if (run.holds == OtherRun::Holds::abandoned_lock) {
             thread.join(); // its owner gone, the mutex is abandoned before anybody waits for it
         }
     }
-    void hold(const OtherRun& run, const std::wstring& marker, std::promise<void>& holding) {
-        auto lock = lock_session(run.session, std::chrono::milliseconds(0));
+    void hold(const OtherRun& run, const SessionKey& key, const std::wstring& marker,
+              std::promise<void>& holding) {
+        auto lock = lock_session(key, std::chrono::milliseconds(0));
         UniqueHandle presence;
         if (run.holds == OtherRun::Holds::presence) {
             lock = SessionLock();
-            presence = hold_session_presence(run.session).value();
+            presence = hold_session_presence(key).value();
         } else if (run.holds == OtherRun::Holds::abandoned_lock) {
             lock->owned = false;
             kept = std::move(lock->mutex);
@@ -457,6 +470,12 @@ std::vector<SettleCase> settle_cases() {
         {"another session is alive", {"another session", Holds::presence}, restored},
         {"a session id naming this live process, its run gone", {reused_id}, restored},
         {"a lock that cannot be created", {by_hand_session, Holds::lock_name}, failed},
+        {"another kind of object under the presence's name",
+         {by_hand_session, Holds::presence_name},
+         failed},
+        {"the same session id alive at another marker",
+         {by_hand_session, Holds::presence, INFINITE, false, true},
+         restored},
         {"a folder at the marker path", {}, failed, LeftAs::folder},
         {"a marker held exclusively", {}, failed, LeftAs::held_exclusively},
     };
@@ -619,7 +638,7 @@ TEST(ClientProtect, ProtectsInOneCallAndPutsTheDesktopBackOnTheCleanExit) {
     ASSERT_TRUE(protection.has_value()) << protection.error().message;
     EXPECT_EQ(parse_recovery_marker(read_file(scene.marker).value_or("")),
               (RecoveryMarker{1, protection->session_id(), DesktopIconRecovery{true}, {}}));
-    EXPECT_TRUE(session_presence_held(protection->session_id()));
+    EXPECT_TRUE(alive(scene.marker, protection->session_id()));
 
     on_shell(scene.ground, [&] { ShowWindow(icons, SW_HIDE); });
     const auto ended =
