@@ -85,6 +85,8 @@ TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnIts
         {"refused at once, the shell counting as hung", ERROR_TIMEOUT, milliseconds(0), false},
         {"failed without setting an error", ERROR_SUCCESS, milliseconds(500), false},
         {"the view is gone", ERROR_INVALID_WINDOW_HANDLE, milliseconds(0), false},
+        {"the view went while the send waited", ERROR_INVALID_WINDOW_HANDLE, milliseconds(500),
+         false},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
