@@ -236,6 +236,10 @@ TEST(RecoveryMarkerRecordForms, OtherValuesWhereARecordIsExpectedNameTheRecord) 
         {"taskbar string", R"({"version":1,"sessionId":"s","taskbar":"x"})",
          "invalid type: string \"x\", expected struct TaskbarRecoverySnapshot at line 1 column "
          "42"},
+        {"taskbar string after an escaped sessionId",
+         R"({"version":1,"sessionId":"a\"b","taskbar":"x"})",
+         "invalid type: string \"x\", expected struct TaskbarRecoverySnapshot at line 1 column "
+         "45"},
         {"windows element integer",
          R"({"version":1,"sessionId":"s","taskbar":{"appbar_state":0,"windows":[1]}})",
          "invalid type: integer `1`, expected struct TaskbarWindowRecoveryState at line 1 "
