@@ -757,6 +757,11 @@ TEST(RecoveryMarkerDescriptions, QuotedValuesAreEscapedAndCutToSixtyFourBytes) {
         {"400-digit fraction", long_digits + ".5",
          "invalid type: floating point `" + std::string(64, '7') +
              "…`, expected u32 at line 2 column 413"},
+        {"64-byte string whole", "\"" + std::string(64, 'c') + "\"",
+         "invalid type: string \"" + std::string(64, 'c') + "\", expected u32 at line 2 column 76"},
+        {"65-byte string cut", "\"" + std::string(65, 'c') + "\"",
+         "invalid type: string \"" + std::string(64, 'c') +
+             "…\", expected u32 at line 2 column 77"},
         {"long string", "\"" + long_text + "\"",
          "invalid type: string \"" + std::string(64, 'a') +
              "…\", expected u32 at line 2 column 112"},
