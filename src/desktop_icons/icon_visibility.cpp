@@ -44,7 +44,7 @@ std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
     SetLastError(ERROR_SUCCESS);
     const HWND parent = GetParent(view);
     if (parent == nullptr) {
-        return std::unexpected(ToggleFailure{windows_error_text(GetLastError())});
+        return std::unexpected(ToggleFailure{windows_error_text(last_win32_failure())});
     }
     // The command means "toggle the icons" only to the shell view; any other window might
     // read 0x7402 as one of its own commands.
@@ -64,7 +64,7 @@ std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
     if (delivered == 0) {
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
-        const bool on_its_way = toggle_command_still_on_its_way(error, waited);
+        const bool on_its_way = toggle_command_still_on_its_way(win32_failure(error), waited);
         return std::unexpected(ToggleFailure{std::string(toggle_command_unanswered_message),
                                              on_its_way ? parent : nullptr});
     }
@@ -128,8 +128,8 @@ std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_
 
 } // namespace
 
-bool toggle_command_still_on_its_way(std::uint32_t last_error, std::chrono::milliseconds waited) {
-    return last_error == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
+bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited) {
+    return failure.code == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
 }
 
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {

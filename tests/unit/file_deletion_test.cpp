@@ -50,7 +50,7 @@ TEST(FileDeletion, AsksForPosixDeletionAndFallsBackOnlyWhereItIsRefused) {
         results = row.results;
         const auto deleted = delete_open_file(nullptr, recording_set_information);
         EXPECT_EQ(calls, row.expected_calls);
-        EXPECT_EQ(deleted ? std::nullopt : std::optional<DWORD>(deleted.error()), row.error);
+        EXPECT_EQ(deleted ? std::nullopt : std::optional<DWORD>(deleted.error().code), row.error);
     }
 }
 
@@ -63,11 +63,11 @@ TEST(HeldFolder, CanBeNeitherRenamedNorRemovedWhileHeld) {
     const std::wstring elsewhere = root.path + L"\\elsewhere";
     ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
     {
-        const UniqueHandle held = open_held_folder(outer);
+        const auto held = open_held_folder(outer);
         ASSERT_TRUE(held);
         EXPECT_FALSE(MoveFileW(outer.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(outer.c_str()));
-        const UniqueHandle held_inner = open_held_folder_in(held.get(), L"inner");
+        const auto held_inner = open_held_folder_in(held->get(), L"inner");
         ASSERT_TRUE(held_inner) << "the folder was not created through the outer one";
         EXPECT_FALSE(MoveFileW(inner.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
@@ -109,7 +109,7 @@ TEST(FileWrite, WritesOnUntilAllIsTakenAndStopsOnAWriteThatTakesNothing) {
         write_calls = 0;
         const auto written = write_all(nullptr, "abcdefghij", taking_write);
         EXPECT_EQ(taken, row.taken);
-        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()), row.error);
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error().code), row.error);
     }
 }
 
@@ -133,7 +133,7 @@ TEST(FileWrite, ADurableWriteIsFlushedOnceAllIsWritten) {
         flush_result = flushed;
         const auto written = write_durably(nullptr, "abcdefghij", recording_flush, taking_write);
         EXPECT_EQ(taken_when_flushed, "abcdefghij");
-        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()),
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error().code),
                   flushed ? std::nullopt : std::optional<DWORD>(ERROR_DISK_FULL));
     }
 }
