@@ -76,6 +76,34 @@ TEST(HeldFolder, CanBeNeitherRenamedNorRemovedWhileHeld) {
     EXPECT_TRUE(RemoveDirectoryW(outer.c_str())) << "let go, it goes";
 }
 
+// A folder's contents are opened through a native call, whose failure is told as the Win32 error
+// that kernel32 would have set for it, not as whatever last error an earlier call left.
+TEST(HeldFolder, AnOpenThroughItThatFailsCarriesTheWin32Error) {
+    const testing::TempDirectory root;
+    ASSERT_TRUE(CreateDirectoryW((root.path + L"\\folder").c_str(), nullptr));
+    testing::write_file(root.path + L"\\file", "x");
+    const auto held = open_held_folder(root.path);
+    ASSERT_TRUE(held);
+    SetLastError(ERROR_SUCCESS);
+    const struct {
+        const char* name;
+        std::expected<UniqueHandle, Win32Failure> opened;
+        DWORD error;
+    } cases[] = {
+        {"a file opened as a folder", open_held_folder_in(held->get(), L"file"), ERROR_DIRECTORY},
+        {"a folder opened as a file",
+         open_file_in(held->get(), L"folder", GENERIC_READ, FILE_SHARE_READ), ERROR_ACCESS_DENIED},
+        {"no folder to open through", open_held_folder_in(nullptr, L"x"), ERROR_INVALID_PARAMETER},
+        {"a folder that is not there", open_held_folder(root.path + L"\\gone"),
+         ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_FALSE(row.opened.has_value());
+        EXPECT_EQ(row.opened.error(), Win32Failure{row.error});
+    }
+}
+
 // Each WriteFile call takes at most the next of `takes` bytes; one call more fails, as on a
 // full disk.
 std::vector<DWORD> takes;
