@@ -10,18 +10,14 @@ std::wstring run_end_name(std::string_view session_id) {
     return session_object_name(L"end", session_id);
 }
 
-std::expected<UniqueHandle, std::uint32_t> open_run_end(std::string_view session_id) {
-    UniqueHandle request(CreateEventW(nullptr, TRUE, FALSE, run_end_name(session_id).c_str()));
-    if (!request) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
-    }
-    return request;
+std::expected<UniqueHandle, Win32Failure> open_run_end(std::string_view session_id) {
+    return handle_or_failure(CreateEventW(nullptr, TRUE, FALSE, run_end_name(session_id).c_str()));
 }
 
-std::expected<UniqueHandle, std::uint32_t> request_run_end(std::string_view session_id) {
+std::expected<UniqueHandle, Win32Failure> request_run_end(std::string_view session_id) {
     auto request = open_run_end(session_id);
     if (request && !SetEvent(request->get())) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        return std::unexpected(last_win32_failure());
     }
     return request;
 }

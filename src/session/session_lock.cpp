@@ -33,13 +33,15 @@ std::wstring session_lock_name(std::string_view session_id) {
     return session_object_name(L"session", session_id);
 }
 
-std::expected<SessionLock, std::uint32_t> lock_session(std::string_view session_id,
-                                                       std::chrono::milliseconds wait) {
-    SessionLock lock;
-    lock.mutex.reset(CreateMutexW(nullptr, FALSE, session_lock_name(session_id).c_str()));
-    if (!lock.mutex) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+std::expected<SessionLock, Win32Failure> lock_session(std::string_view session_id,
+                                                      std::chrono::milliseconds wait) {
+    auto mutex =
+        handle_or_failure(CreateMutexW(nullptr, FALSE, session_lock_name(session_id).c_str()));
+    if (!mutex) {
+        return std::unexpected(mutex.error());
     }
+    SessionLock lock;
+    lock.mutex = std::move(*mutex);
     const DWORD waited = WaitForSingleObject(lock.mutex.get(), bounded_wait_ms(wait));
     lock.owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     return lock;

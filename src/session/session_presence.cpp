@@ -10,23 +10,19 @@ std::wstring session_presence_name(std::string_view session_id) {
     return session_object_name(L"run", session_id);
 }
 
-std::expected<UniqueHandle, std::uint32_t> hold_session_presence(std::string_view session_id) {
-    UniqueHandle presence(
+std::expected<UniqueHandle, Win32Failure> hold_session_presence(std::string_view session_id) {
+    return handle_or_failure(
         CreateEventW(nullptr, TRUE, FALSE, session_presence_name(session_id).c_str()));
-    if (!presence) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
-    }
-    return presence;
 }
 
-bool presence_held_after_open_failure(std::uint32_t last_error) {
-    return last_error != ERROR_FILE_NOT_FOUND;
+bool presence_held_after_open_failure(Win32Failure failure) {
+    return failure.code != ERROR_FILE_NOT_FOUND;
 }
 
 bool session_presence_held(std::string_view session_id) {
-    const UniqueHandle presence(
+    const auto presence = handle_or_failure(
         OpenEventW(SYNCHRONIZE, FALSE, session_presence_name(session_id).c_str()));
-    return presence || presence_held_after_open_failure(GetLastError());
+    return presence || presence_held_after_open_failure(presence.error());
 }
 
 } // namespace watchdog

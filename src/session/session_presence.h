@@ -8,6 +8,7 @@
 // id (which the system hands out again) takes part.
 
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <cstdint>
 #include <expected>
@@ -18,16 +19,15 @@ namespace watchdog {
 
 std::wstring session_presence_name(std::string_view session_id);
 
-// Makes the session count as alive until the returned handle is closed; the Win32 error code
-// when the object cannot be created.
-std::expected<UniqueHandle, std::uint32_t> hold_session_presence(std::string_view session_id);
+// Makes the session count as alive until the returned handle is closed; why not when the object
+// cannot be created.
+std::expected<UniqueHandle, Win32Failure> hold_session_presence(std::string_view session_id);
 
 // Whether some process holds the session's presence object.
 bool session_presence_held(std::string_view session_id);
 
-// Opening the presence object failed with `last_error`: only "not found" proves that nobody
-// holds it. An object that may not be opened, or another kind of object under its name, is
-// somebody's.
-bool presence_held_after_open_failure(std::uint32_t last_error);
+// Opening the presence object failed: only "not found" proves that nobody holds it. An object
+// that may not be opened, or another kind of object under its name, is somebody's.
+bool presence_held_after_open_failure(Win32Failure failure);
 
 } // namespace watchdog

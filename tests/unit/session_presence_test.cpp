@@ -13,9 +13,9 @@ namespace {
 // Another user's or a service's object cannot be opened: access denied still means somebody
 // holds it. Only "not found" says that nobody does.
 TEST(SessionPresence, OnlyAnObjectThatIsNotThereMeansTheRunIsOver) {
-    EXPECT_FALSE(presence_held_after_open_failure(ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(presence_held_after_open_failure(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(presence_held_after_open_failure(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(presence_held_after_open_failure(win32_failure(ERROR_FILE_NOT_FOUND)));
+    EXPECT_TRUE(presence_held_after_open_failure(win32_failure(ERROR_ACCESS_DENIED)));
+    EXPECT_TRUE(presence_held_after_open_failure(win32_failure(ERROR_INVALID_HANDLE)));
 }
 
 TEST(SessionPresence, IsHeldForExactlyAsLongAsSomebodyHoldsItsName) {
