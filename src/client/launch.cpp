@@ -93,7 +93,7 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
     DWORD exit_code = 0;
     if (!GetExitCodeProcess(launcher.get(), &exit_code)) {
         return launcher_failed(
-            0, about(unexpected_exit_prefix, executable, windows_error_text(GetLastError())));
+            0, about(unexpected_exit_prefix, executable, windows_error_text(last_win32_failure())));
     }
     auto outcome = outcome_of(exit_code, started->id, executable);
     if (outcome) {

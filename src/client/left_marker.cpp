@@ -55,7 +55,7 @@ std::expected<SessionLock, Error> take_over(std::wstring_view marker_path,
     }
     return fail(Code::failed,
                 about(presence_unknown_prefix, marker_path,
-                      windows_error_text(presence.error) + " (" + presence_name + ")"));
+                      windows_error_text(presence.failure) + " (" + presence_name + ")"));
 }
 
 } // namespace watchdog::client

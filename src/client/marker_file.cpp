@@ -31,51 +31,49 @@ constexpr int move_attempts = 20;
 constexpr DWORD move_retry_pause_ms = 25;
 
 std::unexpected<Error> file_failure(std::string_view what, std::wstring_view path,
-                                    std::uint32_t error) {
-    return fail(Code::failed, about(what, path, file_error_text(error)));
+                                    Win32Failure failure) {
+    return fail(Code::failed, about(what, path, file_error_text(failure)));
 }
 
-std::expected<void, DWORD> write_and_flush(const std::wstring& path, std::string_view bytes) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+std::expected<void, Win32Failure> write_and_flush(const std::wstring& path,
+                                                  std::string_view bytes) {
+    const auto file = handle_or_failure(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return std::unexpected(GetLastError());
+        return std::unexpected(file.error());
     }
-    if (const auto written = write_durably(file.get(), bytes); !written) {
-        return std::unexpected(static_cast<DWORD>(written.error()));
-    }
-    return {};
+    return write_durably(file->get(), bytes);
 }
 
-std::expected<void, DWORD> move_into_place(const std::wstring& from, const std::wstring& to,
-                                           MarkerWrite write) {
+std::expected<void, Win32Failure> move_into_place(const std::wstring& from, const std::wstring& to,
+                                                  MarkerWrite write) {
     if (write == MarkerWrite::first) {
         // Without MOVEFILE_REPLACE_EXISTING the move fails where a marker is: two starts that
         // race for one path give one protection, not two that both think their marker is there.
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
             return {};
         }
-        return std::unexpected(GetLastError());
+        return std::unexpected(last_win32_failure());
     }
-    DWORD error = ERROR_SUCCESS;
+    Win32Failure failure;
     for (int attempt = 0; attempt < move_attempts; ++attempt) {
         if (MoveFileExW(from.c_str(), to.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return {};
         }
-        error = GetLastError();
+        failure = last_win32_failure();
         // A marker that another process holds open cannot be replaced: the system says so with
         // a sharing violation or, when the holder may delete it, with access denied.
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+        if (failure.code != ERROR_SHARING_VIOLATION && failure.code != ERROR_ACCESS_DENIED) {
             break;
         }
         Sleep(move_retry_pause_ms);
     }
-    return std::unexpected(error);
+    return std::unexpected(failure);
 }
 
-bool marker_in_the_way(DWORD error) {
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+bool marker_in_the_way(Win32Failure failure) {
+    return failure.code == ERROR_ALREADY_EXISTS || failure.code == ERROR_FILE_EXISTS;
 }
 
 // The marker the bytes hold, unless they are not of this library's making: nothing to keep in
@@ -102,8 +100,8 @@ std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::st
                                           MarkerWrite write) {
     // The application's folder for the marker may not exist yet on its first run.
     if (const auto folder = parent_directory(marker_path); folder && !folder->empty()) {
-        if (const std::uint32_t error = create_directory_tree(file_system_path(*folder))) {
-            return file_failure(write_failed_prefix, marker_path, error);
+        if (const auto created = create_directory_tree(file_system_path(*folder)); !created) {
+            return file_failure(write_failed_prefix, marker_path, created.error());
         }
     }
     const std::wstring target = file_system_path(marker_path);

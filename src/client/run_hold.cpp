@@ -95,13 +95,13 @@ std::string_view item_name(GuardedItem item) {
     return item == GuardedItem::taskbar ? taskbar_item_name : desktop_icons_item_name;
 }
 
-std::unexpected<Error> claim_refused(GuardedItem item, std::uint32_t error) {
-    if (claimed_by_another_run(error)) {
+std::unexpected<Error> claim_refused(GuardedItem item, Win32Failure failure) {
+    if (claimed_by_another_run(failure)) {
         return fail(Code::left_to_live_run,
                     std::string(item_protected_prefix) + std::string(item_name(item)));
     }
-    return fail(Code::failed,
-                about(item_guard_failed_prefix, item_guard_name(item), windows_error_text(error)));
+    return fail(Code::failed, about(item_guard_failed_prefix, item_guard_name(item),
+                                    windows_error_text(failure)));
 }
 
 } // namespace

@@ -48,9 +48,9 @@ std::optional<std::uint64_t> random_from(GenerateRandom generate) {
 }
 
 std::string random_hex() {
-    const UniqueModule bcrypt = load_system_library(L"bcrypt.dll");
+    const auto bcrypt = load_system_library(L"bcrypt.dll");
     const auto generate = bcrypt ? reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
-                                       GetProcAddress(bcrypt.get(), "BCryptGenRandom")))
+                                       GetProcAddress(bcrypt->get(), "BCryptGenRandom")))
                                  : nullptr;
     if (const auto value = random_from(generate)) {
         return hex16(*value);

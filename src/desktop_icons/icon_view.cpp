@@ -61,11 +61,11 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
 
 std::optional<HWND> find_under_program_manager(std::optional<DWORD> shell) {
     // Not finding the window is no failure here: the top-level pass decides.
-    const HWND window = find_shell_top_level_window(shell, nullptr, program_manager_class);
-    if (window == nullptr) {
+    const auto window = find_shell_top_level_window(shell, nullptr, program_manager_class);
+    if (!window) {
         return std::nullopt;
     }
-    return find_icon_list_view_under(window);
+    return find_icon_list_view_under(*window);
 }
 
 } // namespace
@@ -112,18 +112,20 @@ std::expected<HWND, std::string> find_desktop_icon_view() {
     // Cleared first so that a failure that sets no error of its own is not reported with a
     // stale error left by an earlier, unrelated call.
     SetLastError(ERROR_SUCCESS);
-    const BOOL completed = EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search));
-    const DWORD last_error = GetLastError();
-    return top_level_search_outcome(search.found, completed != FALSE, last_error);
+    std::expected<void, Win32Failure> enumeration;
+    if (!EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search))) {
+        enumeration = std::unexpected(last_win32_failure());
+    }
+    return top_level_search_outcome(search.found, enumeration);
 }
 
-std::expected<HWND, std::string> top_level_search_outcome(HWND found, bool enumeration_succeeded,
-                                                          std::uint32_t last_error) {
+std::expected<HWND, std::string>
+top_level_search_outcome(HWND found, std::expected<void, Win32Failure> enumeration) {
     if (found != nullptr) {
         return found;
     }
-    if (!enumeration_succeeded) {
-        return std::unexpected(windows_error_text(last_error));
+    if (!enumeration) {
+        return std::unexpected(windows_error_text(enumeration.error()));
     }
     return std::unexpected(std::string(icon_view_not_found_message));
 }

@@ -5,6 +5,8 @@
 // window (WorkerW on current Windows versions). Nothing is cached: the shell may re-create
 // these windows at any time, so every caller searches afresh.
 
+#include "win/win32_failure.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -40,8 +42,8 @@ std::expected<HWND, std::string> find_desktop_icon_view();
 
 // How the top-level pass ends. EnumWindows reports FALSE whenever the callback stopped it,
 // so a found view wins over that result; only an enumeration that failed without finding
-// anything reports its error.
-std::expected<HWND, std::string> top_level_search_outcome(HWND found, bool enumeration_succeeded,
-                                                          std::uint32_t last_error);
+// anything reports its failure.
+std::expected<HWND, std::string>
+top_level_search_outcome(HWND found, std::expected<void, Win32Failure> enumeration);
 
 } // namespace watchdog

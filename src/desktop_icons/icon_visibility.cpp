@@ -33,40 +33,46 @@ struct IconRestoreProgress {
     HWND unanswered_toggle_target = nullptr; // where a toggle may still be on its way
 };
 
-struct ToggleFailure {
-    std::string message;
-    HWND target = nullptr; // the shell view, when the command is still on its way to it
-};
-
-std::expected<void, ToggleFailure> deliver_toggle_command(HWND view) {
+// The window that the toggle command goes to: the view's parent, and only when that is the
+// shell view.
+std::expected<HWND, std::string> toggle_command_target(HWND view) {
     // GetParent reports "no parent" without an error of its own for an unowned top-level
     // window; clearing first keeps an earlier call's error out of the text.
     SetLastError(ERROR_SUCCESS);
     const HWND parent = GetParent(view);
     if (parent == nullptr) {
-        return std::unexpected(ToggleFailure{windows_error_text(GetLastError())});
+        return std::unexpected(windows_error_text(last_win32_failure()));
     }
     // The command means "toggle the icons" only to the shell view; any other window might
     // read 0x7402 as one of its own commands.
     const auto parent_class = get_window_class_name(parent);
     if (!parent_class || *parent_class != shell_view_class) {
-        return std::unexpected(ToggleFailure{std::string(shell_view_not_found_message)});
+        return std::unexpected(std::string(shell_view_not_found_message));
+    }
+    return parent;
+}
+
+// Sends the toggle command. One that the shell did not answer but that is still on its way is
+// noted in `progress`, so that no second one follows it.
+std::expected<void, std::string> deliver_toggle_command(HWND view, IconRestoreProgress& progress) {
+    const auto target = toggle_command_target(view);
+    if (!target) {
+        return std::unexpected(target.error());
     }
     DWORD_PTR result = 0;
-    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
-    // reads as no error rather than as whatever an earlier call left.
-    SetLastError(ERROR_SUCCESS);
     const auto start = std::chrono::steady_clock::now();
-    const LRESULT delivered =
-        SendMessageTimeoutW(parent, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
-                            toggle_command_timeout_ms, &result);
-    const DWORD error = GetLastError();
-    if (delivered == 0) {
+    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
+    // reads as an unreported failure rather than as whatever an earlier call left.
+    SetLastError(ERROR_SUCCESS);
+    if (SendMessageTimeoutW(*target, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
+                            toggle_command_timeout_ms, &result) == 0) {
+        const Win32Failure failure = last_win32_failure();
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
-        const bool on_its_way = toggle_command_still_on_its_way(error, waited);
-        return std::unexpected(ToggleFailure{std::string(toggle_command_unanswered_message),
-                                             on_its_way ? parent : nullptr});
+        if (toggle_command_still_on_its_way(failure, waited)) {
+            progress.unanswered_toggle_target = *target;
+        }
+        return std::unexpected(std::string(toggle_command_unanswered_message));
     }
     return {};
 }
@@ -86,10 +92,7 @@ void ask_shell_for(HWND view, IconRestoreProgress& progress) {
         return;
     }
     // Whether the command arrived or not, the next look at the view decides what follows.
-    const auto sent = deliver_toggle_command(view);
-    if (!sent) {
-        progress.unanswered_toggle_target = sent.error().target;
-    }
+    static_cast<void>(deliver_toggle_command(view, progress));
     wait_at_least(settle_pause);
 }
 
@@ -128,16 +131,13 @@ std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_
 
 } // namespace
 
-bool toggle_command_still_on_its_way(std::uint32_t last_error, std::chrono::milliseconds waited) {
-    return last_error == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
+bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited) {
+    return failure.code == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
 }
 
 std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
-    const auto sent = deliver_toggle_command(view);
-    if (!sent) {
-        return std::unexpected(sent.error().message);
-    }
-    return {};
+    IconRestoreProgress progress;
+    return deliver_toggle_command(view, progress);
 }
 
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible) {

@@ -4,6 +4,8 @@
 // through the shell's own "show desktop icons" menu command, so that Explorer's idea of the
 // setting follows, and failing that by showing or hiding the icon view directly.
 
+#include "win/win32_failure.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -40,7 +42,7 @@ inline constexpr std::chrono::milliseconds toggle_command_timeout_waited{toggle_
 // stays queued, and the shell view carries it out late. A send refused at once because the
 // shell counts as hung, one that failed for another reason (a view that is gone) and one that
 // failed without setting an error delivered nothing, and the command may be sent again.
-bool toggle_command_still_on_its_way(std::uint32_t last_error, std::chrono::milliseconds waited);
+bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited);
 
 // Sends the toggle command to the view's parent, which must be the shell view itself. A
 // delivered command counts as success whatever the shell made of it: only the view's

@@ -35,7 +35,7 @@ struct HeldFolder {
 
 // What the handle refers to. Where the system gave no final path, the path on the volume stands
 // in, put under the drive that `path` starts with if that drive is the very volume.
-std::optional<OpenedFile> opened_at(HANDLE handle, std::wstring_view path) {
+std::expected<OpenedFile, Win32Failure> opened_at(HANDLE handle, std::wstring_view path) {
     auto opened = opened_file(handle);
     if (!opened || !opened->final_path.empty()) {
         return opened;
@@ -90,7 +90,11 @@ std::optional<HeldFolder> open_log_folder(std::wstring_view directory) {
         missing.push_back(last_name(existing, *parent));
         existing = *parent;
     }
-    HeldFolder folder{open_held_folder(file_system_path(existing)), existing};
+    auto held = open_held_folder(file_system_path(existing));
+    if (!held) {
+        return std::nullopt;
+    }
+    HeldFolder folder{std::move(*held), existing};
     if (!checked_folder(folder)) {
         // The name may hold short (8.3) names, which a final path never does: its long form gets
         // a second look. Only then, since making it reads every folder on the way.
@@ -100,8 +104,11 @@ std::optional<HeldFolder> open_log_folder(std::wstring_view directory) {
         }
     }
     for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
-        HeldFolder inner{open_held_folder_in(folder.handle.get(), *name),
-                         join_path(folder.path, *name)};
+        auto opened = open_held_folder_in(folder.handle.get(), *name);
+        if (!opened) {
+            return std::nullopt;
+        }
+        HeldFolder inner{std::move(*opened), join_path(folder.path, *name)};
         if (!checked_folder(inner)) {
             return std::nullopt;
         }
@@ -117,13 +124,16 @@ struct LogFile {
 
 // The current log inside the held folder, created when missing, if it may be written.
 std::optional<LogFile> open_log_file(const HeldFolder& folder) {
-    UniqueHandle file = open_file_in(folder.handle.get(), current_log_name, log_file_access,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    const auto opened = opened_at(file.get(), folder.path);
+    auto file = open_file_in(folder.handle.get(), current_log_name, log_file_access,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!file) {
+        return std::nullopt;
+    }
+    const auto opened = opened_at(file->get(), folder.path);
     if (!opened || !is_log_file_in(*opened, folder.path)) {
         return std::nullopt;
     }
-    return LogFile{std::move(file), opened->size};
+    return LogFile{std::move(*file), opened->size};
 }
 
 void append_line_beside(std::wstring_view marker_path, std::string_view tag,
@@ -143,7 +153,7 @@ void append_line_beside(std::wstring_view marker_path, std::string_view tag,
     // The file that was checked becomes the previous generation, whatever stands at its name by
     // then. If that fails, the line goes to the oversized log, which loses nothing.
     if (file->size >= log_rotation_threshold &&
-        rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name)) {
+        rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name).has_value()) {
         file = open_log_file(*folder);
         if (!file) {
             return;

@@ -5,9 +5,12 @@
 #include "win/null_device.h"
 #include "win/process_start.h"
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <windows.h>
 
+#include <expected>
+#include <utility>
 #include <vector>
 
 namespace watchdog {
@@ -19,15 +22,31 @@ constexpr DWORD watcher_creation_flags =
 // The watcher's three standard handles, all on the null device: it must never hold the
 // launcher's own streams, which may be pipes that somebody waits to see closed.
 struct NullStreams {
-    UniqueHandle input = open_inheritable_null_device(GENERIC_READ);
-    UniqueHandle output = open_inheritable_null_device(GENERIC_WRITE);
-    UniqueHandle error = open_inheritable_null_device(GENERIC_WRITE);
+    UniqueHandle input;
+    UniqueHandle output;
+    UniqueHandle error;
 };
 
-bool spawn_watcher(const std::wstring& executable, const std::wstring& command_line) {
+std::expected<NullStreams, Win32Failure> open_null_streams() {
     NullStreams streams;
-    if (!streams.input || !streams.output || !streams.error) {
-        return false;
+    const std::pair<UniqueHandle*, DWORD> opens[] = {{&streams.input, GENERIC_READ},
+                                                     {&streams.output, GENERIC_WRITE},
+                                                     {&streams.error, GENERIC_WRITE}};
+    for (const auto& [stream, access] : opens) {
+        auto opened = open_inheritable_null_device(access);
+        if (!opened) {
+            return std::unexpected(opened.error());
+        }
+        *stream = std::move(*opened);
+    }
+    return streams;
+}
+
+std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
+                                                const std::wstring& command_line) {
+    const auto streams = open_null_streams();
+    if (!streams) {
+        return std::unexpected(streams.error());
     }
     // Inheritance is on for the null-device handles only: every other inheritable handle of the
     // launcher (a pipe handed down by its starter, say) stays out of the watcher, which may
@@ -38,19 +57,23 @@ bool spawn_watcher(const std::wstring& executable, const std::wstring& command_l
         .command_line = command_line,
         .creation_flags = watcher_creation_flags | CREATE_BREAKAWAY_FROM_JOB,
         .startup_flags = STARTF_FORCEOFFFEEDBACK,
-        .streams = StandardStreams{streams.input.get(), streams.output.get(), streams.error.get()},
+        .streams =
+            StandardStreams{streams->input.get(), streams->output.get(), streams->error.get()},
     };
     // The main application often runs in a job that kills its members when it closes (so do
     // the launchers, IDEs and terminals that start applications): the watcher leaves that job,
     // or it would die together with the application it is there for. A job that forbids
     // leaving denies the creation; the watcher then stays in it rather than not start at all.
     auto started = start_process(start);
-    if (!started && started.error() == ERROR_ACCESS_DENIED) {
+    if (!started && started.error().code == ERROR_ACCESS_DENIED) {
         start.creation_flags = watcher_creation_flags;
         started = start_process(start);
     }
     // The launcher never waits for the watcher: its handles close as `started` goes.
-    return started.has_value();
+    if (!started) {
+        return std::unexpected(started.error());
+    }
+    return {};
 }
 
 // "--watch" followed by the three mode arguments, unchanged and in order.
@@ -66,7 +89,8 @@ ExitCode start_watcher(const ModeArguments& arguments) {
         return ExitCode::ExecutablePathUnavailable;
     }
     const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
-    return spawn_watcher(*executable, command_line) ? ExitCode::Success : ExitCode::SpawnFailed;
+    return spawn_watcher(*executable, command_line).has_value() ? ExitCode::Success
+                                                                : ExitCode::SpawnFailed;
 }
 
 } // namespace

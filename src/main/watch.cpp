@@ -36,19 +36,19 @@ std::optional<std::uint32_t> parse_process_id(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool exit_confirmed_after_open_failure(std::uint32_t last_error) {
-    return last_error == ERROR_INVALID_PARAMETER;
+bool exit_confirmed_after_open_failure(Win32Failure failure) {
+    return failure.code == ERROR_INVALID_PARAMETER;
 }
 
 WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
                                   const std::function<bool()>& run_is_over) {
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, process_id));
-    if (!process.valid()) {
-        return exit_confirmed_after_open_failure(GetLastError()) ? WaitOutcome::main_process_ended
-                                                                 : WaitOutcome::exit_unconfirmed;
+    const auto process = handle_or_failure(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+    if (!process) {
+        return exit_confirmed_after_open_failure(process.error()) ? WaitOutcome::main_process_ended
+                                                                  : WaitOutcome::exit_unconfirmed;
     }
     if (run_end != nullptr) {
-        const HANDLE both[] = {process.get(), run_end};
+        const HANDLE both[] = {process->get(), run_end};
         const DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0) {
             return WaitOutcome::main_process_ended;
@@ -58,7 +58,7 @@ WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
         }
         // The request stays set: from here on only the main process ends the wait.
     }
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0
+    return WaitForSingleObject(process->get(), INFINITE) == WAIT_OBJECT_0
                ? WaitOutcome::main_process_ended
                : WaitOutcome::exit_unconfirmed;
 }

@@ -3,6 +3,7 @@
 #include "main/mode_arguments.h"
 #include "protocol/launcher_protocol.h"
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <chrono>
 #include <cstdint>
@@ -92,6 +93,6 @@ bool wait_for_process_exit(std::uint32_t process_id);
 
 // OpenProcess failed: only "no such process" proves that the main process is gone; access
 // denied and every other error leave it possibly alive.
-bool exit_confirmed_after_open_failure(std::uint32_t last_error);
+bool exit_confirmed_after_open_failure(Win32Failure failure);
 
 } // namespace watchdog

@@ -80,16 +80,16 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
 // The common case opens the file once; only when that fails does a second look tell a missing
 // marker from one that cannot be read.
 std::expected<std::optional<std::string>, std::string> read_marker_bytes(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto file =
+        handle_or_failure(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD error = GetLastError();
         if (!marker_exists(path)) {
             return std::nullopt;
         }
-        return std::unexpected(prefixed(read_failed_prefix, file_error_text(error)));
+        return std::unexpected(prefixed(read_failed_prefix, file_error_text(file.error())));
     }
-    auto content = read_to_end(file.get());
+    auto content = read_to_end(file->get());
     if (!content) {
         return std::unexpected(prefixed(read_failed_prefix, file_error_text(content.error())));
     }

@@ -10,6 +10,7 @@
 
 #include "marker/records.h"
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <cstdint>
 #include <expected>
@@ -28,16 +29,16 @@ std::vector<GuardedItem> guarded_items(const RecoveryMarker& marker);
 std::wstring item_guard_name(GuardedItem item);
 
 // Claims the item for a new protection. ERROR_ALREADY_EXISTS when somebody holds its guard
-// already; another Win32 error code when the guard cannot be created (another kind of object
-// under its name, say).
-std::expected<UniqueHandle, std::uint32_t> claim_item(GuardedItem item);
+// already; another failure when the guard cannot be created (another kind of object under its
+// name, say).
+std::expected<UniqueHandle, Win32Failure> claim_item(GuardedItem item);
 
-// Whether a claim that failed with `claim_error` met another run's protection of the item, not
+// Whether a claim that failed with `claim_failure` met another run's protection of the item, not
 // a failure to say anything about it.
-bool claimed_by_another_run(std::uint32_t claim_error);
+bool claimed_by_another_run(Win32Failure claim_failure);
 
 // Holds the item's guard beside whoever holds it already: for a run that is in force whatever
-// others hold. The Win32 error code when the guard cannot be had.
-std::expected<UniqueHandle, std::uint32_t> hold_item(GuardedItem item);
+// others hold. Why not when the guard cannot be had.
+std::expected<UniqueHandle, Win32Failure> hold_item(GuardedItem item);
 
 } // namespace watchdog

@@ -10,18 +10,14 @@ std::wstring run_end_name(const SessionKey& key) {
     return session_object_name(L"end", key);
 }
 
-std::expected<UniqueHandle, std::uint32_t> open_run_end(const SessionKey& key) {
-    UniqueHandle request(CreateEventW(nullptr, TRUE, FALSE, run_end_name(key).c_str()));
-    if (!request) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
-    }
-    return request;
+std::expected<UniqueHandle, Win32Failure> open_run_end(const SessionKey& key) {
+    return handle_or_failure(CreateEventW(nullptr, TRUE, FALSE, run_end_name(key).c_str()));
 }
 
-std::expected<UniqueHandle, std::uint32_t> request_run_end(const SessionKey& key) {
+std::expected<UniqueHandle, Win32Failure> request_run_end(const SessionKey& key) {
     auto request = open_run_end(key);
     if (request && !SetEvent(request->get())) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        return std::unexpected(last_win32_failure());
     }
     return request;
 }

@@ -12,6 +12,7 @@
 
 #include "session/session_lock.h"
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,13 +25,13 @@ namespace watchdog {
 std::wstring run_end_name(const SessionKey& key);
 
 // The watcher's side: the session's end request, set or not (created when the application has
-// not made one). The Win32 error code when it cannot be had; the watcher then waits for its
-// main process alone.
-std::expected<UniqueHandle, std::uint32_t> open_run_end(const SessionKey& key);
+// not made one). Why not when it cannot be had; the watcher then waits for its main process
+// alone.
+std::expected<UniqueHandle, Win32Failure> open_run_end(const SessionKey& key);
 
 // The application's side: sets the session's end request and returns it, to be held until the
 // watcher has answered (or the wait for it is over).
-std::expected<UniqueHandle, std::uint32_t> request_run_end(const SessionKey& key);
+std::expected<UniqueHandle, Win32Failure> request_run_end(const SessionKey& key);
 
 // The watcher's answer, on the presence object both hold: it has let go of everything of the
 // run and ends.

@@ -54,13 +54,14 @@ std::wstring session_lock_name(const SessionKey& key) {
     return session_object_name(L"session", key);
 }
 
-std::expected<SessionLock, std::uint32_t> lock_session(const SessionKey& key,
-                                                       std::chrono::milliseconds wait) {
-    SessionLock lock;
-    lock.mutex.reset(CreateMutexW(nullptr, FALSE, session_lock_name(key).c_str()));
-    if (!lock.mutex) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+std::expected<SessionLock, Win32Failure> lock_session(const SessionKey& key,
+                                                      std::chrono::milliseconds wait) {
+    auto mutex = handle_or_failure(CreateMutexW(nullptr, FALSE, session_lock_name(key).c_str()));
+    if (!mutex) {
+        return std::unexpected(mutex.error());
     }
+    SessionLock lock;
+    lock.mutex = std::move(*mutex);
     const DWORD waited = WaitForSingleObject(lock.mutex.get(), bounded_wait_ms(wait));
     lock.owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     return lock;

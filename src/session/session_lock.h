@@ -6,6 +6,7 @@
 // icons back). A named mutex per run, in the caller's logon session, says who does.
 
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <chrono>
 #include <cstdint>
@@ -54,9 +55,9 @@ std::wstring session_lock_name(const SessionKey& key);
 
 // Waits at most `wait` (bounded as bounded_wait_ms says) until no other process restores the
 // session. An abandoned lock (its
-// holder ended while restoring) is taken over. A lock that could not even be created is the
-// Win32 error code: that says nothing about anybody restoring.
-std::expected<SessionLock, std::uint32_t> lock_session(const SessionKey& key,
-                                                       std::chrono::milliseconds wait);
+// holder ended while restoring) is taken over. A lock that could not even be created is a
+// failure: that says nothing about anybody restoring.
+std::expected<SessionLock, Win32Failure> lock_session(const SessionKey& key,
+                                                      std::chrono::milliseconds wait);
 
 } // namespace watchdog

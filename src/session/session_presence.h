@@ -9,6 +9,7 @@
 
 #include "session/session_lock.h"
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <cstdint>
 #include <expected>
@@ -18,9 +19,9 @@ namespace watchdog {
 
 std::wstring session_presence_name(const SessionKey& key);
 
-// Makes the run count as alive until the returned handle is closed; the Win32 error code when
-// the object cannot be created.
-std::expected<UniqueHandle, std::uint32_t> hold_session_presence(const SessionKey& key);
+// Makes the run count as alive until the returned handle is closed; why not when the object
+// cannot be created.
+std::expected<UniqueHandle, Win32Failure> hold_session_presence(const SessionKey& key);
 
 enum class PresenceSeen {
     absent,           // nobody holds it: the run is over
@@ -33,14 +34,13 @@ enum class PresenceSeen {
 
 struct Presence {
     PresenceSeen seen = PresenceSeen::absent;
-    std::uint32_t error = 0; // for unknown: why
+    Win32Failure failure{}; // for unknown: why
 };
 
 // Whether some process holds the run's presence object.
 Presence look_for_presence(const SessionKey& key);
 
-// What opening the presence object failing with `last_error` says. Only "not found" proves
-// that nobody holds it.
-Presence presence_after_open_failure(std::uint32_t last_error);
+// What opening the presence object failing says. Only "not found" proves that nobody holds it.
+Presence presence_after_open_failure(Win32Failure failure);
 
 } // namespace watchdog

@@ -154,9 +154,10 @@ std::vector<HWND> find_taskbar_windows(HWND primary) {
     const auto shell = shell_process();
     std::vector<HWND> windows{primary};
     HWND after = nullptr;
-    while (HWND next = find_shell_top_level_window(shell, after, L"Shell_SecondaryTrayWnd")) {
-        windows.push_back(next);
-        after = next;
+    // The search ends where FindWindowExW finds no more.
+    while (const auto next = find_shell_top_level_window(shell, after, L"Shell_SecondaryTrayWnd")) {
+        windows.push_back(*next);
+        after = *next;
     }
     return windows;
 }
@@ -170,16 +171,12 @@ void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* recor
 }
 
 std::expected<HWND, std::string> find_primary_taskbar() {
-    const auto shell = shell_process();
-    // FindWindowExW is not documented to set an error when nothing matches; without this the
-    // message could carry the error of some unrelated earlier call.
-    SetLastError(ERROR_SUCCESS);
-    HWND primary = find_shell_top_level_window(shell, nullptr, L"Shell_TrayWnd");
-    if (primary == nullptr) {
-        const DWORD error = GetLastError();
-        return std::unexpected(std::string(taskbar_not_found_message) + windows_error_text(error));
+    const auto primary = find_shell_top_level_window(shell_process(), nullptr, L"Shell_TrayWnd");
+    if (!primary) {
+        return std::unexpected(std::string(taskbar_not_found_message) +
+                               windows_error_text(primary.error()));
     }
-    return primary;
+    return *primary;
 }
 
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot) {

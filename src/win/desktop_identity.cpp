@@ -7,29 +7,41 @@
 namespace watchdog {
 namespace {
 
-std::wstring object_name(HANDLE object) {
+std::expected<std::wstring, Win32Failure> object_name(HANDLE object) {
     DWORD needed = 0;
     // Asked with no buffer, the call fails and says how many bytes the name needs.
-    GetUserObjectInformationW(object, UOI_NAME, nullptr, 0, &needed);
-    std::vector<wchar_t> name(needed / sizeof(wchar_t) + 1);
-    if (needed == 0 ||
-        !GetUserObjectInformationW(object, UOI_NAME, name.data(),
-                                   static_cast<DWORD>(name.size() * sizeof(wchar_t)), &needed)) {
-        return {};
+    if (!GetUserObjectInformationW(object, UOI_NAME, nullptr, 0, &needed) && needed == 0) {
+        return std::unexpected(last_win32_failure());
     }
-    return name.data();
+    std::vector<wchar_t> name(needed / sizeof(wchar_t) + 1);
+    if (!GetUserObjectInformationW(object, UOI_NAME, name.data(),
+                                   static_cast<DWORD>(name.size() * sizeof(wchar_t)), &needed)) {
+        return std::unexpected(last_win32_failure());
+    }
+    return std::wstring(name.data());
 }
 
 } // namespace
 
-std::wstring current_desktop_identity() {
+std::expected<std::wstring, Win32Failure> current_desktop_identity() {
     // Neither handle is to be closed: both belong to the process or the thread.
     const HWINSTA station = GetProcessWindowStation();
-    const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
-    if (station == nullptr || desktop == nullptr) {
-        return {};
+    if (station == nullptr) {
+        return std::unexpected(last_win32_failure());
     }
-    return object_name(station) + L"\\" + object_name(desktop);
+    const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    if (desktop == nullptr) {
+        return std::unexpected(last_win32_failure());
+    }
+    const auto station_name = object_name(station);
+    if (!station_name) {
+        return std::unexpected(station_name.error());
+    }
+    const auto desktop_name = object_name(desktop);
+    if (!desktop_name) {
+        return std::unexpected(desktop_name.error());
+    }
+    return *station_name + L"\\" + *desktop_name;
 }
 
 } // namespace watchdog

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "win/win32_failure.h"
+
+#include <expected>
 #include <string>
 
 namespace watchdog {
 
 // "<window station>\<desktop>" of the calling thread: the desktop whose shell windows it finds
-// and changes. Empty when the system cannot say.
-std::wstring current_desktop_identity();
+// and changes; why not when the system cannot say.
+std::expected<std::wstring, Win32Failure> current_desktop_identity();
 
 } // namespace watchdog

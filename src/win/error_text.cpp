@@ -11,7 +11,6 @@
 namespace watchdog {
 namespace {
 
-constexpr std::uint32_t no_error_reported = 0x535F4F4B;
 constexpr std::uint32_t nt_facility_bit = 0x10000000;
 constexpr DWORD system_message_flags =
     FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
@@ -29,10 +28,14 @@ std::string format_message(DWORD flags, HMODULE source, DWORD code) {
 
 } // namespace
 
-std::uint32_t windows_error_code(std::uint32_t last_error) {
+std::uint32_t windows_error_code(Win32Failure failure) {
+    const std::uint32_t last_error = failure.code;
+    if (last_error == unreported_failure_code) {
+        return last_error; // not a last-error value, so not converted as one
+    }
     const auto as_signed = static_cast<std::int32_t>(last_error);
     const std::uint32_t code = as_signed > 0 ? ((last_error & 0xFFFF) | 0x80070000) : last_error;
-    return code == 0 ? no_error_reported : code;
+    return code == 0 ? unreported_failure_code : code;
 }
 
 std::string compose_windows_error_text(std::string_view message, std::uint32_t code) {
@@ -65,18 +68,19 @@ std::string system_message_for_code(std::uint32_t code) {
     return trim_trailing_whitespace(format_message(flags, ntdll.get(), code & ~nt_facility_bit));
 }
 
-std::string windows_error_text(std::uint32_t last_error) {
-    const std::uint32_t code = windows_error_code(last_error);
+std::string windows_error_text(Win32Failure failure) {
+    const std::uint32_t code = windows_error_code(failure);
     return compose_windows_error_text(system_message_for_code(code), code);
 }
 
-std::string file_error_text(std::uint32_t os_error) {
-    std::string message = trim_trailing_whitespace(
-        format_message(system_message_flags, nullptr, static_cast<DWORD>(os_error)));
+std::string file_error_text(Win32Failure failure) {
+    // A record made with 0 by hand would otherwise find the system's "completed successfully".
+    const std::uint32_t code = win32_failure(failure.code).code;
+    std::string message = system_message_for_code(code);
     if (message.empty()) {
         message = "unknown error";
     }
-    return message + " (os error " + std::to_string(os_error) + ")";
+    return message + " (os error " + std::to_string(code) + ")";
 }
 
 } // namespace watchdog

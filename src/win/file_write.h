@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/win32_failure.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -14,15 +16,15 @@ using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERL
 // Writes all of `bytes` at the file's position, in as many WriteFile calls as it takes. A call
 // that accepts nothing ends it (ERROR_WRITE_FAULT when the system gave no reason), so a file
 // that takes no more can never hold the caller in a loop.
-std::expected<void, std::uint32_t> write_all(HANDLE file, std::string_view bytes,
-                                             WriteFileFunction write = WriteFile);
+std::expected<void, Win32Failure> write_all(HANDLE file, std::string_view bytes,
+                                            WriteFileFunction write = WriteFile);
 
 using FlushFunction = BOOL(WINAPI*)(HANDLE);
 
 // write_all, then the file's buffers flushed to the disk: for a file that is to replace another
 // in one step, which must never be found empty or in part after a power cut.
-std::expected<void, std::uint32_t> write_durably(HANDLE file, std::string_view bytes,
-                                                 FlushFunction flush = FlushFileBuffers,
-                                                 WriteFileFunction write = WriteFile);
+std::expected<void, Win32Failure> write_durably(HANDLE file, std::string_view bytes,
+                                                FlushFunction flush = FlushFileBuffers,
+                                                WriteFileFunction write = WriteFile);
 
 } // namespace watchdog

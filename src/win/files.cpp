@@ -5,18 +5,19 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace watchdog {
 
-std::expected<std::string, std::uint32_t> read_to_end(HANDLE file) {
+std::expected<std::string, Win32Failure> read_to_end(HANDLE file) {
     std::string content;
     char buffer[16384];
     try {
         while (true) {
             DWORD read = 0;
             if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-                return std::unexpected(GetLastError());
+                return std::unexpected(last_win32_failure());
             }
             if (read == 0) {
                 return content;
@@ -24,7 +25,7 @@ std::expected<std::string, std::uint32_t> read_to_end(HANDLE file) {
             content.append(buffer, read);
         }
     } catch (const std::bad_alloc&) {
-        return std::unexpected(static_cast<std::uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
+        return std::unexpected(Win32Failure{ERROR_NOT_ENOUGH_MEMORY});
     }
 }
 
@@ -42,49 +43,50 @@ constexpr ULONG disposition_posix_semantics = 0x2;
 // How a system or a file system driver without the extended class refuses it: as an unknown
 // class (before Windows 10 1607), as an operation it does not implement, or as
 // one it does not support. Any other error is the deletion's own and is not retried.
-bool refuses_posix_deletion(DWORD error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
-           error == ERROR_NOT_SUPPORTED;
+bool refuses_posix_deletion(Win32Failure failure) {
+    return failure.code == ERROR_INVALID_PARAMETER || failure.code == ERROR_INVALID_FUNCTION ||
+           failure.code == ERROR_NOT_SUPPORTED;
 }
 
 } // namespace
 
-std::expected<void, std::uint32_t> delete_open_file(HANDLE file,
-                                                    SetFileInformation set_information) {
+std::expected<void, Win32Failure> delete_open_file(HANDLE file,
+                                                   SetFileInformation set_information) {
     DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
     if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
         return {};
     }
-    if (const DWORD error = GetLastError(); !refuses_posix_deletion(error)) {
-        return std::unexpected(error);
+    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
+        return std::unexpected(refused);
     }
     FILE_DISPOSITION_INFO classic{};
     classic.DeleteFile = TRUE;
     if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
-        return std::unexpected(GetLastError());
+        return std::unexpected(last_win32_failure());
     }
     return {};
 }
 
-std::expected<ConditionalDeletion, std::uint32_t>
+std::expected<ConditionalDeletion, Win32Failure>
 delete_file_if(const std::wstring& path, const std::function<bool(std::string_view)>& still_ours) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto file =
+        handle_or_failure(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD error = GetLastError();
+        const std::uint32_t error = file.error().code;
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return ConditionalDeletion::absent;
         }
-        return std::unexpected(error);
+        return std::unexpected(file.error());
     }
-    const auto content = read_to_end(file.get());
+    const auto content = read_to_end(file->get());
     if (!content) {
         return std::unexpected(content.error());
     }
     if (!still_ours(*content)) {
         return ConditionalDeletion::kept;
     }
-    if (const auto deleted = delete_open_file(file.get()); !deleted) {
+    if (const auto deleted = delete_open_file(file->get()); !deleted) {
         return std::unexpected(deleted.error());
     }
     return ConditionalDeletion::deleted;
@@ -110,6 +112,7 @@ using CreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIB
 
 using SetInformationFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 constexpr ULONG file_rename_information = 10; // FileRenameInformation
+using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
 // NtCreateFile and NtSetInformationFile are the documented calls that open and rename a name
 // relative to an open folder (FILE_RENAME_INFO of SetFileInformationByHandle was long documented
@@ -129,12 +132,21 @@ SetInformationFunction nt_set_information_file() {
     return function;
 }
 
-UniqueHandle open_in(HANDLE folder, std::wstring_view name, DWORD access, DWORD sharing,
-                     ULONG options) {
+// A failed native call as the Win32 error that kernel32 would have set for it.
+Win32Failure nt_failure(NTSTATUS status) {
+    static const auto to_win32 = ntdll_function<StatusToErrorFunction>("RtlNtStatusToDosError");
+    return to_win32 != nullptr ? win32_failure(to_win32(status)) : Win32Failure{};
+}
+
+std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_view name,
+                                                  DWORD access, DWORD sharing, ULONG options) {
     const auto create = nt_create_file();
+    if (create == nullptr) {
+        return std::unexpected(Win32Failure{ERROR_PROC_NOT_FOUND});
+    }
     const auto bytes = name.size() * sizeof(wchar_t);
-    if (create == nullptr || folder == nullptr || name.empty() || bytes > 0xFFFE) {
-        return {};
+    if (folder == nullptr || name.empty() || bytes > 0xFFFE) {
+        return std::unexpected(Win32Failure{ERROR_INVALID_PARAMETER});
     }
     std::wstring buffer(name);
     UNICODE_STRING object_name{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes),
@@ -146,9 +158,11 @@ UniqueHandle open_in(HANDLE folder, std::wstring_view name, DWORD access, DWORD 
     attributes.Attributes = case_insensitive;
     IO_STATUS_BLOCK status{};
     HANDLE opened = nullptr;
-    if (create(&opened, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
-               open_if, options | synchronous_io | open_reparse_point, nullptr, 0) < 0) {
-        return {};
+    const NTSTATUS created =
+        create(&opened, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
+               open_if, options | synchronous_io | open_reparse_point, nullptr, 0);
+    if (created < 0) {
+        return std::unexpected(nt_failure(created));
     }
     return UniqueHandle(opened);
 }
@@ -184,25 +198,26 @@ std::optional<std::wstring> volume_path_of(HANDLE handle) {
 
 } // namespace
 
-UniqueHandle open_held_folder(const std::wstring& path) {
-    return UniqueHandle(
+std::expected<UniqueHandle, Win32Failure> open_held_folder(const std::wstring& path) {
+    return handle_or_failure(
         CreateFileW(path.c_str(), held_folder_access, held_folder_sharing, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-UniqueHandle open_held_folder_in(HANDLE folder, std::wstring_view name) {
+std::expected<UniqueHandle, Win32Failure> open_held_folder_in(HANDLE folder,
+                                                              std::wstring_view name) {
     return open_in(folder, name, held_folder_access, held_folder_sharing, directory_file);
 }
 
-UniqueHandle open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t access,
-                          std::uint32_t sharing) {
+std::expected<UniqueHandle, Win32Failure>
+open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t access, std::uint32_t sharing) {
     return open_in(folder, name, access, sharing, non_directory_file);
 }
 
-std::optional<OpenedFile> opened_file(HANDLE handle) {
+std::expected<OpenedFile, Win32Failure> opened_file(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) {
-        return std::nullopt;
+        return std::unexpected(last_win32_failure());
     }
     OpenedFile opened{information.dwFileAttributes,
                       information.nNumberOfLinks,
@@ -217,12 +232,16 @@ std::optional<OpenedFile> opened_file(HANDLE handle) {
     return opened;
 }
 
-bool rename_open_file(HANDLE file, HANDLE folder, std::wstring_view name) {
+std::expected<void, Win32Failure> rename_open_file(HANDLE file, HANDLE folder,
+                                                   std::wstring_view name) {
     const auto set_information = nt_set_information_file();
-    const UniqueHandle deletable(ReOpenFile(
+    if (set_information == nullptr) {
+        return std::unexpected(Win32Failure{ERROR_PROC_NOT_FOUND});
+    }
+    const auto deletable = handle_or_failure(ReOpenFile(
         file, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
-    if (set_information == nullptr || !deletable) {
-        return false;
+    if (!deletable) {
+        return std::unexpected(deletable.error());
     }
     // FILE_RENAME_INFORMATION, laid out as FILE_RENAME_INFO; the name follows the structure.
     const std::size_t name_offset = offsetof(FILE_RENAME_INFO, FileName);
@@ -233,8 +252,13 @@ bool rename_open_file(HANDLE file, HANDLE folder, std::wstring_view name) {
     rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(buffer.data() + name_offset, name.data(), rename->FileNameLength);
     IO_STATUS_BLOCK status{};
-    return set_information(deletable.get(), &status, buffer.data(),
-                           static_cast<ULONG>(buffer.size()), file_rename_information) >= 0;
+    const NTSTATUS renamed =
+        set_information(deletable->get(), &status, buffer.data(), static_cast<ULONG>(buffer.size()),
+                        file_rename_information);
+    if (renamed < 0) {
+        return std::unexpected(nt_failure(renamed));
+    }
+    return {};
 }
 
 } // namespace watchdog

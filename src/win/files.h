@@ -1,23 +1,23 @@
 #pragma once
 
 // Whole-file reads and a deletion that cannot remove a file somebody else has just put in the
-// place of the one that was read. Failures carry the Win32 error code; callers make the text.
+// place of the one that was read. Failures are Win32Failures; callers make the text.
 
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <expected>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace watchdog {
 
 // Everything from the file's current position to its end.
-std::expected<std::string, std::uint32_t> read_to_end(HANDLE file);
+std::expected<std::string, Win32Failure> read_to_end(HANDLE file);
 
 // The signature of SetFileInformationByHandle, so that tests can see which deletion is asked.
 using SetFileInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
@@ -26,7 +26,7 @@ using SetFileInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVO
 // while a scanner or the indexer holds the file open with delete sharing (POSIX semantics,
 // Windows 10 1607 and later); where that form is refused, the classic deletion is used, whose
 // name stays until the last handle closes.
-std::expected<void, std::uint32_t>
+std::expected<void, Win32Failure>
 delete_open_file(HANDLE file, SetFileInformation set_information = SetFileInformationByHandle);
 
 enum class ConditionalDeletion {
@@ -40,7 +40,7 @@ enum class ConditionalDeletion {
 // deleted through that very handle), so no writer can change or replace it in between; a writer
 // that tries meanwhile gets a sharing violation. A file somebody else holds open without delete
 // sharing fails with ERROR_SHARING_VIOLATION, a read-only one with ERROR_ACCESS_DENIED.
-std::expected<ConditionalDeletion, std::uint32_t>
+std::expected<ConditionalDeletion, Win32Failure>
 delete_file_if(const std::wstring& path, const std::function<bool(std::string_view)>& still_ours);
 
 // Folders and files reached through a folder that is held open, so that what was opened, not a
@@ -50,16 +50,17 @@ delete_file_if(const std::wstring& path, const std::function<bool(std::string_vi
 // renamed nor removed while it is held, and with traverse access, without which the system
 // would not count the sharing at all (an open for attributes alone leaves sharing unchecked).
 // A link as the last name is opened itself, not followed.
-UniqueHandle open_held_folder(const std::wstring& path);
+std::expected<UniqueHandle, Win32Failure> open_held_folder(const std::wstring& path);
 
 // The folder `name` inside the open `folder`, created when it is missing, held the same way. It
 // is looked up through the handle, not through a path, and a link of that name is opened itself.
-UniqueHandle open_held_folder_in(HANDLE folder, std::wstring_view name);
+std::expected<UniqueHandle, Win32Failure> open_held_folder_in(HANDLE folder,
+                                                              std::wstring_view name);
 
 // The file `name` inside the open `folder`, created when it is missing, with `access` and
 // `sharing`; looked up through the handle, and a link of that name is opened itself.
-UniqueHandle open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t access,
-                          std::uint32_t sharing);
+std::expected<UniqueHandle, Win32Failure> open_file_in(HANDLE folder, std::wstring_view name,
+                                                       std::uint32_t access, std::uint32_t sharing);
 
 // What an open handle refers to: its attributes, its number of names (hard links) and size,
 // and its final path, every link resolved (GetFinalPathNameByHandleW, a \\?\ form). Where the
@@ -74,10 +75,11 @@ struct OpenedFile {
     std::wstring volume_path; // only where final_path is empty: "\\folder\\name"
 };
 
-std::optional<OpenedFile> opened_file(HANDLE handle);
+std::expected<OpenedFile, Win32Failure> opened_file(HANDLE handle);
 
 // Renames the open `file` to `name` inside the open `folder`, replacing a file of that name.
 // Asks for delete access on the file itself, not on a name, for this call only.
-bool rename_open_file(HANDLE file, HANDLE folder, std::wstring_view name);
+std::expected<void, Win32Failure> rename_open_file(HANDLE file, HANDLE folder,
+                                                   std::wstring_view name);
 
 } // namespace watchdog

@@ -11,8 +11,12 @@ constexpr DWORD initial_path_capacity = 512;
 
 } // namespace
 
-UniqueModule load_system_library(const wchar_t* file_name) {
-    return UniqueModule(LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* file_name) {
+    const HMODULE module = LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) {
+        return std::unexpected(last_win32_failure());
+    }
+    return UniqueModule(module);
 }
 
 ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
@@ -23,7 +27,7 @@ ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
     return length < capacity ? ModulePathRead::complete : ModulePathRead::cut;
 }
 
-std::expected<std::wstring, std::uint32_t> current_executable_path() {
+std::expected<std::wstring, Win32Failure> current_executable_path() {
     std::vector<wchar_t> buffer(initial_path_capacity);
     while (true) {
         const auto capacity = static_cast<DWORD>(buffer.size());
@@ -33,7 +37,7 @@ std::expected<std::wstring, std::uint32_t> current_executable_path() {
         const DWORD error = GetLastError();
         switch (module_path_read(length, capacity, error)) {
         case ModulePathRead::failed:
-            return std::unexpected(static_cast<std::uint32_t>(error));
+            return std::unexpected(win32_failure(error));
         case ModulePathRead::complete:
             return std::wstring(buffer.data(), length);
         case ModulePathRead::cut:

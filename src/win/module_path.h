@@ -1,6 +1,7 @@
 #pragma once
 
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <cstdint>
 #include <expected>
@@ -8,13 +9,13 @@
 
 namespace watchdog {
 
-// The full path of the running executable, however long it is; the Win32 error code when the
-// system cannot say it.
-std::expected<std::wstring, std::uint32_t> current_executable_path();
+// The full path of the running executable, however long it is; why not when the system cannot
+// say it.
+std::expected<std::wstring, Win32Failure> current_executable_path();
 
 // A library of the system loaded from the system folder alone: one of the same name beside the
-// application, or in its current folder, is never the one loaded. Empty when it cannot be.
-UniqueModule load_system_library(const wchar_t* file_name);
+// application, or in its current folder, is never the one loaded.
+std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* file_name);
 
 enum class ModulePathRead { complete, cut, failed };
 

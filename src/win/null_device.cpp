@@ -2,10 +2,11 @@
 
 namespace watchdog {
 
-UniqueHandle open_inheritable_null_device(DWORD access) {
+std::expected<UniqueHandle, Win32Failure> open_inheritable_null_device(DWORD access) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return UniqueHandle(CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_or_failure(CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr));
 }
 
 } // namespace watchdog

@@ -125,16 +125,20 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
     return joined;
 }
 
-std::optional<std::wstring> full_path(std::wstring_view path) {
+std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path) {
     const std::wstring given(path);
     const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     if (needed == 0) {
-        return std::nullopt;
+        return std::unexpected(last_win32_failure());
     }
     std::wstring full(needed, L'\0');
     const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return std::nullopt;
+    if (length == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    // The current folder changed between the two calls: the path no longer fits.
+    if (length >= needed) {
+        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
     }
     full.resize(length);
     return full;
@@ -150,15 +154,19 @@ std::wstring file_system_path(std::wstring_view path) {
     return !full || full->size() < classic_path_limit ? given : extended_length_form(*full);
 }
 
-std::optional<std::wstring> long_path(const std::wstring& path) {
+std::expected<std::wstring, Win32Failure> long_path(const std::wstring& path) {
     const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
     if (needed == 0) {
-        return std::nullopt;
+        return std::unexpected(last_win32_failure());
     }
     std::wstring long_form(needed, L'\0');
     const DWORD length = GetLongPathNameW(path.c_str(), long_form.data(), needed);
-    if (length == 0 || length >= needed) {
-        return std::nullopt;
+    if (length == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    // A folder on the way was renamed between the two calls.
+    if (length >= needed) {
+        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
     }
     long_form.resize(length);
     return long_form;
@@ -191,29 +199,32 @@ bool names_same_place(std::wstring_view final_path, std::wstring_view path) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-std::uint32_t create_directory_tree(const std::wstring& directory) {
+std::expected<void, Win32Failure> create_directory_tree(const std::wstring& directory) {
     if (CreateDirectoryW(directory.c_str(), nullptr)) {
-        return ERROR_SUCCESS;
+        return {};
     }
-    const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) {
+    const Win32Failure failure = last_win32_failure();
+    if (failure.code == ERROR_ALREADY_EXISTS) {
         const DWORD attributes = GetFileAttributesW(directory.c_str());
         const bool is_directory =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        return is_directory ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+        return is_directory ? std::expected<void, Win32Failure>() : std::unexpected(failure);
     }
-    if (error != ERROR_PATH_NOT_FOUND) {
-        return error;
+    if (failure.code != ERROR_PATH_NOT_FOUND) {
+        return std::unexpected(failure);
     }
     // The parent is strictly shorter, so the recursion ends at the root at the latest.
     const auto parent = parent_directory(directory);
     if (!parent || parent->empty() || *parent == directory) {
-        return error;
+        return std::unexpected(failure);
     }
-    if (const std::uint32_t parent_error = create_directory_tree(*parent)) {
-        return parent_error;
+    if (auto created = create_directory_tree(*parent); !created) {
+        return created;
     }
-    return CreateDirectoryW(directory.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    if (!CreateDirectoryW(directory.c_str(), nullptr)) {
+        return std::unexpected(last_win32_failure());
+    }
+    return {};
 }
 
 } // namespace watchdog

@@ -3,7 +3,10 @@
 // Lexical handling of Windows paths. The product avoids std::filesystem, which alone would
 // triple the size of the statically linked executable.
 
+#include "win/win32_failure.h"
+
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,8 +26,8 @@ std::optional<std::wstring> parent_directory(std::wstring_view path);
 std::wstring join_path(std::wstring_view base, std::wstring_view name);
 
 // The full form of `path` (GetFullPathNameW: relative to the current folder, ".", ".." and "/"
-// resolved); nothing when the system cannot make one.
-std::optional<std::wstring> full_path(std::wstring_view path);
+// resolved), or why the system cannot make one.
+std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path);
 
 // The text that every process meaning the same file makes of `path`: its full form, without an
 // extended-length prefix or separators at its end, in upper case (file names compare without
@@ -43,8 +46,8 @@ inline constexpr std::size_t classic_path_limit = 248;
 std::wstring file_system_path(std::wstring_view path);
 
 // The path with every short (8.3) name of an existing file or folder in its long form
-// (GetLongPathNameW); links are not resolved. Nothing when the system cannot make one.
-std::optional<std::wstring> long_path(const std::wstring& path);
+// (GetLongPathNameW); links are not resolved. Why not when the system cannot make one.
+std::expected<std::wstring, Win32Failure> long_path(const std::wstring& path);
 
 // Whether `final_path`, as GetFinalPathNameByHandleW gives it, names the place that `path`
 // names: apart from the extended-length prefix (\\?\ or \\?\UNC\) and separators at the end, and
@@ -52,8 +55,8 @@ std::optional<std::wstring> long_path(const std::wstring& path);
 // names that differ only in case are one folder, or two of one folder made case-sensitive.
 bool names_same_place(std::wstring_view final_path, std::wstring_view path);
 
-// Creates the directory and every missing ancestor; an existing directory is success. Returns
-// the Win32 error code of the failure, or 0.
-std::uint32_t create_directory_tree(const std::wstring& directory);
+// Creates the directory and every missing ancestor; an existing directory is success, anything
+// else of that name fails with ERROR_ALREADY_EXISTS.
+std::expected<void, Win32Failure> create_directory_tree(const std::wstring& directory);
 
 } // namespace watchdog

@@ -26,27 +26,27 @@ std::vector<HANDLE> distinct_handles(const StandardStreams& streams) {
     return handles;
 }
 
-std::expected<void, std::uint32_t> restrict_inheritance(InheritedHandles& inherited) {
+std::expected<void, Win32Failure> restrict_inheritance(InheritedHandles& inherited) {
     SIZE_T size = 0;
     // Asked for its size, the call fails by design: the size is all it gives.
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     inherited.storage = std::make_unique<std::byte[]>(size);
     const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(inherited.storage.get());
     if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        return std::unexpected(last_win32_failure());
     }
     inherited.list.reset(list);
     if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                    inherited.handles.data(),
                                    sizeof(HANDLE) * inherited.handles.size(), nullptr, nullptr)) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        return std::unexpected(last_win32_failure());
     }
     return {};
 }
 
 } // namespace
 
-std::expected<StartedProcess, std::uint32_t> start_process(const ProcessStart& start) {
+std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& start) {
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     startup.StartupInfo.dwFlags = start.startup_flags;
@@ -76,7 +76,7 @@ std::expected<StartedProcess, std::uint32_t> start_process(const ProcessStart& s
     if (!CreateProcessW(start.executable.c_str(), command_line.data(), start.process_security,
                         nullptr, inherits ? TRUE : FALSE, flags, nullptr, nullptr,
                         &startup.StartupInfo, &information)) {
-        return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+        return std::unexpected(last_win32_failure());
     }
     return StartedProcess{UniqueHandle(information.hProcess), UniqueHandle(information.hThread),
                           information.dwProcessId};

@@ -5,6 +5,7 @@
 // that CreateProcessW hands back, each with one owner.
 
 #include "win/unique_resource.h"
+#include "win/win32_failure.h"
 
 #include <windows.h>
 
@@ -40,7 +41,7 @@ struct StartedProcess {
     DWORD id = 0;
 };
 
-// The Win32 error code when the process cannot be created.
-std::expected<StartedProcess, std::uint32_t> start_process(const ProcessStart& start);
+// Why not when the process cannot be created.
+std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& start);
 
 } // namespace watchdog

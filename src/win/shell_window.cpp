@@ -22,13 +22,21 @@ bool belongs_to_shell(HWND window, std::optional<DWORD> process) {
     return GetWindowThreadProcessId(window, &owner) != 0 && owner == *process;
 }
 
-HWND find_shell_top_level_window(std::optional<DWORD> process, HWND after,
-                                 const wchar_t* class_name) {
+std::expected<HWND, Win32Failure>
+find_shell_top_level_window(std::optional<DWORD> process, HWND after, const wchar_t* class_name) {
     HWND window = after;
-    do {
+    while (true) {
+        // FindWindowExW is not documented to set an error when nothing matches: cleared first,
+        // the failure never carries an error that an earlier call left.
+        SetLastError(ERROR_SUCCESS);
         window = FindWindowExW(nullptr, window, class_name, nullptr);
-    } while (window != nullptr && !belongs_to_shell(window, process));
-    return window;
+        if (window == nullptr) {
+            return std::unexpected(last_win32_failure());
+        }
+        if (belongs_to_shell(window, process)) {
+            return window;
+        }
+    }
 }
 
 } // namespace watchdog

@@ -5,8 +5,11 @@
 // the desktop's: when the desktop has a shell window, only windows of the process that owns it
 // are the shell's.
 
+#include "win/win32_failure.h"
+
 #include <windows.h>
 
+#include <expected>
 #include <optional>
 
 namespace watchdog {
@@ -18,8 +21,9 @@ std::optional<DWORD> shell_process();
 bool belongs_to_shell(HWND window, std::optional<DWORD> process);
 
 // The first top-level window of `class_name` after `after` (from the top of the Z order when
-// null) that belongs to the shell, as FindWindowExW searches; null when there is none.
-HWND find_shell_top_level_window(std::optional<DWORD> process, HWND after,
-                                 const wchar_t* class_name);
+// null) that belongs to the shell, as FindWindowExW searches; when there is none, the failure
+// that FindWindowExW reported as it found no more.
+std::expected<HWND, Win32Failure>
+find_shell_top_level_window(std::optional<DWORD> process, HWND after, const wchar_t* class_name);
 
 } // namespace watchdog

@@ -62,9 +62,10 @@ void run_message_loop(std::promise<DWORD>& started) {
 void start_desktop_quietly(const std::wstring& name) {
     const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     HANDLE saved[3] = {};
-    const UniqueHandle nulls[3] = {open_inheritable_null_device(GENERIC_READ),
-                                   open_inheritable_null_device(GENERIC_WRITE),
-                                   open_inheritable_null_device(GENERIC_WRITE)};
+    const UniqueHandle nulls[3] = {
+        open_inheritable_null_device(GENERIC_READ).value_or(UniqueHandle()),
+        open_inheritable_null_device(GENERIC_WRITE).value_or(UniqueHandle()),
+        open_inheritable_null_device(GENERIC_WRITE).value_or(UniqueHandle())};
     for (int i = 0; i < 3; ++i) {
         saved[i] = GetStdHandle(kinds[i]);
         SetStdHandle(kinds[i], nulls[i].get());

@@ -36,13 +36,13 @@ ChildProcess start_process(const std::wstring& executable,
     // Wine now and then fails to set up a process on a desktop that was created moments ago
     // (ERROR_INTERNAL_ERROR); a second try a little later succeeds.
     auto started = watchdog::start_process(start);
-    for (int attempt = 1; attempt < 5 && !started && started.error() == ERROR_INTERNAL_ERROR;
+    for (int attempt = 1; attempt < 5 && !started && started.error().code == ERROR_INTERNAL_ERROR;
          ++attempt) {
         Sleep(200);
         started = watchdog::start_process(start);
     }
     if (!started) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(started.error()));
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(started.error().code));
     }
     ChildProcess child{std::move(started->process), std::move(started->thread), started->id};
     if (options.job != nullptr && !AssignProcessToJobObject(options.job, child.handle.get())) {

@@ -90,15 +90,15 @@ TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnIts
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(toggle_command_still_on_its_way(row.last_error, row.waited), row.on_its_way);
+        EXPECT_EQ(toggle_command_still_on_its_way(win32_failure(row.last_error), row.waited),
+                  row.on_its_way);
     }
 }
 
 struct SearchOutcomeCase {
     const char* name;
     HWND found;
-    bool enumeration_succeeded;
-    std::uint32_t last_error;
+    std::expected<void, Win32Failure> enumeration;
     std::expected<HWND, std::string> expected;
 };
 
@@ -106,24 +106,26 @@ TEST(DesktopIconSearchOutcome, AFoundViewWinsAndOnlyAFailedEmptySearchReportsIts
     const auto view = reinterpret_cast<HWND>(static_cast<std::intptr_t>(0x1234));
     const SearchOutcomeCase cases[] = {
         // The callback stopping the enumeration makes EnumWindows report FALSE.
-        {"found, enumeration stopped", view, false, ERROR_ACCESS_DENIED, view},
-        {"found, enumeration complete", view, true, 0, view},
-        {"nothing, enumeration complete", nullptr, true, ERROR_ACCESS_DENIED,
+        {"found, enumeration stopped", view, std::unexpected(Win32Failure{ERROR_ACCESS_DENIED}),
+         view},
+        {"found, enumeration complete", view, {}, view},
+        {"nothing, enumeration complete",
+         nullptr,
+         {},
          std::unexpected("未找到 Windows 桌面图标窗口")},
-        {"nothing, enumeration failed", nullptr, false, ERROR_ACCESS_DENIED,
-         std::unexpected(windows_error_text(ERROR_ACCESS_DENIED))},
-        {"nothing, failed without an error", nullptr, false, 0,
-         std::unexpected(windows_error_text(0))},
+        {"nothing, enumeration failed", nullptr, std::unexpected(Win32Failure{ERROR_ACCESS_DENIED}),
+         std::unexpected(windows_error_text(Win32Failure{ERROR_ACCESS_DENIED}))},
+        {"nothing, failed without an error", nullptr, std::unexpected(win32_failure(0)),
+         std::unexpected(windows_error_text(win32_failure(0)))},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(top_level_search_outcome(row.found, row.enumeration_succeeded, row.last_error),
-                  row.expected);
+        EXPECT_EQ(top_level_search_outcome(row.found, row.enumeration), row.expected);
     }
 }
 
 TEST(DesktopIconSearchOutcome, AFailureWithoutAnErrorStillNamesTheMarkerCode) {
-    const auto outcome = top_level_search_outcome(nullptr, false, 0);
+    const auto outcome = top_level_search_outcome(nullptr, std::unexpected(win32_failure(0)));
     ASSERT_FALSE(outcome.has_value());
     EXPECT_TRUE(outcome.error().ends_with("0x535F4F4B")) << outcome.error();
 }

@@ -50,7 +50,7 @@ TEST(FileDeletion, AsksForPosixDeletionAndFallsBackOnlyWhereItIsRefused) {
         results = row.results;
         const auto deleted = delete_open_file(nullptr, recording_set_information);
         EXPECT_EQ(calls, row.expected_calls);
-        EXPECT_EQ(deleted ? std::nullopt : std::optional<DWORD>(deleted.error()), row.error);
+        EXPECT_EQ(deleted ? std::nullopt : std::optional<DWORD>(deleted.error().code), row.error);
     }
 }
 
@@ -63,17 +63,45 @@ TEST(HeldFolder, CanBeNeitherRenamedNorRemovedWhileHeld) {
     const std::wstring elsewhere = root.path + L"\\elsewhere";
     ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
     {
-        const UniqueHandle held = open_held_folder(outer);
+        const auto held = open_held_folder(outer);
         ASSERT_TRUE(held);
         EXPECT_FALSE(MoveFileW(outer.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(outer.c_str()));
-        const UniqueHandle held_inner = open_held_folder_in(held.get(), L"inner");
+        const auto held_inner = open_held_folder_in(held->get(), L"inner");
         ASSERT_TRUE(held_inner) << "the folder was not created through the outer one";
         EXPECT_FALSE(MoveFileW(inner.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
     }
     EXPECT_TRUE(MoveFileW(inner.c_str(), elsewhere.c_str())) << "let go, it moves";
     EXPECT_TRUE(RemoveDirectoryW(outer.c_str())) << "let go, it goes";
+}
+
+// A folder's contents are opened through a native call, whose failure is told as the Win32 error
+// that kernel32 would have set for it, not as whatever last error an earlier call left.
+TEST(HeldFolder, AnOpenThroughItThatFailsCarriesTheWin32Error) {
+    const testing::TempDirectory root;
+    ASSERT_TRUE(CreateDirectoryW((root.path + L"\\folder").c_str(), nullptr));
+    testing::write_file(root.path + L"\\file", "x");
+    const auto held = open_held_folder(root.path);
+    ASSERT_TRUE(held);
+    SetLastError(ERROR_SUCCESS);
+    const struct {
+        const char* name;
+        std::expected<UniqueHandle, Win32Failure> opened;
+        DWORD error;
+    } cases[] = {
+        {"a file opened as a folder", open_held_folder_in(held->get(), L"file"), ERROR_DIRECTORY},
+        {"a folder opened as a file",
+         open_file_in(held->get(), L"folder", GENERIC_READ, FILE_SHARE_READ), ERROR_ACCESS_DENIED},
+        {"no folder to open through", open_held_folder_in(nullptr, L"x"), ERROR_INVALID_PARAMETER},
+        {"a folder that is not there", open_held_folder(root.path + L"\\gone"),
+         ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_FALSE(row.opened.has_value());
+        EXPECT_EQ(row.opened.error(), Win32Failure{row.error});
+    }
 }
 
 // Each WriteFile call takes at most the next of `takes` bytes; one call more fails, as on a
@@ -109,7 +137,7 @@ TEST(FileWrite, WritesOnUntilAllIsTakenAndStopsOnAWriteThatTakesNothing) {
         write_calls = 0;
         const auto written = write_all(nullptr, "abcdefghij", taking_write);
         EXPECT_EQ(taken, row.taken);
-        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()), row.error);
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error().code), row.error);
     }
 }
 
@@ -133,7 +161,7 @@ TEST(FileWrite, ADurableWriteIsFlushedOnceAllIsWritten) {
         flush_result = flushed;
         const auto written = write_durably(nullptr, "abcdefghij", recording_flush, taking_write);
         EXPECT_EQ(taken_when_flushed, "abcdefghij");
-        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error()),
+        EXPECT_EQ(written ? std::nullopt : std::optional<DWORD>(written.error().code),
                   flushed ? std::nullopt : std::optional<DWORD>(ERROR_DISK_FULL));
     }
 }

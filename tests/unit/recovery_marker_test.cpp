@@ -236,6 +236,10 @@ TEST(RecoveryMarkerRecordForms, OtherValuesWhereARecordIsExpectedNameTheRecord) 
         {"taskbar string", R"({"version":1,"sessionId":"s","taskbar":"x"})",
          "invalid type: string \"x\", expected struct TaskbarRecoverySnapshot at line 1 column "
          "42"},
+        {"taskbar string after an escaped sessionId",
+         R"({"version":1,"sessionId":"a\"b","taskbar":"x"})",
+         "invalid type: string \"x\", expected struct TaskbarRecoverySnapshot at line 1 column "
+         "45"},
         {"windows element integer",
          R"({"version":1,"sessionId":"s","taskbar":{"appbar_state":0,"windows":[1]}})",
          "invalid type: integer `1`, expected struct TaskbarWindowRecoveryState at line 1 "
@@ -753,6 +757,11 @@ TEST(RecoveryMarkerDescriptions, QuotedValuesAreEscapedAndCutToSixtyFourBytes) {
         {"400-digit fraction", long_digits + ".5",
          "invalid type: floating point `" + std::string(64, '7') +
              "…`, expected u32 at line 2 column 413"},
+        {"64-byte string whole", "\"" + std::string(64, 'c') + "\"",
+         "invalid type: string \"" + std::string(64, 'c') + "\", expected u32 at line 2 column 76"},
+        {"65-byte string cut", "\"" + std::string(65, 'c') + "\"",
+         "invalid type: string \"" + std::string(64, 'c') +
+             "…\", expected u32 at line 2 column 77"},
         {"long string", "\"" + long_text + "\"",
          "invalid type: string \"" + std::string(64, 'a') +
              "…\", expected u32 at line 2 column 112"},

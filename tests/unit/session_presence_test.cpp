@@ -21,9 +21,9 @@ TEST(SessionPresence, OnlyAnObjectThatIsNotThereMeansTheRunIsOver) {
         {ERROR_NOT_ENOUGH_MEMORY, PresenceSeen::unknown},
     };
     for (const auto& [error, seen] : cases) {
-        EXPECT_EQ(presence_after_open_failure(error).seen, seen) << error;
+        EXPECT_EQ(presence_after_open_failure(win32_failure(error)).seen, seen) << error;
     }
-    EXPECT_EQ(presence_after_open_failure(ERROR_NOT_ENOUGH_MEMORY).error,
+    EXPECT_EQ(presence_after_open_failure(win32_failure(ERROR_NOT_ENOUGH_MEMORY)).failure.code,
               static_cast<std::uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
@@ -56,9 +56,9 @@ TEST(SessionPresence, IsHeldForExactlyAsLongAsSomebodyHoldsItsName) {
 // A guard that may not be opened is an instance's of other rights (elevated, say): a protection
 // as much as one that exists. Another kind of object under the name is not.
 TEST(ItemGuard, IsClaimedByAnotherRunWhenItExistsOrMayNotBeOpened) {
-    EXPECT_TRUE(claimed_by_another_run(ERROR_ALREADY_EXISTS));
-    EXPECT_TRUE(claimed_by_another_run(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(claimed_by_another_run(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(claimed_by_another_run(win32_failure(ERROR_ALREADY_EXISTS)));
+    EXPECT_TRUE(claimed_by_another_run(win32_failure(ERROR_ACCESS_DENIED)));
+    EXPECT_FALSE(claimed_by_another_run(win32_failure(ERROR_INVALID_HANDLE)));
 }
 
 // A caller's number never becomes a wait without end (INFINITE is 0xFFFFFFFF milliseconds).

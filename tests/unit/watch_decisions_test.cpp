@@ -48,10 +48,10 @@ TEST(ProcessIdArgument, AcceptsOnlyPlainDecimalWithinThirtyTwoBits) {
 }
 
 TEST(ProcessExit, OnlyNoSuchProcessConfirmsAnExitWhenOpeningFails) {
-    EXPECT_TRUE(exit_confirmed_after_open_failure(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(ERROR_SUCCESS));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_TRUE(exit_confirmed_after_open_failure(win32_failure(ERROR_INVALID_PARAMETER)));
+    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_ACCESS_DENIED)));
+    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_SUCCESS)));
+    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_NOT_ENOUGH_MEMORY)));
 }
 
 TEST(ProcessExit, AnEndedProcessIsConfirmedAtOnce) {

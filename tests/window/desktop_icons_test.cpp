@@ -545,7 +545,7 @@ TEST(DesktopIconToggleCommand, AViewWithoutParentReportsTheWindowsErrorOfThatLoo
     const auto [expected, result] = on_desktop(desktop, [&] {
         SetLastError(ERROR_SUCCESS);
         GetParent(*view);
-        const std::string lookup_error = windows_error_text(GetLastError());
+        const std::string lookup_error = windows_error_text(last_win32_failure());
         // An error left over from an unrelated call must not be reported as this one.
         SetLastError(ERROR_ACCESS_DENIED);
         return std::pair{lookup_error, send_desktop_icon_toggle_command(*view)};
@@ -565,7 +565,7 @@ TEST(DesktopIconToggleCommand, AGoneViewReportsTheWindowsErrorOfTheParentLookup)
     const auto [expected, result] = on_desktop(desktop, [&] {
         SetLastError(ERROR_SUCCESS);
         GetParent(tree->list_view);
-        const std::string lookup_error = windows_error_text(GetLastError());
+        const std::string lookup_error = windows_error_text(last_win32_failure());
         return std::pair{lookup_error, send_desktop_icon_toggle_command(tree->list_view)};
     });
 

@@ -90,7 +90,8 @@ TEST(RestoreRun, AFolderAtTheMarkerPathIsAReadFailure) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_FALSE(probe);
     const DWORD open_error = GetLastError();
-    EXPECT_EQ(error_of(run(scene)), "读取恢复标记失败: " + file_error_text(open_error));
+    EXPECT_EQ(error_of(run(scene)),
+              "读取恢复标记失败: " + file_error_text(win32_failure(open_error)));
     EXPECT_TRUE(file_exists(scene.marker));
 }
 
@@ -102,7 +103,8 @@ TEST(RestoreRun, AMarkerOpenedExclusivelyElsewhereIsAReadFailure) {
     ASSERT_TRUE(exclusive);
     const RunResult result = run(scene);
     exclusive.reset();
-    EXPECT_EQ(error_of(result), "读取恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(error_of(result),
+              "读取恢复标记失败: " + file_error_text(Win32Failure{ERROR_SHARING_VIOLATION}));
     EXPECT_EQ(read_file(scene.marker), nothing_recorded);
     EXPECT_FALSE(file_exists(scene.log));
 }
@@ -259,7 +261,8 @@ void check_held_marker_kept(const HolderCase& row) {
     ASSERT_TRUE(holder);
     const RunResult result = run(scene);
     holder.reset();
-    EXPECT_EQ(error_of(result), "删除恢复标记失败: " + file_error_text(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(error_of(result),
+              "删除恢复标记失败: " + file_error_text(Win32Failure{ERROR_SHARING_VIOLATION}));
     EXPECT_TRUE(icons_shown(scene));
     EXPECT_EQ(read_file(scene.marker), icons_visible);
     EXPECT_FALSE(file_exists(scene.log));
@@ -283,7 +286,8 @@ TEST(RestoreRun, AReadOnlyMarkerIsRestoredButKept) {
     RestoreScene scene;
     write_file(scene.marker, nothing_recorded);
     ASSERT_TRUE(SetFileAttributesW(scene.marker.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(error_of(run(scene)), "删除恢复标记失败: " + file_error_text(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(error_of(run(scene)),
+              "删除恢复标记失败: " + file_error_text(Win32Failure{ERROR_ACCESS_DENIED}));
     EXPECT_TRUE(file_exists(scene.marker));
     EXPECT_EQ(GetFileAttributesW(scene.marker.c_str()) & FILE_ATTRIBUTE_READONLY,
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));

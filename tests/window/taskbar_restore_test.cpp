@@ -220,7 +220,8 @@ TEST(TaskbarRestore, WithoutPrimaryTaskbarFailsAndTouchesNothing) {
         }
     });
     ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error(), "未找到 Windows 系统任务栏: " + windows_error_text(lookup_error));
+    EXPECT_EQ(result.error(),
+              "未找到 Windows 系统任务栏: " + windows_error_text(win32_failure(lookup_error)));
     EXPECT_TRUE(shell_events(scene.taskbar_log).empty());
     const WindowState first = state_of(scene, secondary);
     EXPECT_EQ(first.ex_style, DWORD{WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW});
