@@ -59,22 +59,16 @@ std::expected<void, std::string> deliver_toggle_command(HWND view, IconRestorePr
     if (!target) {
         return std::unexpected(target.error());
     }
-    DWORD_PTR result = 0;
-    const auto start = std::chrono::steady_clock::now();
-    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
-    // reads as an unreported failure rather than as whatever an earlier call left.
-    SetLastError(ERROR_SUCCESS);
-    if (SendMessageTimeoutW(*target, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
-                            toggle_command_timeout_ms, &result) == 0) {
-        const Win32Failure failure = last_win32_failure();
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - start);
-        if (toggle_command_still_on_its_way(failure, waited)) {
-            progress.unanswered_toggle_target = *target;
-        }
-        return std::unexpected(std::string(toggle_command_unanswered_message));
+    switch (send_toggle_command(*target)) {
+    case ToggleSend::answered:
+        return {};
+    case ToggleSend::on_its_way:
+        progress.unanswered_toggle_target = *target;
+        break;
+    case ToggleSend::unanswered:
+        break;
     }
-    return {};
+    return std::unexpected(std::string(toggle_command_unanswered_message));
 }
 
 // Gives the shell view's thread the same time as a command to get through the toggle it has,
@@ -130,6 +124,23 @@ std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_
 }
 
 } // namespace
+
+ToggleSend send_toggle_command(HWND target, SendMessageTimeoutFunction send) {
+    DWORD_PTR result = 0;
+    const auto start = std::chrono::steady_clock::now();
+    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
+    // reads as an unreported failure rather than as whatever an earlier call left.
+    SetLastError(ERROR_SUCCESS);
+    if (send(target, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
+             toggle_command_timeout_ms, &result) != 0) {
+        return ToggleSend::answered;
+    }
+    const Win32Failure failure = last_win32_failure();
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    return toggle_command_still_on_its_way(failure, waited) ? ToggleSend::on_its_way
+                                                            : ToggleSend::unanswered;
+}
 
 bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited) {
     return failure.code == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;

@@ -44,6 +44,19 @@ inline constexpr std::chrono::milliseconds toggle_command_timeout_waited{toggle_
 // failed without setting an error delivered nothing, and the command may be sent again.
 bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited);
 
+// The signature of SendMessageTimeoutW, so that tests can stand in for a shell view.
+using SendMessageTimeoutFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, UINT, UINT,
+                                                    PDWORD_PTR);
+
+enum class ToggleSend {
+    answered,
+    on_its_way, // not answered in time, but queued: the shell view may still carry it out
+    unanswered, // refused, failed, or the view is gone: it never will
+};
+
+// Sends the desktop-icon menu command to the shell view `target` (at most 500 ms).
+ToggleSend send_toggle_command(HWND target, SendMessageTimeoutFunction send = SendMessageTimeoutW);
+
 // Sends the toggle command to the view's parent, which must be the shell view itself. A
 // delivered command counts as success whatever the shell made of it: only the view's
 // visibility tells whether it worked.

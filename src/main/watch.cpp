@@ -130,6 +130,13 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
     }
 }
 
+void stand_down(WatcherHolds holds, void (*announce)(HANDLE presence)) {
+    // The items are free before the application hears that the watcher is done: it may protect
+    // them again the moment it does.
+    holds.items.clear();
+    announce(holds.presence.get());
+}
+
 ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
                         std::string_view session_id, WatcherHolds holds,
                         std::chrono::milliseconds lock_wait) {
@@ -138,9 +145,7 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
         return ExitCode::ExitUnconfirmed;
     }
     if (outcome == WaitOutcome::run_ended_cleanly) {
-        // The items are free before the application hears that the watcher is done.
-        holds.items.clear();
-        announce_stood_down(holds.presence.get());
+        stand_down(std::move(holds));
         return ExitCode::Success;
     }
     // A main application that settles its previous run's marker at its next start may be at it

@@ -2,6 +2,7 @@
 
 #include "main/mode_arguments.h"
 #include "protocol/launcher_protocol.h"
+#include "session/run_end.h"
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
 
@@ -57,6 +58,10 @@ WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
 // cannot be read may still be the session's.
 bool run_is_over(const std::expected<std::optional<std::string>, std::string>& marker,
                  std::string_view session_id);
+
+// A run that ended cleanly: lets go of its items, then answers the application on the presence
+// object (`announce`, which tests may watch), then of everything else.
+void stand_down(WatcherHolds holds, void (*announce)(HANDLE presence) = announce_stood_down);
 
 // Everything after the wait: a main process whose end is not confirmed leaves the desktop and
 // the marker alone and is logged once; a run that ended cleanly lets go of everything, says so,

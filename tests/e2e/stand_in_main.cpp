@@ -41,7 +41,8 @@ constexpr std::string_view usage =
     "that many times, as a host that switches a mode on and off does. --bootstrap stands in for\n"
     "the watchdog's launcher: it ends with the exit code in STAND_IN_LAUNCHER_EXIT_CODE (64\n"
     "without one; \"never\" does not end), and writes the marker path it was given to the file\n"
-    "STAND_IN_LAUNCHER_MARKER_REPORT names, if one does.\n";
+    "STAND_IN_LAUNCHER_MARKER_REPORT names, if one does, and whether the handle value in\n"
+    "STAND_IN_LAUNCHER_HANDLE is open in it to the file STAND_IN_LAUNCHER_HANDLE_REPORT names.\n";
 
 constexpr DWORD broken_style_bits = WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
@@ -147,6 +148,21 @@ void report_launcher(const Options& options, DWORD id, DWORD exit_code) {
     }
 }
 
+// With STAND_IN_LAUNCHER_HANDLE (a handle value of the starter's) and
+// STAND_IN_LAUNCHER_HANDLE_REPORT (a file), writes whether that handle is open in this process.
+void report_inherited_handle() {
+    const wchar_t* value = _wgetenv(L"STAND_IN_LAUNCHER_HANDLE");
+    const wchar_t* report = _wgetenv(L"STAND_IN_LAUNCHER_HANDLE_REPORT");
+    if (value == nullptr || report == nullptr) {
+        return;
+    }
+    const auto handle =
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::wcstoull(value, nullptr, 10)));
+    DWORD flags = 0;
+    watchdog::testing::write_file(report, GetHandleInformation(handle, &flags) ? "inherited"
+                                                                               : "not inherited");
+}
+
 void wait_for_permission_to_end(const std::wstring& event_name) {
     if (event_name.empty()) {
         return;
@@ -224,6 +240,7 @@ int wmain(int argc, wchar_t** argv) {
             argc == 5 && report) {
             watchdog::testing::write_file(report, utf8(argv[4]));
         }
+        report_inherited_handle();
         const wchar_t* code = _wgetenv(L"STAND_IN_LAUNCHER_EXIT_CODE");
         if (code != nullptr && std::wcscmp(code, L"never") == 0) {
             Sleep(INFINITE);

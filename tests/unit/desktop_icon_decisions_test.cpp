@@ -95,6 +95,35 @@ TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnIts
     }
 }
 
+// Shell views that take their time and then answer, time out, or fail without a word.
+LRESULT WINAPI answers_late(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
+    return 1;
+}
+LRESULT WINAPI times_out(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
+    SetLastError(ERROR_TIMEOUT);
+    return 0;
+}
+LRESULT WINAPI fails_without_a_word(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
+    return 0;
+}
+
+// What the send itself says, never what an earlier call left behind: a time-out that some other
+// call reported before must not make a command that was never queued count as on its way.
+TEST(DesktopIconToggleCommand, ASendIsJudgedByItsOwnLastError) {
+    const std::pair<SendMessageTimeoutFunction, ToggleSend> cases[] = {
+        {answers_late, ToggleSend::answered},
+        {times_out, ToggleSend::on_its_way},
+        {fails_without_a_word, ToggleSend::unanswered},
+    };
+    for (const auto& [send, expected] : cases) {
+        SetLastError(ERROR_TIMEOUT);
+        EXPECT_EQ(send_toggle_command(nullptr, send), expected);
+    }
+}
+
 struct SearchOutcomeCase {
     const char* name;
     HWND found;

@@ -1,6 +1,7 @@
 #include "main/bootstrap.h"
 #include "main/watch.h"
 
+#include "processes.h"
 #include "test_files.h"
 #include "win/unique_resource.h"
 
@@ -157,6 +158,47 @@ TEST(WatchEndRequest, StandsDownOnlyWhenNoMarkerOfTheSessionIsLeft) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(run_is_over(row.marker, "s"), row.over);
     }
+}
+
+// A request made by somebody else while the marker still holds the session does not end the
+// wait: only the main process does. A run that is over ends it at once.
+TEST(WatchEndRequest, ARequestAloneNeverEndsTheWait) {
+    const std::wstring stand_in = testing::sibling_executable(L"stand-in-main.exe");
+    const UniqueHandle request(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    const testing::ChildProcess brief = testing::start_process(stand_in, {L"sleep", L"300"});
+    int asked = 0;
+    EXPECT_EQ(wait_for_main_process(brief.id, request.get(),
+                                    [&] {
+                                        ++asked;
+                                        return false;
+                                    }),
+              WaitOutcome::main_process_ended);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(testing::wait_for_exit(brief, 0).has_value()) << "the wait ended before it did";
+
+    const testing::ChildProcess lasting = testing::start_process(stand_in, {L"sleep", L"60000"});
+    EXPECT_EQ(wait_for_main_process(lasting.id, request.get(), [] { return true; }),
+              WaitOutcome::run_ended_cleanly);
+    testing::terminate(lasting);
+}
+
+// The application may protect the items again the moment the watcher answers: it lets go of
+// them first.
+std::wstring item_name;
+bool item_held_at_answer = true;
+
+TEST(WatchEndRequest, AWatcherLetsGoOfItsItemsBeforeItAnswers) {
+    item_name = L"Local\\watch-test-item-" + std::to_wstring(GetCurrentProcessId());
+    WatcherHolds holds;
+    holds.items.emplace_back(CreateEventW(nullptr, TRUE, FALSE, item_name.c_str()));
+    holds.presence.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(holds.items.front() && holds.presence);
+    stand_down(std::move(holds), [](HANDLE presence) {
+        item_held_at_answer =
+            UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, item_name.c_str())).valid();
+        SetEvent(presence);
+    });
+    EXPECT_FALSE(item_held_at_answer);
 }
 
 } // namespace

@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <latch>
 #include <new>
 #include <thread>
 
@@ -109,6 +108,11 @@ TEST(ClientRuns, ProtectAndEndCyclesLeaveNoWatcherBehind) {
 
         ASSERT_TRUE(end(scene, *protection).has_value());
 
+        // Its items are free the moment the end returns: the host may protect them again.
+        EXPECT_TRUE(on_desktop(scene.ground, [] {
+            return claim_item(GuardedItem::taskbar).has_value() &&
+                   claim_item(GuardedItem::desktop_icons).has_value();
+        }));
         EXPECT_TRUE(
             within(1000, [&] { return look_for_presence(key).seen == PresenceSeen::absent; }));
         EXPECT_FALSE(named_event_exists(run_end_name(key)));
@@ -155,14 +159,15 @@ TEST(ClientRuns, TwoStartsRacingForOnePathGiveOneProtection) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         RunScene scene;
-        std::latch start(2);
+        const UniqueHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::optional<std::expected<client::Protection, client::Error>> outcomes[2];
         const auto race = [&](int which, Items items) {
-            start.arrive_and_wait();
+            WaitForSingleObject(start.get(), INFINITE);
             outcomes[which] = protect(scene, items, scene.marker);
         };
         std::thread one(race, 0, row.first);
         std::thread other(race, 1, row.second);
+        SetEvent(start.get());
         one.join();
         other.join();
 

@@ -594,6 +594,27 @@ TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
     EXPECT_EQ(empty.error().code, client::Code::invalid_argument);
 }
 
+// The launcher inherits none of the application's handles, inheritable or not.
+TEST(ClientStart, TheLauncherInheritsNothing) {
+    TempDirectory folder;
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    const UniqueHandle handle(CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+    const std::wstring report = folder.path + L"\\handle.txt";
+    SetEnvironmentVariableW(
+        L"STAND_IN_LAUNCHER_HANDLE",
+        std::to_wstring(reinterpret_cast<std::uintptr_t>(handle.get())).c_str());
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_HANDLE_REPORT", report.c_str());
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", L"0");
+    const auto started = client::start_watchdog(sibling_executable(L"stand-in-main.exe"), "s",
+                                                folder.path + L"\\marker.json");
+    for (const wchar_t* name : {L"STAND_IN_LAUNCHER_HANDLE", L"STAND_IN_LAUNCHER_HANDLE_REPORT",
+                                L"STAND_IN_LAUNCHER_EXIT_CODE"}) {
+        SetEnvironmentVariableW(name, nullptr);
+    }
+    EXPECT_TRUE(started.has_value());
+    EXPECT_EQ(read_file(report), "not inherited");
+}
+
 // Whatever was started in the launcher's place, it is not left running.
 TEST(ClientStart, ALauncherThatDoesNotEndIsEnded) {
     TempDirectory folder;
