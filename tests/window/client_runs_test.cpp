@@ -7,6 +7,7 @@
 
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
+#include "processes.h"
 #include "session/item_guard.h"
 #include "session/run_end.h"
 #include "session/session_presence.h"
@@ -106,19 +107,52 @@ TEST(ClientRuns, ProtectAndEndCyclesLeaveNoWatcherBehind) {
         ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_end_name(key)); }))
             << "no watcher waits";
 
-        ASSERT_TRUE(end(scene, *protection).has_value());
-
         // Its items are free the moment the end returns: the host may protect them again.
-        EXPECT_TRUE(on_desktop(scene.ground, [] {
-            return claim_item(GuardedItem::taskbar).has_value() &&
-                   claim_item(GuardedItem::desktop_icons).has_value();
-        }));
+        const auto [ended, items_free] = on_desktop(scene.ground, [&] {
+            const bool done = client::end_protection(std::move(*protection)).has_value();
+            return std::pair(done, claim_item(GuardedItem::taskbar).has_value() &&
+                                       claim_item(GuardedItem::desktop_icons).has_value());
+        });
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(items_free);
         EXPECT_TRUE(
             within(1000, [&] { return look_for_presence(key).seen == PresenceSeen::absent; }));
         EXPECT_FALSE(named_event_exists(run_end_name(key)));
         EXPECT_FALSE(file_exists(scene.marker));
     }
     EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs\\system-state-recovery.log"));
+}
+
+// A watcher still starting when the run ends cleanly: the end waits for its answer a while, then
+// keeps the request set for it, and lets go once a late watcher has answered.
+TEST(ClientRuns, AWatcherThatHasNotAnsweredFindsTheRequestWhenItComes) {
+    RunScene scene;
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", L"0"); // a launcher without a watcher
+    auto protection = on_desktop(scene.ground, [&] {
+        return client::protect_desktop(scene.marker, Items::desktop_icons,
+                                       sibling_executable(L"stand-in-main.exe"));
+    });
+    SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    const SessionKey key = session_key(scene.marker, protection->session_id());
+
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(end(scene, *protection).has_value());
+    EXPECT_GE(GetTickCount64() - start, 4500u) << "the end did not wait for the watcher";
+
+    const auto late_request = open_run_end(key);
+    ASSERT_TRUE(late_request.has_value());
+    EXPECT_EQ(WaitForSingleObject(late_request->get(), 0), WAIT_OBJECT_0);
+    {
+        const auto presence = hold_session_presence(key);
+        ASSERT_TRUE(presence.has_value());
+        announce_stood_down(presence->get());
+        // The next start looks at what it kept for the watchers of ended runs.
+        auto next = protect(scene, Items::desktop_icons, scene.marker);
+        ASSERT_TRUE(next.has_value()) << next.error().message;
+        ASSERT_TRUE(end(scene, *next).has_value());
+    }
+    EXPECT_EQ(look_for_presence(key).seen, PresenceSeen::absent);
 }
 
 // The current folder changes under an application (file dialogs change it): the protection
