@@ -83,23 +83,23 @@ std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments)
     return arguments;
 }
 
-ExitCode start_watcher(const ModeArguments& arguments) {
-    const auto executable = current_executable_path();
+} // namespace
+
+ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWatcher spawn) {
+    const auto executable = own_path();
     if (!executable) {
         return ExitCode::ExecutablePathUnavailable;
     }
     const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
-    return spawn_watcher(*executable, command_line).has_value() ? ExitCode::Success
-                                                                : ExitCode::SpawnFailed;
+    return spawn(*executable, command_line).has_value() ? ExitCode::Success : ExitCode::SpawnFailed;
 }
-
-} // namespace
 
 ExitCode run_bootstrap(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    return run_bootstrap_guarded([&] { return start_watcher(arguments); });
+    return run_bootstrap_guarded(
+        [&] { return start_watcher(arguments, current_executable_path, spawn_watcher); });
 }
 
 } // namespace watchdog

@@ -71,6 +71,43 @@ TEST(ProcessExit, AnEndedProcessIsConfirmedAtOnce) {
     EXPECT_TRUE(wait_for_process_exit(id));
 }
 
+// The launcher's exit code tells a main application which of its steps failed.
+std::wstring spawned;
+std::expected<std::wstring, Win32Failure> own_path_read() {
+    return L"C:\\app\\system-state-watchdog.exe";
+}
+std::expected<std::wstring, Win32Failure> own_path_unreadable() {
+    return std::unexpected(win32_failure(ERROR_NOT_ENOUGH_MEMORY));
+}
+std::expected<void, Win32Failure> spawns(const std::wstring&, const std::wstring& command_line) {
+    spawned = command_line;
+    return {};
+}
+std::expected<void, Win32Failure> cannot_spawn(const std::wstring&, const std::wstring&) {
+    spawned = L"tried";
+    return std::unexpected(win32_failure(ERROR_ACCESS_DENIED));
+}
+
+TEST(LauncherSteps, ItsExitCodeSaysWhichStepFailed) {
+    const ModeArguments arguments{L"42", L"a session", L"C:\\m.json"};
+    const struct {
+        OwnPath own_path;
+        SpawnWatcher spawn;
+        ExitCode exit_code;
+        std::wstring spawned;
+    } cases[] = {
+        {own_path_read, spawns, ExitCode::Success,
+         LR"("C:\app\system-state-watchdog.exe" --watch 42 "a session" C:\m.json)"},
+        {own_path_read, cannot_spawn, ExitCode::SpawnFailed, L"tried"},
+        {own_path_unreadable, spawns, ExitCode::ExecutablePathUnavailable, L""},
+    };
+    for (const auto& row : cases) {
+        spawned.clear();
+        EXPECT_EQ(start_watcher(arguments, row.own_path, row.spawn), row.exit_code);
+        EXPECT_EQ(spawned, row.spawned);
+    }
+}
+
 // An exception escaping a mode must neither reach abort() nor go unreported.
 TEST(EscapingExceptions, EndTheWatcherWithOneLogLineAndTheLauncherWithFour) {
     testing::TempDirectory folder;
