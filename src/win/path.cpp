@@ -79,6 +79,26 @@ std::wstring_view without_extended_prefix(std::wstring_view path, std::wstring& 
     return path.substr(0, trimmed_length(path, 0));
 }
 
+// The text a call writes that says how much room it needs when given too little: asked once for
+// the size, then for the text. When the answer changes between the two (the current folder, or a
+// folder on the way, changed meanwhile), the text no longer fits: ERROR_INSUFFICIENT_BUFFER.
+template <typename Call> std::expected<std::wstring, Win32Failure> text_of(Call call) {
+    const DWORD needed = call(nullptr, 0);
+    if (needed == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    std::wstring text(needed, L'\0');
+    const DWORD length = call(text.data(), needed);
+    if (length == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    if (length >= needed) {
+        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
+    }
+    text.resize(length);
+    return text;
+}
+
 } // namespace
 
 std::size_t path_root_length(std::wstring_view path) {
@@ -127,21 +147,9 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
 
 std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path) {
     const std::wstring given(path);
-    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (length == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    // The current folder changed between the two calls: the path no longer fits.
-    if (length >= needed) {
-        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
-    }
-    full.resize(length);
-    return full;
+    return text_of([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(given.c_str(), size, buffer, nullptr);
+    });
 }
 
 std::wstring file_system_path(std::wstring_view path) {
@@ -155,21 +163,8 @@ std::wstring file_system_path(std::wstring_view path) {
 }
 
 std::expected<std::wstring, Win32Failure> long_path(const std::wstring& path) {
-    const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    std::wstring long_form(needed, L'\0');
-    const DWORD length = GetLongPathNameW(path.c_str(), long_form.data(), needed);
-    if (length == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    // A folder on the way was renamed between the two calls.
-    if (length >= needed) {
-        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
-    }
-    long_form.resize(length);
-    return long_form;
+    return text_of(
+        [&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(path.c_str(), buffer, size); });
 }
 
 std::wstring comparable_path(std::wstring_view path) {
