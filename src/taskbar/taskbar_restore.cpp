@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 namespace watchdog {
@@ -112,17 +113,34 @@ std::vector<std::uint32_t> owning_threads(const std::vector<HWND>& windows) {
     return threads;
 }
 
+// At most this many style and attribute steps are planned for a window: made opaque, its style,
+// its layered attributes, its repaint.
+constexpr std::size_t most_planned_steps = 4;
+
 // The calls that restore one window, in order, each a call of its own: a hand-off that is given
 // up on between two of them makes none of the rest. Each owns copies of what it uses, since it
-// may outlive the restore on a thread of its own. The style is read here: reading it does not
-// wait for the window's thread.
+// may outlive the restore on a thread of its own. The style is read by the first of them, when
+// the window's turn comes: a window after a slow one is planned from what it shows then, not
+// from a reading taken before. The later steps of the plan follow one call each.
 std::vector<std::function<void()>> taskbar_window_calls(HWND window,
                                                         const TaskbarWindowRecoveryState* record) {
-    // A failed read yields 0, which plans the same as a window without those style bits.
-    const auto current = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+    auto plan = std::make_shared<std::vector<TaskbarWindowStep>>();
+    const std::optional<TaskbarWindowRecoveryState> own =
+        record != nullptr ? std::optional(*record) : std::nullopt;
     std::vector<std::function<void()>> calls;
-    for (const TaskbarWindowStep& step : plan_taskbar_window_restore(current, record)) {
-        calls.push_back([window, step] { apply_step(window, step); });
+    for (std::size_t index = 0; index < most_planned_steps; ++index) {
+        calls.push_back([window, plan, own, index] {
+            if (index == 0) {
+                // A failed read yields 0, which plans the same as a window without those bits.
+                const auto current =
+                    static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+                *plan = plan_taskbar_window_restore(current, own ? &*own : nullptr);
+            }
+            const std::size_t last = index + 1 == most_planned_steps ? plan->size() : index + 1;
+            for (std::size_t step = index; step < std::min(last, plan->size()); ++step) {
+                apply_step(window, (*plan)[step]);
+            }
+        });
     }
     if (record != nullptr) {
         calls.push_back([window, recorded = static_cast<std::uint32_t>(record->ex_style)] {
@@ -160,14 +178,6 @@ std::vector<HWND> find_taskbar_windows(HWND primary) {
         after = *next;
     }
     return windows;
-}
-
-// No result is looked at: a taskbar that refuses one change still gets the others, and one
-// that vanished since the search merely fails them all.
-void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record) {
-    for (const auto& call : taskbar_window_calls(window, record)) {
-        call();
-    }
 }
 
 std::expected<HWND, std::string> find_primary_taskbar() {

@@ -38,9 +38,4 @@ std::expected<HWND, std::string> find_primary_taskbar();
 // manager's search order.
 std::vector<HWND> find_taskbar_windows(HWND primary);
 
-// Re-applies `record` (or, when null, only clears WS_EX_TRANSPARENT) and moves the window into
-// or out of the topmost band as recorded, then shows the window.
-// Reports nothing: a window that vanished in the meantime simply fails every call.
-void restore_taskbar_window(HWND window, const TaskbarWindowRecoveryState* record);
-
 } // namespace watchdog
