@@ -6,6 +6,7 @@
 #include "restore/restore_run.h"
 #include "session/session_presence.h"
 #include "win/error_text.h"
+#include "win/path.h"
 #include "win/utf.h"
 
 namespace watchdog::client {
@@ -24,6 +25,15 @@ std::expected<std::optional<LeftMarker>, std::string> read_left_marker(const std
         left.session_id = marker->sessionId;
     }
     return left;
+}
+
+bool leftover_run_alive(const std::wstring& marker_path) {
+    const auto read = read_left_marker(file_system_path(marker_path));
+    if (!read || !*read || (*read)->session_id.empty()) {
+        return false;
+    }
+    const PresenceSeen seen = look_for_presence(session_key(marker_path, (*read)->session_id)).seen;
+    return seen == PresenceSeen::held || seen == PresenceSeen::held_with_rights;
 }
 
 std::expected<SessionLock, Error> take_over(std::wstring_view marker_path,

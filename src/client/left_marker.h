@@ -23,6 +23,10 @@ struct LeftMarker {
 // there is one that cannot be read.
 std::expected<std::optional<LeftMarker>, std::string> read_left_marker(const std::wstring& path);
 
+// Whether a marker is at the path whose run something still holds alive (a watcher restoring it,
+// say).
+bool leftover_run_alive(const std::wstring& marker_path);
+
 // A left marker may be acted on only by whoever holds its session's lock (waited for at most
 // `wait_for_watcher`), and only while nothing of its run is alive: the lock, or why not.
 std::expected<SessionLock, Error> take_over(std::wstring_view marker_path,

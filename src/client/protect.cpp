@@ -6,6 +6,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/left_marker.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
 #include "client/run_hold.h"
@@ -42,10 +43,17 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     Protection protection;
     protection.marker_path_ = *full;
     protection.session_id_ = new_session_id();
-    // Claimed before anything is settled, recorded or written: a refused protection changes
-    // nothing.
+    // Claimed before anything is recorded or written: a refused protection changes nothing.
     const SessionKey key = session_key(*full, protection.session_id_);
     auto hold = hold_new_protection(key, items);
+    if (!hold && hold.error().code == Code::left_to_live_run && leftover_run_alive(*full)) {
+        // The watcher of this marker's previous run may be restoring it still, its items held
+        // until it is done: waited for as a settle waits, then asked once more. Another run's
+        // protection elsewhere is refused at once, and nothing is settled for it.
+        if (settle_leftover_marker(*full)) {
+            hold = hold_new_protection(key, items);
+        }
+    }
     if (!hold) {
         return std::unexpected(hold.error());
     }

@@ -40,6 +40,32 @@ bool exit_confirmed_after_open_failure(Win32Failure failure) {
     return failure.code == ERROR_INVALID_PARAMETER;
 }
 
+namespace {
+
+WaitOutcome outcome_of_wait(DWORD waited) {
+    return waited == WAIT_OBJECT_0 ? WaitOutcome::main_process_ended
+                                   : WaitOutcome::exit_unconfirmed;
+}
+
+// Listens again after a request that found the run still going: set too early, or by somebody
+// else. Not before a pause, so that a request set over and over costs nothing but a look at the
+// marker a second; and with one more look after the reset, since the application's own request
+// may have come meanwhile and been reset with it.
+std::optional<WaitOutcome> listen_again(HANDLE process, HANDLE run_end,
+                                        const std::function<bool()>& run_is_over) {
+    const DWORD paused = WaitForSingleObject(process, request_pause_ms);
+    if (paused != WAIT_TIMEOUT) {
+        return outcome_of_wait(paused);
+    }
+    ResetEvent(run_end);
+    if (run_is_over()) {
+        return WaitOutcome::run_ended_cleanly;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
                                   const std::function<bool()>& run_is_over) {
     const auto process = handle_or_failure(OpenProcess(SYNCHRONIZE, FALSE, process_id));
@@ -47,20 +73,22 @@ WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
         return exit_confirmed_after_open_failure(process.error()) ? WaitOutcome::main_process_ended
                                                                   : WaitOutcome::exit_unconfirmed;
     }
-    if (run_end != nullptr) {
-        const HANDLE both[] = {process->get(), run_end};
+    if (run_end == nullptr) {
+        return outcome_of_wait(WaitForSingleObject(process->get(), INFINITE));
+    }
+    const HANDLE both[] = {process->get(), run_end};
+    while (true) {
         const DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-        if (woken == WAIT_OBJECT_0) {
-            return WaitOutcome::main_process_ended;
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return outcome_of_wait(woken);
         }
-        if (woken == WAIT_OBJECT_0 + 1 && run_is_over()) {
+        if (run_is_over()) {
             return WaitOutcome::run_ended_cleanly;
         }
-        // The request stays set: from here on only the main process ends the wait.
+        if (const auto outcome = listen_again(process->get(), run_end, run_is_over)) {
+            return *outcome;
+        }
     }
-    return WaitForSingleObject(process->get(), INFINITE) == WAIT_OBJECT_0
-               ? WaitOutcome::main_process_ended
-               : WaitOutcome::exit_unconfirmed;
 }
 
 bool wait_for_process_exit(std::uint32_t process_id) {

@@ -47,9 +47,13 @@ enum class WaitOutcome {
     run_ended_cleanly, // the application ended its run and no marker of the session is left
 };
 
+// How long a watcher whose end request found its run still going waits before it listens to the
+// request again.
+inline constexpr std::uint32_t request_pause_ms = 1000;
+
 // Waits without time-out until the main process has ended. With an end request, it also wakes
-// when that is set, and asks `run_is_over`: only a yes ends the wait early, otherwise the wait
-// goes on for the main process alone.
+// when that is set, and asks `run_is_over`: only a yes ends the wait early. A no (a request set
+// too early, or by somebody else) is forgotten after a pause, and the wait listens again.
 WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
                                   const std::function<bool()>& run_is_over);
 

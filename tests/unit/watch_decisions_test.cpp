@@ -198,7 +198,8 @@ TEST(WatchEndRequest, StandsDownOnlyWhenNoMarkerOfTheSessionIsLeft) {
 }
 
 // A request made by somebody else while the marker still holds the session does not end the
-// wait: only the main process does. A run that is over ends it at once.
+// wait: only the main process, or the run's own end later, does. A run that is over ends it at
+// once.
 TEST(WatchEndRequest, ARequestAloneNeverEndsTheWait) {
     const std::wstring stand_in = testing::sibling_executable(L"stand-in-main.exe");
     const UniqueHandle request(CreateEventW(nullptr, TRUE, TRUE, nullptr));
@@ -215,6 +216,11 @@ TEST(WatchEndRequest, ARequestAloneNeverEndsTheWait) {
 
     const testing::ChildProcess lasting = testing::start_process(stand_in, {L"sleep", L"60000"});
     EXPECT_EQ(wait_for_main_process(lasting.id, request.get(), [] { return true; }),
+              WaitOutcome::run_ended_cleanly);
+    // A request that came too early is forgotten, and the run's own end, later, is heard.
+    asked = 0;
+    SetEvent(request.get());
+    EXPECT_EQ(wait_for_main_process(lasting.id, request.get(), [&] { return ++asked == 2; }),
               WaitOutcome::run_ended_cleanly);
     testing::terminate(lasting);
 }

@@ -10,6 +10,7 @@
 #include "processes.h"
 #include "session/item_guard.h"
 #include "session/run_end.h"
+#include "session/session_lock.h"
 #include "session/session_presence.h"
 #include "stand_in_desktop.h"
 #include "test_files.h"
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <future>
 #include <new>
 #include <thread>
 
@@ -251,6 +253,33 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
     auto after = protect(scene, Items::taskbar, other_marker);
     ASSERT_TRUE(after.has_value()) << after.error().message;
     EXPECT_TRUE(end(scene, *after).has_value());
+}
+
+// A restart while the previous run's watcher is still restoring its marker waits for it, as a
+// settle does, and then protects the items the watcher held.
+TEST(ClientRuns, ARestartWaitsForThePreviousRunsWatcher) {
+    RunScene scene;
+    write_file(scene.marker,
+               client::serialize_marker({1, "previous", DesktopIconRecovery{true}, {}}));
+    std::promise<void> holding;
+    std::thread watcher([&] {
+        on_desktop(scene.ground, [&] {
+            WatcherHolds holds = hold_run(scene.marker, "previous");
+            const auto lock =
+                lock_session(session_key(scene.marker, "previous"), std::chrono::milliseconds(0));
+            holding.set_value();
+            Sleep(300);
+            DeleteFileW(scene.marker.c_str());
+            holds = {}; // before the lock, as a watcher lets go
+        });
+    });
+    holding.get_future().wait();
+
+    auto protection = protect(scene, Items::desktop_icons, scene.marker);
+    watcher.join();
+
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    EXPECT_TRUE(end(scene, *protection).has_value());
 }
 
 // Another kind of object under an item guard's name is said, never taken for a protection.
