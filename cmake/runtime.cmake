@@ -44,9 +44,9 @@ function(watchdog_client_archive_objects out_var)
       continue()
     endif()
     set(twin ${library}_client_runtime)
+    # The twin is made in the library's own folder, where its relative sources name the same
+    # files.
     get_target_property(sources ${library} SOURCES)
-    get_target_property(source_dir ${library} SOURCE_DIR)
-    list(TRANSFORM sources PREPEND "${source_dir}/" REGEX "^[^/]")
     add_library(${twin} OBJECT ${sources})
     foreach(property IN ITEMS INCLUDE_DIRECTORIES COMPILE_DEFINITIONS COMPILE_OPTIONS)
       get_target_property(value ${library} ${property})

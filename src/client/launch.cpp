@@ -85,8 +85,14 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
     const UniqueHandle& launcher = started->process;
     const auto bounded = std::clamp(wait, std::chrono::milliseconds(0), launcher_wait);
     if (WaitForSingleObject(launcher.get(), static_cast<DWORD>(bounded.count())) != WAIT_OBJECT_0) {
-        // Whatever it is, it is not a launcher that does its work: it is not left running.
-        TerminateProcess(launcher.get(), launcher_ended_by_library);
+        // Whatever it is, it is not a launcher that does its work: it is not left running. It
+        // may have started a watcher before it stopped: the run is noted as watched, so that
+        // its clean end (or the protection's undoing) asks that watcher to stand down too.
+        note_watcher_started(session_key(marker, session_id));
+        if (!TerminateProcess(launcher.get(), launcher_ended_by_library)) {
+            return launcher_failed(0, about(launcher_not_ended_prefix, executable,
+                                            windows_error_text(last_win32_failure())));
+        }
         WaitForSingleObject(launcher.get(), launcher_end_wait_ms);
         return launcher_failed(0, about(launcher_did_not_end_prefix, executable, {}));
     }

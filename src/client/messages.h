@@ -34,6 +34,8 @@ inline constexpr std::string_view path_unavailable_prefix =
     "系统状态看门狗无法取得自身路径 (退出码 3): ";
 inline constexpr std::string_view watcher_not_created_prefix =
     "系统状态看门狗未能创建监视进程 (退出码 4): ";
+inline constexpr std::string_view launcher_not_ended_prefix =
+    "系统状态看门狗启动器在半分钟内没有结束，也无法终止: ";
 inline constexpr std::string_view launcher_did_not_end_prefix =
     "系统状态看门狗启动器在半分钟内没有结束，已将其终止: ";
 inline constexpr std::string_view unexpected_exit_prefix =

@@ -73,7 +73,11 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     const std::wstring executable = watchdog_executable.empty() ? watchdog_beside_this_program()
                                                                 : std::wstring(watchdog_executable);
     if (const auto started = start_watchdog(executable, protection.session_id_, *full); !started) {
-        // Only this run's marker goes; the outcome is the launch's, whatever the removal says.
+        // A launcher that did not end was ended, and may have started a watcher first: that one
+        // is asked to stand down as any watcher is. Only this run's marker goes; the outcome is
+        // the launch's, whatever the removal says.
+        protection.hold_->watcher_started = started.error().code == Code::launcher_failed &&
+                                            started.error().launcher_exit_code == 0;
         if (delete_session_marker(*full, protection.session_id_)) {
             end_run(key, std::move(protection.hold_));
         }

@@ -4,6 +4,7 @@
 #include "client/library_pin.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
+#include "client/session.h"
 #include "desktop_icons/icon_view.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/bounded_call.h"
@@ -80,10 +81,6 @@ std::expected<DesktopIconRecovery, std::string> record_desktop_icons() {
         return std::unexpected(view.error());
     }
     return DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
-}
-
-bool includes(Items items, Items item) {
-    return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
 }
 
 std::unexpected<Error> not_recorded(std::string message) {

@@ -2,6 +2,7 @@
 
 #include "client/errors.h"
 #include "client/messages.h"
+#include "client/session.h"
 #include "restore/restore_run.h"
 #include "session/item_guard.h"
 #include "session/run_end.h"
@@ -20,12 +21,8 @@ namespace {
 
 struct KeptRuns {
     std::mutex guard;
-    std::map<std::pair<std::wstring, std::string>, RunHoldOwner> holds; // by marker and session
+    std::map<SessionKey, RunHoldOwner> holds;
 };
-
-std::pair<std::wstring, std::string> kept_as(const SessionKey& key) {
-    return {key.marker, key.session_id};
-}
 
 KeptRuns& kept_runs() {
     static KeptRuns kept;
@@ -81,11 +78,10 @@ std::expected<RunHoldOwner, Error> hold_presence(const SessionKey& key) {
 
 std::vector<GuardedItem> items_of(Items items) {
     std::vector<GuardedItem> guarded;
-    if ((static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(Items::taskbar)) != 0) {
+    if (includes(items, Items::taskbar)) {
         guarded.push_back(GuardedItem::taskbar);
     }
-    if ((static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(Items::desktop_icons)) !=
-        0) {
+    if (includes(items, Items::desktop_icons)) {
         guarded.push_back(GuardedItem::desktop_icons);
     }
     return guarded;
@@ -131,7 +127,7 @@ std::expected<bool, Error> keep_run(std::wstring_view marker_path, const Recover
     const SessionKey key = session_key(marker_path, marker.sessionId);
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    if (kept.holds.contains(kept_as(key))) {
+    if (kept.holds.contains(key)) {
         return false;
     }
     auto hold = hold_presence(key);
@@ -140,19 +136,23 @@ std::expected<bool, Error> keep_run(std::wstring_view marker_path, const Recover
     }
     for (const GuardedItem item : guarded_items(marker)) {
         auto guard = hold_item(item);
-        if (!guard) {
+        // A guard of an instance with other rights may not be opened here; it is held all the
+        // same, and these calls refuse no item.
+        if (!guard && !claimed_by_another_run(guard.error())) {
             return claim_refused(item, guard.error());
         }
-        (*hold)->items.push_back(std::move(*guard));
+        if (guard) {
+            (*hold)->items.push_back(std::move(*guard));
+        }
     }
-    kept.holds.emplace(kept_as(key), std::move(*hold));
+    kept.holds.emplace(key, std::move(*hold));
     return true;
 }
 
 void note_watcher_started(const SessionKey& key) {
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    if (const auto found = kept.holds.find(kept_as(key)); found != kept.holds.end()) {
+    if (const auto found = kept.holds.find(key); found != kept.holds.end()) {
         found->second->watcher_started = true;
     }
 }
@@ -160,7 +160,7 @@ void note_watcher_started(const SessionKey& key) {
 RunHoldOwner take_kept_run(const SessionKey& key) {
     KeptRuns& kept = kept_runs();
     const std::lock_guard lock(kept.guard);
-    const auto found = kept.holds.find(kept_as(key));
+    const auto found = kept.holds.find(key);
     if (found == kept.holds.end()) {
         return nullptr;
     }

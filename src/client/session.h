@@ -1,5 +1,7 @@
 #pragma once
 
+#include <system_state_watchdog/client.hpp>
+
 #include <windows.h>
 
 #include <cstdint>
@@ -7,6 +9,11 @@
 #include <string>
 
 namespace watchdog::client {
+
+// Whether `items` names `item`.
+inline bool includes(Items items, Items item) {
+    return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
+}
 
 // BCryptGenRandom's signature.
 using GenerateRandom = LONG(WINAPI*)(void* algorithm, unsigned char* buffer, ULONG size,

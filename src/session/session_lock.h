@@ -39,6 +39,8 @@ std::uint32_t bounded_wait_ms(std::chrono::milliseconds wait);
 struct SessionKey {
     std::wstring marker;
     std::string session_id;
+
+    auto operator<=>(const SessionKey&) const = default;
 };
 
 SessionKey session_key(std::wstring_view marker_path, std::string_view session_id);

@@ -19,9 +19,10 @@ std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* fil
     return UniqueModule(module);
 }
 
-ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
-                                std::uint32_t last_error) {
-    if (length == 0 && last_error != ERROR_SUCCESS) {
+ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity) {
+    // No path at all is a failure even where the system said nothing: the unreported code then
+    // stands for the reason.
+    if (length == 0) {
         return ModulePathRead::failed;
     }
     return length < capacity ? ModulePathRead::complete : ModulePathRead::cut;
@@ -31,11 +32,11 @@ std::expected<std::wstring, Win32Failure> current_executable_path() {
     std::vector<wchar_t> buffer(initial_path_capacity);
     while (true) {
         const auto capacity = static_cast<DWORD>(buffer.size());
-        // A failure without an error code is told from an empty path by the code left here.
+        // Cleared first: a failure that sets no error must not read as an earlier call's.
         SetLastError(ERROR_SUCCESS);
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
         const DWORD error = GetLastError();
-        switch (module_path_read(length, capacity, error)) {
+        switch (module_path_read(length, capacity)) {
         case ModulePathRead::failed:
             return std::unexpected(win32_failure(error));
         case ModulePathRead::complete:

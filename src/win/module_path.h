@@ -19,10 +19,9 @@ std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* fil
 
 enum class ModulePathRead { complete, cut, failed };
 
-// What GetModuleFileNameW said with `length` characters written into a buffer of `capacity`
-// and `last_error` read right after it: a path that fills the whole buffer may be cut (and, on
-// older systems, unterminated) whatever the last error says.
-ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity,
-                                std::uint32_t last_error);
+// What GetModuleFileNameW said with `length` characters written into a buffer of `capacity`: no
+// path at all is a failure (with or without a reason), and a path that fills the whole buffer
+// may be cut (and, on older systems, unterminated) whatever the last error says.
+ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity);
 
 } // namespace watchdog

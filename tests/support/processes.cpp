@@ -74,23 +74,30 @@ std::uint64_t creation_time(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-std::vector<DWORD> child_process_ids(DWORD parent_id, std::uint64_t created_not_before) {
-    std::vector<DWORD> children;
+std::vector<ProcessEntry> running_processes() {
+    std::vector<ProcessEntry> processes;
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
-        return children;
+        return processes;
     }
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID != parent_id || entry.th32ProcessID == parent_id) {
+        processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
+    }
+    return processes;
+}
+
+std::vector<DWORD> child_process_ids(DWORD parent_id, std::uint64_t created_not_before) {
+    std::vector<DWORD> children;
+    for (const ProcessEntry& entry : running_processes()) {
+        if (entry.parent_id != parent_id || entry.id == parent_id) {
             continue;
         }
-        const UniqueHandle child(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        const UniqueHandle child(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.id));
         if (child && creation_time(child.get()) >= created_not_before) {
-            children.push_back(entry.th32ProcessID);
+            children.push_back(entry.id);
         }
     }
     return children;

@@ -46,6 +46,14 @@ std::optional<DWORD> wait_for_exit(const ChildProcess& process, DWORD millisecon
 // When the process was created, in FILETIME ticks.
 std::uint64_t creation_time(HANDLE process);
 
+struct ProcessEntry {
+    DWORD id = 0;
+    DWORD parent_id = 0;
+};
+
+// Every process running now, as the system lists them.
+std::vector<ProcessEntry> running_processes();
+
 // Ids of the processes whose parent id is `parent_id` and that were created at or after
 // `created_not_before` (also after the parent has ended). Process ids are reused, and a process
 // keeps naming a parent that is long gone, so an older process can carry the same parent id.

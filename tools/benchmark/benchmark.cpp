@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <chrono>
@@ -220,12 +219,8 @@ void measure_waiting_watcher() {
 // The watchdogs that still run for the marker at `marker`.
 int watchers_of(const std::wstring& marker) {
     int count = 0;
-    const watchdog::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (const auto process = open_process(entry.th32ProcessID)) {
+    for (const ProcessEntry& entry : running_processes()) {
+        if (const auto process = open_process(entry.id)) {
             const auto command_line = command_line_of(process->handle.get());
             count += command_line && command_line->find(marker) != std::wstring::npos &&
                      command_line->find(L"--watch") != std::wstring::npos;
@@ -249,7 +244,6 @@ void measure_protection_cycles(int cycles) {
     };
     cycle(); // what the first cycle allocates for good
     const DWORD handles_before = handle_count();
-    const ProcessCost before = cost_of(ChildProcess{watchdog::UniqueHandle(GetCurrentProcess())});
     std::vector<double> times;
     int failed = 0;
     for (int i = 0; i < cycles; ++i) {
@@ -258,15 +252,10 @@ void measure_protection_cycles(int cycles) {
         times.push_back(milliseconds(Clock::now() - start));
     }
     Sleep(1000);
-    const ProcessCost after = cost_of(ChildProcess{watchdog::UniqueHandle(GetCurrentProcess())});
     print("protect and end, " + std::to_string(cycles) + " times: " + figure(median(times), "ms") +
           " each, " + std::to_string(failed) + " failed; watchers left " +
           std::to_string(watchers_of(marker)) + "; the host's handles " +
           std::to_string(static_cast<long>(handle_count()) - static_cast<long>(handles_before)) +
-          ", private bytes " +
-          (before.private_kib && after.private_kib
-               ? figure(*after.private_kib - *before.private_kib, "KiB")
-               : std::string("not reported")) +
           " more\n");
 }
 

@@ -39,13 +39,14 @@ typedef enum ssw_status {
     SSW_OK = 0,
     SSW_FAILED = 1,               /* see the message */
     SSW_INVALID_ARGUMENT = 2,     /* a NULL pointer, text that is not UTF-8, no item named */
-    SSW_MARKER_UNSETTLED = 3,     /* record: a marker is still at the path; settle or discard */
+    SSW_MARKER_UNSETTLED = 3,     /* record, write, protect: a marker is (or came to be) at the
+                                     path; settle or discard it */
     SSW_NO_MARKER = 4,            /* settle, finish, discard: nothing was at the path */
     SSW_LEFT_TO_LIVE_RUN = 5,     /* settle, discard, protect: the run that wrote it, or its
-                                     watcher, is alive */
+                                     watcher, is alive; protect: another run protects an item */
     SSW_OTHER_SESSION = 6,        /* finish: the marker holds another session; left as it is */
     SSW_LAUNCHER_FAILED = 7,      /* start, protect: the launcher ended with an error (exit code
-                                     2, 3 or 4, or another), or did not end */
+                                     2, 3 or 4, or another), or did not end and was ended */
     SSW_LAUNCHER_NOT_STARTED = 8, /* start, protect: the launcher itself could not be started */
     SSW_BUFFER_TOO_SMALL = 9      /* new session id: the buffer cannot hold it */
 } ssw_status;
@@ -72,7 +73,8 @@ SSW_API ssw_status ssw_record_desktop(const char* marker_path, unsigned items,
 
 SSW_API void ssw_recorded_free(ssw_recorded* recorded);
 
-/* Writes the marker without ever leaving half of one at the path. */
+/* Writes the marker without ever leaving half of one at the path. A run's first marker never
+ * replaces another one (SSW_MARKER_UNSETTLED); the run's own marker again replaces it. */
 SSW_API ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorded,
                                     char* message, size_t message_size);
 
@@ -87,7 +89,8 @@ SSW_API ssw_status ssw_start_watchdog(const char* watchdog_executable, const cha
 SSW_API ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message,
                                        size_t message_size);
 
-/* Removes the marker after a clean exit, only while it holds this session. */
+/* Removes the marker after a clean exit, only while it holds this session, and tells the
+ * watcher to stand down (waiting at most 5 s for a watcher that this process started). */
 SSW_API ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id,
                                       char* message, size_t message_size);
 
@@ -100,7 +103,7 @@ SSW_API ssw_status ssw_discard_leftover_marker(const char* marker_path, char* me
                                                size_t message_size);
 
 /* Like ssw_settle_leftover_marker (which waits 10 s), waiting at most `wait_for_watcher_ms`
- * for a watcher that is still restoring the marker. */
+ * (never more than a minute) for a watcher that is still restoring the marker. */
 SSW_API ssw_status ssw_settle_leftover_marker_within(const char* marker_path,
                                                      uint32_t wait_for_watcher_ms, char* message,
                                                      size_t message_size);
@@ -108,10 +111,12 @@ SSW_API ssw_status ssw_settle_leftover_marker_within(const char* marker_path,
 /* A protected run, for its clean exit; owned by the caller until ssw_end_protection. */
 typedef struct ssw_protection ssw_protection;
 
-/* Everything the start needs: settles a marker left behind, makes a new session, records the
- * items, writes the marker and starts the watchdog (`watchdog_executable` NULL: beside this
- * program). A failure after the marker was written removes it again. On SSW_OK, *protection is
- * the caller's; until it ends, the run counts as alive to every other instance. */
+/* Everything the start needs: makes the marker path full, claims the items on this desktop
+ * (SSW_LEFT_TO_LIVE_RUN, nothing written or changed, while another run protects one of them),
+ * settles a marker left behind, makes a new session, records the items, writes the marker where
+ * none is and starts the watchdog (`watchdog_executable` NULL: beside this program). A failure
+ * after the marker was written removes it again. On SSW_OK, *protection is the caller's; until
+ * it ends, the run counts as alive to every other instance. */
 SSW_API ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
                                        const char* watchdog_executable, ssw_protection** protection,
                                        char* message, size_t message_size);
@@ -120,8 +125,9 @@ SSW_API ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
 SSW_API ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,
                                              size_t size);
 
-/* The clean exit: restores the recorded items, then removes the marker. The marker stays when
- * the restore failed. `protection` is released in every case. */
+/* The clean exit: restores the recorded items, then removes the marker and tells the watcher to
+ * stand down (waiting at most 5 s for it). The marker stays when the restore failed.
+ * `protection` is released in every case. */
 SSW_API ssw_status ssw_end_protection(ssw_protection* protection, char* message,
                                       size_t message_size);
 

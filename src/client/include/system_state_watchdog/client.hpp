@@ -32,11 +32,12 @@ namespace watchdog::client {
 enum class Code : int {
     failed = 1,               // see the message
     invalid_argument = 2,     // an empty session id, text that is not UTF-8, no item named
-    marker_unsettled = 3,     // a marker is still at the path: settle or discard it first
+    marker_unsettled = 3,     // a marker is (or came to be) at the path: settle or discard it
     no_marker = 4,            // (the C API's outcome; in C++ an outcome value, never an Error)
-    left_to_live_run = 5,     // the run that wrote the marker, or its watcher, is still alive
+    left_to_live_run = 5,     // the marker's run, or its watcher, is alive; or (protect) another
+                              // run protects one of the items
     other_session = 6,        // (the C API's outcome; in C++ an outcome value, never an Error)
-    launcher_failed = 7,      // the launcher ended with an error, or did not end
+    launcher_failed = 7,      // the launcher ended with an error, or did not end and was ended
     launcher_not_started = 8, // the launcher itself could not be started
 };
 
@@ -57,7 +58,8 @@ enum class Items : std::uint32_t {
 // random bits. Printable ASCII. Any other non-empty text serves as a session id as well.
 std::string new_session_id();
 
-// The state of the named items now, as a marker records them, for the session `session_id`.
+// The state of the named items now, as a marker records them, for the session `session_id`. The
+// marker path is made full first.
 // Refuses while a marker is at `marker_path`: a marker that was not settled may record a desktop
 // that was never put back, and recording now would take the broken desktop for the original.
 std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_path, Items items,
@@ -76,11 +78,13 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
                                         const RecoveryMarker& marker);
 
 // Writes `bytes` as the marker (creating its folder if need be): into a temporary file in the
-// same folder, flushed, then moved over the marker in one step, so that the path never holds
-// half a marker. A marker held open elsewhere for a moment (a watcher making sure it deletes
-// only the marker it read) is tried again for half a second. On failure an earlier marker at the
-// path is as it was, and no temporary file is left behind. From here until finish_cleanly this
-// process keeps the marker's session alive: a second instance leaves the marker alone.
+// same folder, flushed, then moved into place in one step, so that the path never holds half a
+// marker. A run's first marker is moved only where no marker is (marker_unsettled otherwise);
+// the run's own marker written again replaces it, and one held open elsewhere for a moment (a
+// watcher making sure it deletes only the marker it read) is tried again for half a second. On
+// failure an earlier marker at the path is as it was, and no temporary file is left behind.
+// From here until finish_cleanly this process keeps the marker's session alive (a second
+// instance leaves the marker alone) and the items it records protected.
 std::expected<void, Error> write_marker_file(std::wstring_view marker_path, std::string_view bytes);
 
 // The watchdog beside the running program: system-state-watchdog.exe in its executable's folder.
@@ -93,7 +97,7 @@ struct WatchdogStarted {
 // Starts the watchdog for this process: `--bootstrap <this process id> <session id> <marker's
 // full path>`, quoted by the rules the watchdog splits its command line by, with no handle
 // inherited and no busy cursor, and waits (at most half a minute) for the launcher, which ends
-// at once.
+// at once; one that does not is ended.
 std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
                                                      std::string_view session_id,
                                                      std::wstring_view marker_path);
@@ -108,8 +112,9 @@ enum class Finished {
     marker_of_another_session, // left as it is
 };
 
-// Removes the marker after a clean exit, but only while it still holds this run's session, and
-// ends this process's part in keeping the session alive.
+// Removes the marker after a clean exit, but only while it still holds this run's session, tells
+// the watcher to stand down (waiting at most 5 s for one that this process started), and ends
+// this process's part in keeping the session alive and its items protected.
 std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
                                               std::string_view session_id);
 
@@ -122,7 +127,7 @@ enum class Settled {
 // here in this process, with the marker's own session id, and the same log lines are written.
 // A marker whose run is still alive (a second instance of the application, or a watcher not
 // done yet) is left alone: left_to_live_run. A watcher still restoring is waited for at most
-// `wait_for_watcher`. A failed restore keeps the marker: failed.
+// `wait_for_watcher`, and never more than a minute. A failed restore keeps the marker: failed.
 std::expected<Settled, Error> settle_leftover_marker(
     std::wstring_view marker_path,
     std::chrono::milliseconds wait_for_watcher = std::chrono::milliseconds(10000));
