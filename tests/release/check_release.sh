@@ -2,8 +2,9 @@
 # The release script in its checking mode, signing with a throw-away self-signed certificate made
 # here: it builds the product once more beside BUILD_DIR's build, stops unless both give the same
 # bytes, signs, verifies and packs. Then the archive is opened as its user would: its sums hold,
-# and its executable and DLL carry signatures that verify and are, apart from the signature, the
-# very files this build tree's tests ran.
+# its members carry the last commit's time and every part a release carries, and its executable
+# and DLL carry SHA-256 signatures that verify and are, apart from the signature, the very files
+# this build tree's tests ran.
 #
 # Usage: check_release.sh BUILD_DIR
 set -euo pipefail
