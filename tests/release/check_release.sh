@@ -27,8 +27,8 @@ WATCHDOG_SIGNING_PKCS12="$scratch/signer.p12" WATCHDOG_SIGNING_PASSWORD="$passwo
 
 dist="$build_dir/release-check/dist"
 (cd "$dist" && sha256sum --check --strict SHA256SUMS)
-python3 "$repo_root/tests/release/check_archive.py" "$dist"/system-state-watchdog-*-windows-x64.zip \
-  "$repo_root"
+python3 "$repo_root/tests/release/check_archive.py" \
+  "$dist"/system-state-watchdog-*-windows-x64.zip "$repo_root"
 mkdir "$scratch/unpacked"
 (cd "$scratch/unpacked" && cmake -E tar xf "$dist"/system-state-watchdog-*-windows-x64.zip)
 release=$(echo "$scratch"/unpacked/system-state-watchdog-*-windows-x64)
@@ -36,7 +36,10 @@ for binary in bin/system-state-watchdog.exe bin/system-state-watchdog-client.dll
   verified=$(osslsigncode verify -CAfile "$scratch/certificate.pem" -in "$release/$binary")
   # Both the file's digest and the signer's: Windows has deprecated SHA-1 for code signing.
   digests=$(sed -n 's/^Message digest algorithm *: *//p' <<<"$verified" | sort -u)
-  [ "$digests" = SHA256 ] || { echo "FAIL $binary: signed with '${digests//$'\n'/, }', not SHA256"; exit 1; }
+  if [ "$digests" != SHA256 ]; then
+    echo "FAIL $binary: signed with '${digests//$'\n'/, }', not SHA256"
+    exit 1
+  fi
   python3 "$repo_root/scripts/release_files.py" same-but-signature "$build_dir/$binary" \
     "$release/$binary"
   echo "ok   $binary: signed, the signature verifies, and the rest is this build's own"
