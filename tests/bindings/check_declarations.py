@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every function that client.h exports (SSW_API) is declared in each language binding, with as
 many parameters where the binding's declaration shows them, so that a function added to the
-header without its bindings fails the suite.
+header without its bindings fails the suite; and C# reads a text that a function returns as the
+narrow text it is.
 
 Usage: check_declarations.py CLIENT_H BINDINGS_DIR"""
 import pathlib
@@ -15,6 +16,26 @@ BINDINGS = (
     ("go", "go/*.go", r"NewProc\(\"(ssw_\w+)\"\)"),
     ("c#", "csharp/*.cs", r"static extern [^(]*?\b(ssw_\w+)\s*\(([^)]*)\)"),
 )
+
+
+# A `const char*` result is the DLL's own narrow text: C# must take it as an IntPtr (a returned
+# string would be freed by the marshaller) and read it as ANSI or UTF-8, never as UTF-16.
+NARROW_TEXT_RESULT = re.compile(r"SSW_API\s+const\s+char\s*\*\s*(ssw_\w+)\s*\(")
+NARROW_READS = ("Ansi", "UTF8")
+
+
+def csharp_text_result_failures(header, text):
+    failures = []
+    for name in NARROW_TEXT_RESULT.findall(header):
+        declared = re.search(r"static extern\s+(\S+)\s+" + name + r"\s*\(", text)
+        reads = re.findall(r"Marshal\.PtrToString(\w+)\(\s*" + name + r"\s*\(", text)
+        if declared and declared.group(1) != "IntPtr":
+            failures.append(f"{name} returns {declared.group(1)}, not the IntPtr it must read")
+        if not reads:
+            failures.append(f"{name}: its text is never read through Marshal.PtrToString...")
+        failures += [f"{name}: its narrow text is read as PtrToString{read}"
+                     for read in reads if read not in NARROW_READS]
+    return failures
 
 
 def parameter_count(parameters):
@@ -53,6 +74,10 @@ def main():
         for name in declared.keys() - exported.keys():
             print(f"FAIL {language}: {name} is declared but client.h exports no such function")
             failures += 1
+        if language == "c#":
+            for failure in csharp_text_result_failures(header, text):
+                print(f"FAIL {language}: {failure}")
+                failures += 1
         if failures == failures_before:
             print(f"ok   {language}: {len(exported)} functions")
     return 1 if failures else 0

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """THIRD-PARTY-NOTICES.md names every third-party library and object that the linker took code
-from for a shipped binary (its link map), and every part of Boost whose headers the compiler read
-for the shipped code (ninja's record of each object's headers).
+from for each shipped binary (the map its link writes), and every part of Boost whose headers the
+compiler read for the shipped code (ninja's record of each object's headers).
 
-Usage: check_notices.py NOTICES BUILD_DIR"""
+Usage: check_notices.py NOTICES BUILD_DIR SHIPPED_BINARY..."""
+import os
 import pathlib
 import re
 import subprocess
@@ -14,17 +15,25 @@ ARCHIVE_MEMBER = re.compile(r"^(\S+\.a)\([^)]+\)$", re.MULTILINE)
 LOADED_OBJECT = re.compile(r"^LOAD (\S+\.o)$", re.MULTILINE)
 # The objects of the shipped binaries are the ones built under src/.
 SHIPPED_OBJECT = re.compile(r"^src/CMakeFiles/\S+: #deps")
+LINK_MAP_OPTION = re.compile(r"-Map[=,](\S+)")
 
 
-def linked_libraries(build_dir):
-    """Third-party libraries and objects per link map: those from outside the build tree."""
-    found = {}
-    for link_map in sorted((build_dir / "link-maps").glob("*.map")):
-        text = link_map.read_text(encoding="utf-8", errors="replace")
-        inputs = ARCHIVE_MEMBER.findall(text) + LOADED_OBJECT.findall(text)
-        names = {pathlib.PurePath(path).name for path in inputs if path.startswith("/")}
-        found[link_map.name] = {name.removesuffix(".a") for name in names}
-    return found
+def link_map(build_dir, binary):
+    """The map that the binary's own link command writes (a map left by an earlier link does not
+    count)."""
+    target = os.path.relpath(binary, build_dir)
+    command = subprocess.run(["ninja", "-C", str(build_dir), "-t", "commands", "-s", target],
+                             check=True, capture_output=True, text=True).stdout
+    written = LINK_MAP_OPTION.search(command)
+    return build_dir / written.group(1) if written else None
+
+
+def linked_libraries(link_map_path):
+    """Third-party libraries and objects in a link map: those from outside the build tree."""
+    text = link_map_path.read_text(encoding="utf-8", errors="replace")
+    inputs = ARCHIVE_MEMBER.findall(text) + LOADED_OBJECT.findall(text)
+    names = {pathlib.PurePath(path).name for path in inputs if path.startswith("/")}
+    return {name.removesuffix(".a") for name in names}
 
 
 def boost_parts(build_dir):
@@ -46,11 +55,21 @@ def named(notices, name):
 
 
 def main():
+    if len(sys.argv) < 4:
+        print(__doc__, file=sys.stderr)
+        return 2
     notices = pathlib.Path(sys.argv[1]).read_text(encoding="utf-8")
     build_dir = pathlib.Path(sys.argv[2]).resolve()
-    checks = {f"linked into {binary}": names for binary, names in linked_libraries(build_dir).items()}
+    checks, failures = {}, []
+    for binary in map(pathlib.Path, sys.argv[3:]):
+        map_path = link_map(build_dir, binary)
+        if map_path is None:
+            failures.append(f"{binary.name}: its link writes no map")
+        elif not map_path.is_file():
+            failures.append(f"{binary.name}: its map {map_path} is missing")
+        else:
+            checks[f"linked into {binary.name}"] = linked_libraries(map_path)
     checks["Boost headers compiled in"] = boost_parts(build_dir)
-    failures = [] if len(checks) > 1 else ["no link map in the build tree"]
     for what, names in checks.items():
         missing = [name for name in sorted(names) if not named(notices, name)]
         failures += [f"{what}: {name} is not named in the notices" for name in missing]
