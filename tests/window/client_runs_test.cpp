@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <future>
@@ -297,6 +299,37 @@ TEST(ClientRuns, AnItemGuardsNameTakenByAnotherObjectIsSaid) {
         refused.error().message.starts_with("无法创建项目保护对象: " + utf16_to_utf8(guard)))
         << refused.error().message;
     EXPECT_FALSE(file_exists(scene.marker));
+}
+
+// An instance with other rights (elevated, say) protects the taskbar, and its guard may not even
+// be opened here: a protection of the taskbar is left to that run, while the separate steps,
+// which refuse no item, still write their marker.
+TEST(ClientRuns, AnItemProtectedByAnInstanceOfOtherRightsIsRefusedOnlyToAProtection) {
+    RunScene scene;
+    const std::wstring guard =
+        on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::taskbar); });
+    UniqueLocalMemory<void> nobody;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
+                                                                     nobody.put(), nullptr));
+    SECURITY_ATTRIBUTES no_access{sizeof(no_access), nobody.get(), FALSE};
+    const UniqueHandle other_rights(CreateEventW(&no_access, TRUE, FALSE, guard.c_str()));
+    ASSERT_TRUE(other_rights.valid());
+
+    const auto refused = protect(scene, Items::taskbar, scene.marker);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().code, client::Code::left_to_live_run);
+    EXPECT_EQ(refused.error().message, "此桌面上另一个运行正在保护该项目: 任务栏");
+    EXPECT_FALSE(file_exists(scene.marker));
+
+    const RecoveryMarker steps{1, "steps", {}, TaskbarRecoverySnapshot{0, {}}};
+    const auto written =
+        on_desktop(scene.ground, [&] { return client::write_marker(scene.marker, steps); });
+    ASSERT_TRUE(written.has_value()) << written.error().message;
+    EXPECT_TRUE(file_exists(scene.marker));
+    const auto finished =
+        on_desktop(scene.ground, [&] { return client::finish_cleanly(scene.marker, "steps"); });
+    ASSERT_TRUE(finished.has_value()) << finished.error().message;
+    EXPECT_EQ(*finished, client::Finished::marker_removed);
 }
 
 // An ended protection, or one moved from, ends nothing: the desktop stays as it is.

@@ -486,6 +486,30 @@ TEST(TaskbarRestore, CarriesOnWhenATaskbarVanishesBeforeItsTurn) {
     expect_single_app_bar_state(events, primary, 2);
 }
 
+// The shell changes a later taskbar's style while the restore works on the primary one: that
+// taskbar is planned from what it shows when its turn comes, and keeps what the shell added.
+TEST(TaskbarRestore, PlansEachTaskbarFromTheStyleItShowsWhenItsTurnComes) {
+    Scene scene;
+    HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
+    HWND secondary = add_secondary(scene, WS_EX_TRANSPARENT);
+    add_app_bar_observer(scene);
+    std::atomic<bool> changed{false};
+    set_shell_reaction(scene.taskbar_log, [&](const ShellEvent& event) {
+        if (event.window == primary && event.kind == ShellEventKind::ex_style_changed &&
+            !changed.exchange(true)) {
+            SetWindowLongW(secondary, GWL_EXSTYLE, WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW);
+        }
+    });
+
+    const auto result = restore_on(scene, {.appbar_state = 1, .windows = {}});
+    set_shell_reaction(scene.taskbar_log, nullptr);
+
+    ASSERT_TRUE(result.has_value()) << result.error();
+    ASSERT_TRUE(changed.load());
+    EXPECT_EQ(state_of(scene, primary).ex_style, DWORD{0});
+    EXPECT_EQ(state_of(scene, secondary).ex_style, DWORD{WS_EX_TOOLWINDOW});
+}
+
 TEST(TaskbarRestore, LeavesATaskbarThatAppearsDuringTheRestoreAlone) {
     Scene scene;
     HWND primary = add_primary(scene, WS_EX_TRANSPARENT);
