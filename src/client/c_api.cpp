@@ -118,10 +118,17 @@ ssw_status settle(const char* marker_path, std::chrono::milliseconds wait, std::
     return *settled == client::Settled::restored ? SSW_OK : SSW_NO_MARKER;
 }
 
-// The watchdog named by the caller, or the one beside this program.
-std::optional<std::wstring> watchdog_executable_or_beside(const char* watchdog_executable) {
-    return watchdog_executable == nullptr ? std::optional(client::watchdog_beside_this_program())
-                                          : wide(watchdog_executable);
+// The watchdog named by the caller, or the one beside this program (NULL).
+std::expected<std::wstring, client::Error> watchdog_named(const char* watchdog_executable) {
+    if (watchdog_executable == nullptr) {
+        return client::watchdog_beside_this_program();
+    }
+    auto path = wide(watchdog_executable);
+    if (!path) {
+        return std::unexpected(
+            client::Error{Code::invalid_argument, std::string(invalid_argument)});
+    }
+    return std::move(*path);
 }
 
 } // namespace
@@ -170,9 +177,12 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
                               size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
-        const auto executable = watchdog_executable_or_beside(watchdog_executable);
-        if (!path || !executable || session_id == nullptr) {
+        if (!path || session_id == nullptr) {
             return refused(text);
+        }
+        const auto executable = watchdog_named(watchdog_executable);
+        if (!executable) {
+            return status_of(executable.error(), text);
         }
         const auto started = client::start_watchdog(*executable, session_id, *path);
         if (launcher_exit_code != nullptr) {
@@ -247,7 +257,8 @@ ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
                                char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
-        const auto executable = watchdog_executable_or_beside(watchdog_executable);
+        const auto executable = watchdog_executable == nullptr ? std::optional(std::wstring())
+                                                               : wide(watchdog_executable);
         if (!path || !executable || protection == nullptr) {
             return refused(text);
         }

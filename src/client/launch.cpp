@@ -1,9 +1,10 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
 #include "client/launch.h"
+#include "client/marker_file.h"
 #include "client/messages.h"
-#include "client/run_hold.h"
 #include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/error_text.h"
@@ -48,9 +49,28 @@ std::expected<WatchdogStarted, Error> outcome_of(DWORD exit_code, DWORD launcher
 
 } // namespace
 
-std::wstring watchdog_beside_this_program() {
-    const std::wstring own = current_executable_path().value_or(L"");
-    return join_path(parent_directory(own).value_or(L""), watchdog_file_name);
+std::expected<std::wstring, Error> watchdog_beside_this_program() {
+    const auto own = current_executable_path();
+    const auto folder = own ? parent_directory(*own) : std::nullopt;
+    if (!folder || !is_full_path(*folder)) {
+        return fail(Code::failed,
+                    std::string(own_path_unknown_prefix) +
+                        (own ? utf16_to_utf8(*own) : windows_error_text(own.error())));
+    }
+    return join_path(*folder, watchdog_file_name);
+}
+
+std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_executable) {
+    if (watchdog_executable.empty()) {
+        return watchdog_beside_this_program();
+    }
+    // CreateProcessW completes a relative name from the current drive and folder: a program of
+    // that name in a download folder would run, elevated with an elevated host.
+    if (!is_full_path(watchdog_executable)) {
+        return fail(Code::invalid_argument,
+                    about(relative_watchdog_prefix, watchdog_executable, {}));
+    }
+    return std::wstring(watchdog_executable);
 }
 
 std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
@@ -66,6 +86,10 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
+    if (!is_full_path(watchdog_executable)) {
+        return fail(Code::invalid_argument,
+                    about(relative_watchdog_prefix, watchdog_executable, {}));
+    }
     const std::wstring executable(watchdog_executable);
     // The watcher's current folder is not necessarily this process's: a relative path must
     // name the same marker to both.
@@ -77,7 +101,8 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
          .command_line = build_command_line(executable, {std::wstring(bootstrap_switch),
                                                          std::to_wstring(GetCurrentProcessId()),
                                                          *utf8_to_utf16(session_id), marker}),
-         .startup_flags = STARTF_FORCEOFFFEEDBACK});
+         .startup_flags = STARTF_FORCEOFFFEEDBACK,
+         .folder = system_folder().value_or(L"")});
     if (!started) {
         return fail(Code::launcher_not_started, about(launcher_not_created_prefix, executable,
                                                       windows_error_text(started.error())));
@@ -88,7 +113,7 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
         // Whatever it is, it is not a launcher that does its work: it is not left running. It
         // may have started a watcher before it stopped: the run is noted as watched, so that
         // its clean end (or the protection's undoing) asks that watcher to stand down too.
-        note_watcher_started(session_key(marker, session_id));
+        note_watcher_started(key_of(marker, session_id));
         if (!TerminateProcess(launcher.get(), launcher_ended_by_library)) {
             return launcher_failed(0, about(launcher_not_ended_prefix, executable,
                                             windows_error_text(last_win32_failure())));
@@ -103,7 +128,7 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
     }
     auto outcome = outcome_of(exit_code, started->id, executable);
     if (outcome) {
-        note_watcher_started(session_key(marker, session_id));
+        note_watcher_started(key_of(marker, session_id));
     }
     return outcome;
 }

@@ -5,32 +5,28 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "marker_file/marker_file.h"
 #include "session/session_lock.h"
 
 #include <chrono>
 #include <expected>
 #include <optional>
-#include <string>
+#include <string_view>
 
 namespace watchdog::client {
 
-struct LeftMarker {
-    std::string bytes;
-    std::string session_id; // empty when the bytes cannot be read as a marker
-};
-
-// The marker at the (file-system form of the) path; nothing when there is none, a message when
-// there is one that cannot be read.
-std::expected<std::optional<LeftMarker>, std::string> read_left_marker(const std::wstring& path);
+// The marker left at the path, read once: nothing when there is none, why not when it is there
+// but cannot be read now. A marker that is no marker of this version comes back as it is.
+std::expected<std::optional<SessionMarker>, Error> read_left_marker(BoundedWorker& worker,
+                                                                    std::wstring_view marker_path);
 
 // Whether a marker is at the path whose run something still holds alive (a watcher restoring it,
-// say).
-bool leftover_run_alive(const std::wstring& marker_path);
+// say), whatever rights it runs with.
+bool leftover_run_alive(std::wstring_view marker_path);
 
 // A left marker may be acted on only by whoever holds its session's lock (waited for at most
 // `wait_for_watcher`), and only while nothing of its run is alive: the lock, or why not.
-std::expected<SessionLock, Error> take_over(std::wstring_view marker_path,
-                                            std::string_view session_id,
+std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const SessionKey& key,
                                             std::chrono::milliseconds wait_for_watcher);
 
 } // namespace watchdog::client

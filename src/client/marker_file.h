@@ -2,6 +2,9 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "marker_file/marker_file.h"
+#include "session/object_names.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,13 +15,11 @@ namespace watchdog::client {
 // cannot make one.
 std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_path);
 
-enum class MarkerWrite {
-    first,   // a run's first marker: never moved over another one (marker_unsettled)
-    rewrite, // the run's own marker again: replaced in one step
-};
+// The key of the run of `session_id` at the marker.
+SessionKey key_of(std::wstring_view marker_path, std::string_view session_id);
 
-// Writes the marker's bytes into a temporary file beside it, flushed, then moves that into
-// place; the session's hold is the caller's.
+// Writes the marker's bytes; the run's hold is the caller's. marker_unsettled when a first
+// marker finds another one there.
 std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::string_view bytes,
                                           MarkerWrite write);
 

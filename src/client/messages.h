@@ -28,6 +28,10 @@ inline constexpr std::string_view item_guard_failed_prefix = "无法创建项目
 inline constexpr std::string_view protection_ended_message = "该保护已经结束";
 inline constexpr std::string_view marker_path_invalid_prefix = "恢复标记路径无效: ";
 
+inline constexpr std::string_view relative_watchdog_prefix =
+    "系统状态看门狗的路径必须是完整路径，不能是相对路径: ";
+inline constexpr std::string_view own_path_unknown_prefix =
+    "无法取得本程序的完整路径，因而无法确定其旁边的系统状态看门狗: ";
 inline constexpr std::string_view launcher_not_created_prefix = "无法启动系统状态看门狗: ";
 inline constexpr std::string_view usage_error_prefix = "系统状态看门狗拒绝了启动参数 (退出码 2): ";
 inline constexpr std::string_view path_unavailable_prefix =

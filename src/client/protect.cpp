@@ -6,10 +6,11 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
+#include "client/launch.h"
 #include "client/left_marker.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
-#include "client/run_hold.h"
 #include "win/path.h"
 
 #include <utility>
@@ -40,11 +41,15 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     if (!full) {
         return std::unexpected(full.error());
     }
+    const auto executable = watchdog_to_start(watchdog_executable);
+    if (!executable) {
+        return std::unexpected(executable.error());
+    }
     Protection protection;
     protection.marker_path_ = *full;
     protection.session_id_ = new_session_id();
     // Claimed before anything is recorded or written: a refused protection changes nothing.
-    const SessionKey key = session_key(*full, protection.session_id_);
+    const SessionKey key = key_of(*full, protection.session_id_);
     auto hold = hold_new_protection(key, items);
     if (!hold && hold.error().code == Code::left_to_live_run && leftover_run_alive(*full)) {
         // The watcher of this marker's previous run may be restoring it still, its items held
@@ -70,9 +75,7 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     if (const auto written = replace_marker(*full, bytes, MarkerWrite::first); !written) {
         return std::unexpected(written.error());
     }
-    const std::wstring executable = watchdog_executable.empty() ? watchdog_beside_this_program()
-                                                                : std::wstring(watchdog_executable);
-    if (const auto started = start_watchdog(executable, protection.session_id_, *full); !started) {
+    if (const auto started = start_watchdog(*executable, protection.session_id_, *full); !started) {
         // A launcher that did not end was ended, and may have started a watcher first: that one
         // is asked to stand down as any watcher is. Only this run's marker goes; the outcome is
         // the launch's, whatever the removal says.
@@ -98,12 +101,13 @@ std::expected<void, Error> end_protection(Protection protection) {
     }
     // A marker that cannot be removed keeps the run in force through its watcher, which still
     // waits for this process; this protection is over either way.
-    RunHoldOwner hold = std::move(protection.hold_);
+    KeptRunOwner hold = std::move(protection.hold_);
     const auto removed = delete_session_marker(protection.marker_path_, protection.session_id_);
     if (!removed) {
         return std::unexpected(removed.error());
     }
-    end_run(session_key(protection.marker_path_, protection.session_id_), std::move(hold));
+    const SessionKey key = hold->key;
+    end_run(key, std::move(hold));
     return {};
 }
 

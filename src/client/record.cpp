@@ -43,9 +43,8 @@ TaskbarWindowRecoveryState window_state(HWND window) {
 
 // The shell answers the app-bar state on the primary taskbar's thread: a hung shell must not
 // hold the application's start, so the question is bounded like the restore's calls.
-std::expected<std::uint32_t, std::string> appbar_state(HWND primary) {
+std::expected<std::uint32_t, std::string> appbar_state(HWND primary, BoundedWorker& worker) {
     const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
-    BoundedWorker worker = take_bounded_worker();
     const bool answered = run_within(worker, taskbar_answer_limit, [state, primary] {
         APPBARDATA data{};
         data.cbSize = sizeof(data);
@@ -58,7 +57,7 @@ std::expected<std::uint32_t, std::string> appbar_state(HWND primary) {
     return state->load();
 }
 
-std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar() {
+std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar(BoundedWorker& worker) {
     const auto primary = find_primary_taskbar();
     if (!primary) {
         return std::unexpected(primary.error());
@@ -67,7 +66,7 @@ std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar() {
     for (const HWND window : find_taskbar_windows(*primary)) {
         snapshot.windows.push_back(window_state(window));
     }
-    const auto state = appbar_state(*primary);
+    const auto state = appbar_state(*primary, worker);
     if (!state) {
         return std::unexpected(state.error());
     }
@@ -101,13 +100,15 @@ std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_pat
     if (!full) {
         return std::unexpected(full.error());
     }
-    if (GetFileAttributesW(file_system_path(*full).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    BoundedWorker worker;
+    // Anything at the path but no marker at all may be a marker that was not settled.
+    if (read_session_marker(worker, *full, std::nullopt)->verdict != MarkerVerdict::absent) {
         return fail(Code::marker_unsettled, about(marker_unsettled_prefix, *full, {}));
     }
     pin_client_library();
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (includes(items, Items::taskbar)) {
-        auto taskbar = record_taskbar();
+        auto taskbar = record_taskbar(worker);
         if (!taskbar) {
             return not_recorded(taskbar.error());
         }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "win/files.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,23 +32,6 @@ std::optional<std::wstring> log_directory_for(std::wstring_view marker_path);
 // every call adds exactly one line.
 std::string format_log_line(std::uint64_t unix_seconds, std::string_view tag,
                             std::string_view message);
-
-// Whether the log may be written through something with these file attributes. A reparse point
-// (a junction or a symbolic link) is refused: the marker's folder is writable by any of the
-// user's processes, and an elevated watcher must not create, append to or replace files
-// wherever such a link points.
-bool is_plain_log_location(std::uint32_t attributes);
-
-// Whether the log may go through a folder that was opened as the one at `path`: a folder, no
-// link itself, and found where `path` says once every link is resolved. A link anywhere on the
-// way (the marker's folder or one above it made a junction, a second name for a drive) makes
-// the final path differ.
-bool is_log_folder_at(const OpenedFile& folder, std::wstring_view path);
-
-// Whether the log may be written to a file that was opened in the folder at `folder_path`: a
-// file, no link, in that very folder, and with no second name: a hard link would let the line
-// land in a file anywhere else on the volume.
-bool is_log_file_in(const OpenedFile& file, std::wstring_view folder_path);
 
 // Whole seconds since 1970 for a FILETIME count of 100 ns intervals since 1601; 0 before 1970.
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);

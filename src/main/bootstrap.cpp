@@ -3,6 +3,7 @@
 #include "win/command_line.h"
 #include "win/module_path.h"
 #include "win/null_device.h"
+#include "win/path.h"
 #include "win/process_start.h"
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
@@ -59,6 +60,8 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
         .startup_flags = STARTF_FORCEOFFFEEDBACK,
         .streams =
             StandardStreams{streams->input.get(), streams->output.get(), streams->error.get()},
+        // The watcher may wait for hours: it must not hold the application's folder open.
+        .folder = system_folder().value_or(L""),
     };
     // The main application often runs in a job that kills its members when it closes (so do
     // the launchers, IDEs and terminals that start applications): the watcher leaves that job,
@@ -76,10 +79,12 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
     return {};
 }
 
-// "--watch" followed by the three mode arguments, unchanged and in order.
+// "--watch" followed by the three mode arguments in order, the marker path made full: the
+// watcher works in another folder, where a relative path would name another file.
 std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments) {
     std::vector<std::wstring> arguments{std::wstring(watch_switch)};
     arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
+    arguments.back() = full_path(arguments.back()).value_or(arguments.back());
     return arguments;
 }
 

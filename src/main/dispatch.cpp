@@ -3,6 +3,7 @@
 #include "main/bootstrap.h"
 #include "main/watch.h"
 #include "win/command_line.h"
+#include "win/held_folder.h"
 
 #include <windows.h>
 
@@ -28,6 +29,9 @@ ExitCode dispatch_command_line(std::wstring_view command_line) {
 int run_command_line() {
     // A marker on a drive that has gone must not make the system ask the user for it.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // An elevated watchdog acts on its user's folders: Windows itself then refuses the junctions
+    // the user made, on top of the watchdog's own judgement of every link on the way.
+    refuse_untrusted_junctions();
     // Each mode keeps its own exceptions; only splitting the command line is left here, and a
     // launcher that ends there has started no watcher.
     return static_cast<int>(

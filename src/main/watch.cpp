@@ -1,20 +1,53 @@
 #include "main/watch.h"
 
 #include "log/recovery_log.h"
-#include "marker/recovery_marker.h"
 #include "restore/restore_run.h"
-#include "session/item_guard.h"
-#include "session/run_end.h"
 #include "session/session_lock.h"
-#include "session/session_presence.h"
-#include "win/bounded_call.h"
+#include "win/module_path.h"
 #include "win/path.h"
-#include "win/unique_resource.h"
 #include "win/utf.h"
 
 #include <windows.h>
 
 namespace watchdog {
+namespace {
+
+WaitOutcome outcome_of_wait(DWORD waited) {
+    return waited == WAIT_OBJECT_0 ? WaitOutcome::main_process_ended
+                                   : WaitOutcome::exit_unconfirmed;
+}
+
+std::optional<WaitOutcome> outcome_of_look(RunLook look) {
+    switch (look) {
+    case RunLook::over:
+        return WaitOutcome::run_ended_cleanly;
+    case RunLook::main_process_ended:
+        return WaitOutcome::main_process_ended;
+    case RunLook::going:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::uint64_t start_time_of(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// The marker's meaning is fixed before the watcher lets go of the folder it was started in: a
+// helper that waits for hours must not keep its caller's folder from being renamed or removed.
+std::wstring settle_in_system_folder(const std::wstring& marker_path) {
+    std::wstring full = full_path(marker_path).value_or(marker_path);
+    if (const auto system = system_folder()) {
+        SetCurrentDirectoryW(system->c_str());
+    }
+    return full;
+}
+
+} // namespace
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
     if (text.starts_with('+')) {
@@ -36,117 +69,105 @@ std::optional<std::uint32_t> parse_process_id(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool exit_confirmed_after_open_failure(Win32Failure failure) {
-    return failure.code == ERROR_INVALID_PARAMETER;
-}
-
-namespace {
-
-WaitOutcome outcome_of_wait(DWORD waited) {
-    return waited == WAIT_OBJECT_0 ? WaitOutcome::main_process_ended
-                                   : WaitOutcome::exit_unconfirmed;
-}
-
-// Listens again after a request that found the run still going: set too early, or by somebody
-// else. Not before a pause, so that a request set over and over costs nothing but a look at the
-// marker a second; and with one more look after the reset, since the application's own request
-// may have come meanwhile and been reset with it.
-std::optional<WaitOutcome> listen_again(HANDLE process, HANDLE run_end,
-                                        const std::function<bool()>& run_is_over) {
-    const DWORD paused = WaitForSingleObject(process, request_pause_ms);
-    if (paused != WAIT_TIMEOUT) {
-        return outcome_of_wait(paused);
+std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process_id,
+                                                           std::uint64_t watcher_started) {
+    auto process = handle_or_failure(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (!process && process.error().code == ERROR_ACCESS_DENIED) {
+        // A process that may be waited for but not asked when it started.
+        process = handle_or_failure(OpenProcess(SYNCHRONIZE, FALSE, process_id));
     }
-    ResetEvent(run_end);
-    if (run_is_over()) {
-        return WaitOutcome::run_ended_cleanly;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
-                                  const std::function<bool()>& run_is_over) {
-    const auto process = handle_or_failure(OpenProcess(SYNCHRONIZE, FALSE, process_id));
     if (!process) {
-        return exit_confirmed_after_open_failure(process.error()) ? WaitOutcome::main_process_ended
-                                                                  : WaitOutcome::exit_unconfirmed;
+        // Only "no such process" proves that the main process is gone.
+        return std::unexpected(process.error().code == ERROR_INVALID_PARAMETER
+                                   ? WaitOutcome::main_process_ended
+                                   : WaitOutcome::exit_unconfirmed);
     }
+    if (start_time_of(process->get()) > watcher_started) {
+        return std::unexpected(WaitOutcome::main_process_ended);
+    }
+    return std::move(*process);
+}
+
+RunLook look_at_run(BoundedWorker& worker, std::wstring_view marker_path,
+                    std::string_view session_id, HANDLE main_process, const LinkTrust& trust) {
+    const auto read = read_session_marker(worker, marker_path, session_id, main_process, trust);
+    if (!read) {
+        return RunLook::main_process_ended;
+    }
+    const bool over =
+        read->verdict == MarkerVerdict::absent || read->verdict == MarkerVerdict::other_session;
+    return over ? RunLook::over : RunLook::going;
+}
+
+WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
+                                  const std::function<RunLook()>& look) {
     if (run_end == nullptr) {
-        return outcome_of_wait(WaitForSingleObject(process->get(), INFINITE));
+        return outcome_of_wait(WaitForSingleObject(main_process, INFINITE));
     }
-    const HANDLE both[] = {process->get(), run_end};
+    const HANDLE both[] = {main_process, run_end};
     while (true) {
         const DWORD woken = WaitForMultipleObjects(2, both, FALSE, INFINITE);
         if (woken != WAIT_OBJECT_0 + 1) {
             return outcome_of_wait(woken);
         }
-        if (run_is_over()) {
-            return WaitOutcome::run_ended_cleanly;
+        if (const auto outcome = outcome_of_look(look())) {
+            return *outcome;
         }
-        if (const auto outcome = listen_again(process->get(), run_end, run_is_over)) {
+        // A request that found the run going (set too early, or by somebody else) is listened to
+        // again after a pause, so that a request set over and over costs nothing but two looks at
+        // the marker a second; with one more look after the reset, since the application's own
+        // request may have come meanwhile and been reset with it.
+        const DWORD paused = WaitForSingleObject(main_process, request_pause_ms);
+        if (paused != WAIT_TIMEOUT) {
+            return outcome_of_wait(paused);
+        }
+        ResetEvent(run_end);
+        if (const auto outcome = outcome_of_look(look())) {
             return *outcome;
         }
     }
 }
 
-bool wait_for_process_exit(std::uint32_t process_id) {
-    return wait_for_main_process(process_id, nullptr, {}) == WaitOutcome::main_process_ended;
-}
-
-bool run_is_over(const std::expected<std::optional<std::string>, std::string>& marker,
-                 std::string_view session_id) {
-    if (!marker) {
-        return false;
-    }
-    if (!*marker) {
-        return true;
-    }
-    const auto parsed = parse_recovery_marker(**marker);
-    return parsed && parsed->sessionId != session_id;
-}
-
-WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id) {
-    // Without the objects the watcher still restores; nothing may keep the desktop broken.
-    WatcherHolds holds;
-    const SessionKey key = session_key(marker_path, session_id);
-    holds.presence = hold_session_presence(key).value_or(UniqueHandle());
-    const auto bytes = read_marker_bytes(file_system_path(marker_path));
-    const auto marker =
-        bytes && *bytes ? parse_recovery_marker(**bytes) : std::unexpected(std::string());
-    if (marker && marker->sessionId == session_id) {
-        for (const GuardedItem item : guarded_items(*marker)) {
-            if (auto guard = hold_item(item)) {
-                holds.items.push_back(std::move(*guard));
-            }
-        }
-    }
-    holds.run_end = open_run_end(key).value_or(UniqueHandle());
-    return holds;
+RunHold hold_watched_run(const SessionKey& key, const std::optional<SessionMarker>& first) {
+    const bool ours = first && first->verdict == MarkerVerdict::this_session;
+    RunHold hold = hold_run(key, ours ? recorded_items(first->marker) : std::vector<GuardedItem>{},
+                            ItemClaim::beside_others)
+                       .value_or(RunHold{});
+    hold.end_request = open_run_end(key).value_or(UniqueHandle());
+    return hold;
 }
 
 ExitCode run_watch(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    const std::wstring& marker_path = arguments[2];
-    return run_watch_guarded(marker_path, [&] {
+    return run_watch_guarded(arguments[2], [&] {
         const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
         if (!process_id) {
             return ExitCode::UsageError;
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
-        // From now until it has restored, the run is alive through this watcher too: a main
-        // application starting again leaves the marker to it, and nobody else protects its items.
-        WatcherHolds holds = hold_run(marker_path, session_id);
-        // The taskbar restore's calls to the shell run on a worker thread; it is readied now,
-        // while there is time.
-        prepare_bounded_worker();
-        const WaitOutcome outcome = wait_for_main_process(*process_id, holds.run_end.get(), [&] {
-            return run_is_over(read_marker_bytes(file_system_path(marker_path)), session_id);
+        const std::wstring marker_path = settle_in_system_folder(arguments[2]);
+        BoundedWorker worker;
+        auto main_process = open_main_process(*process_id, start_time_of(GetCurrentProcess()));
+        if (!main_process && main_process.error() == WaitOutcome::exit_unconfirmed) {
+            return conclude_watch(WaitOutcome::exit_unconfirmed, marker_path, {}, {}, worker);
+        }
+        // The marker's reads and the taskbar restore's calls to the shell run on a worker
+        // thread; it is readied now, while there is time.
+        worker = start_bounded_worker();
+        const HANDLE process = main_process ? main_process->get() : nullptr;
+        const auto first = read_session_marker(worker, marker_path, session_id, process);
+        const SessionKey key{first ? first->identity : comparable_path(marker_path), session_id};
+        if (!main_process) {
+            return conclude_watch(WaitOutcome::main_process_ended, marker_path, key, {}, worker);
+        }
+        RunHold hold = hold_watched_run(key, first);
+        const WaitOutcome outcome = wait_for_main_process(process, hold.end_request.get(), [&] {
+            return look_at_run(worker, marker_path, session_id, process);
         });
-        return conclude_watch(outcome, marker_path, session_id, std::move(holds));
+        return conclude_watch(outcome, marker_path, key, std::move(hold), worker);
     });
 }
 
@@ -158,33 +179,32 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
     }
 }
 
-void stand_down(WatcherHolds holds, void (*announce)(HANDLE presence)) {
+void stand_down(RunHold hold, void (*announce)(HANDLE presence)) {
     // The items are free before the application hears that the watcher is done: it may protect
     // them again the moment it does.
-    holds.items.clear();
-    announce(holds.presence.get());
+    hold.items.clear();
+    announce(hold.presence.get());
 }
 
-ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
-                        std::string_view session_id, WatcherHolds holds,
-                        std::chrono::milliseconds lock_wait) {
+ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, const SessionKey& key,
+                        RunHold hold, BoundedWorker& worker, std::chrono::milliseconds lock_wait) {
     if (outcome == WaitOutcome::exit_unconfirmed) {
         append_recovery_log(marker_path, watchdog_log_tag, exit_unconfirmed_message);
         return ExitCode::ExitUnconfirmed;
     }
     if (outcome == WaitOutcome::run_ended_cleanly) {
-        stand_down(std::move(holds));
+        stand_down(std::move(hold));
         return ExitCode::Success;
     }
     // A main application that settles its previous run's marker at its next start may be at it
     // already: the session's lock keeps the two from restoring at once. Waiting on it is
     // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
     // had for the same reason does not stop the restore.
-    const auto lock = lock_session(session_key(marker_path, session_id), lock_wait);
-    // Declared after the lock, the holds end before it: a settle that waited for the lock then
+    const auto lock = lock_session(key, lock_wait);
+    // Declared after the lock, the hold ends before it: a settle that waited for the lock then
     // finds the run over.
-    const WatcherHolds held_until_restored = std::move(holds);
-    const auto restored = restore_from_marker(marker_path, session_id);
+    const RunHold held_until_restored = std::move(hold);
+    const auto restored = restore_from_marker(marker_path, key.session_id, worker);
     if (!restored) {
         append_recovery_log(marker_path, watchdog_log_tag, restored.error());
         return ExitCode::RestoreFailed;

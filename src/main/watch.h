@@ -1,10 +1,11 @@
 #pragma once
 
 #include "main/mode_arguments.h"
+#include "marker_file/marker_file.h"
 #include "protocol/launcher_protocol.h"
-#include "session/run_end.h"
+#include "session/run_hold.h"
+#include "win/bounded_call.h"
 #include "win/unique_resource.h"
-#include "win/win32_failure.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace watchdog {
 
@@ -28,51 +28,56 @@ inline constexpr std::chrono::milliseconds session_lock_wait{15000};
 // when the run has ended cleanly.
 ExitCode run_watch(ModeArguments arguments);
 
-// What a watcher holds of its run while it waits: the session's presence (the run is alive),
-// the guards of the items its marker records (nobody else may protect them before they are
-// back), and the session's end request.
-struct WatcherHolds {
-    UniqueHandle presence;
-    std::vector<UniqueHandle> items;
-    UniqueHandle run_end;
-};
-
-// Takes what the watcher holds from its start. The items are those that the marker at the path
-// records for this session now; nothing that cannot be had keeps the watcher from its work.
-WatcherHolds hold_run(std::wstring_view marker_path, std::string_view session_id);
-
 enum class WaitOutcome {
     main_process_ended,
     exit_unconfirmed,
     run_ended_cleanly, // the application ended its run and no marker of the session is left
 };
 
+// The main process, opened to wait for it, before anything else: the longer the watcher waits
+// first, the longer the id may name another process once the main one has gone. Ended when it is
+// gone, or when the process of that id started after the watcher (`watcher_started`, in FILETIME
+// ticks) and so is not the one it was started for; unconfirmed when it may not be opened.
+std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process_id,
+                                                           std::uint64_t watcher_started);
+
+// What the watcher holds of its run from its start until it has restored: its presence (a main
+// application starting again leaves the marker to it), the guards of the items its marker records
+// (nobody else protects them before they are back), held beside the application's, and its end
+// request. The items are those of `first`, the marker as read at the start, only when that is a
+// version 1 marker of the watcher's session. Without its objects the watcher still restores:
+// nothing may keep the desktop broken.
+RunHold hold_watched_run(const SessionKey& key, const std::optional<SessionMarker>& first);
+
+enum class RunLook { going, over, main_process_ended };
+
+// One look at the marker when the end request came: over only when no marker of the session is
+// left, none at all or another session's; a marker that cannot be read may still be the
+// session's. The read is bounded, and gives way the moment the main process ends.
+RunLook look_at_run(BoundedWorker& worker, std::wstring_view marker_path,
+                    std::string_view session_id, HANDLE main_process,
+                    const LinkTrust& trust = this_process_trust());
+
 // How long a watcher whose end request found its run still going waits before it listens to the
 // request again.
 inline constexpr std::uint32_t request_pause_ms = 1000;
 
 // Waits without time-out until the main process has ended. With an end request, it also wakes
-// when that is set, and asks `run_is_over`: only a yes ends the wait early. A no (a request set
+// when that is set, and looks (`look`): only "over" ends the wait early. "Going" (a request set
 // too early, or by somebody else) is forgotten after a pause, and the wait listens again.
-WaitOutcome wait_for_main_process(std::uint32_t process_id, HANDLE run_end,
-                                  const std::function<bool()>& run_is_over);
-
-// The marker as read when the end request came (read_marker_bytes's outcome): the run is over
-// only when no marker of the session is left, none at all or another session's. A marker that
-// cannot be read may still be the session's.
-bool run_is_over(const std::expected<std::optional<std::string>, std::string>& marker,
-                 std::string_view session_id);
+WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
+                                  const std::function<RunLook()>& look);
 
 // A run that ended cleanly: lets go of its items, then answers the application on the presence
-// object (`announce`, which tests may watch), then of everything else.
-void stand_down(WatcherHolds holds, void (*announce)(HANDLE presence) = announce_stood_down);
+// (`announce`, which tests may watch), then of everything else.
+void stand_down(RunHold hold, void (*announce)(HANDLE presence) = announce_stood_down);
 
 // Everything after the wait: a main process whose end is not confirmed leaves the desktop and
 // the marker alone and is logged once; a run that ended cleanly lets go of everything, says so,
-// and touches nothing; otherwise one restore run, whose failure is logged. The watcher's holds
-// end as the restore does, before its lock.
-ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path,
-                        std::string_view session_id, WatcherHolds holds = {},
+// and touches nothing; otherwise one restore run, whose failure is logged. The watcher's hold
+// ends as the restore does, before its lock.
+ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, const SessionKey& key,
+                        RunHold hold, BoundedWorker& worker,
                         std::chrono::milliseconds lock_wait = session_lock_wait);
 
 // "恢复过程意外中止: " and the exception's own text, with the "watchdog" tag.
@@ -96,12 +101,5 @@ ExitCode run_watch_guarded(std::wstring_view marker_path, Work work) noexcept {
 
 // A base-10 process id: an optional '+' and one or more ASCII digits, at most 4294967295.
 std::optional<std::uint32_t> parse_process_id(std::string_view text);
-
-// Blocks without time-out until the process has ended; false when that cannot be confirmed.
-bool wait_for_process_exit(std::uint32_t process_id);
-
-// OpenProcess failed: only "no such process" proves that the main process is gone; access
-// denied and every other error leave it possibly alive.
-bool exit_confirmed_after_open_failure(Win32Failure failure);
 
 } // namespace watchdog

@@ -2,27 +2,16 @@
 
 #include "desktop_icons/icon_visibility.h"
 #include "log/recovery_log.h"
-#include "marker/recovery_marker.h"
+#include "marker_file/marker_file.h"
 #include "taskbar/taskbar_restore.h"
-#include "win/error_text.h"
-#include "win/files.h"
-#include "win/path.h"
-#include "win/unique_resource.h"
-
-#include <windows.h>
-
-#include <optional>
 
 namespace watchdog {
 namespace {
 
-constexpr std::string_view parse_failed_prefix = "解析恢复标记失败: ";
-constexpr std::string_view unsupported_version_prefix = "不支持的系统状态恢复标记版本: ";
 constexpr std::string_view taskbar_failed_prefix = "恢复任务栏失败: ";
 constexpr std::string_view desktop_icons_failed_prefix = "恢复桌面图标失败: ";
 constexpr std::string_view restored_summary_prefix = "系统状态恢复完成: ";
 constexpr std::string_view nothing_recorded_summary = "恢复检查完成，无待恢复系统状态";
-constexpr DWORD share_everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::string prefixed(std::string_view prefix, std::string_view message) {
     std::string text(prefix);
@@ -30,36 +19,25 @@ std::string prefixed(std::string_view prefix, std::string_view message) {
     return text;
 }
 
-// Opening the path (not the link itself) follows links, so a dangling link counts as absent.
-bool marker_exists(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_everything,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    return file.valid() && GetFileInformationByHandle(file.get(), &information);
-}
-
-// A main application restarted after a crash may already have put its next marker at the path
-// while this run restored the previous one's desktop: only the marker that was read is deleted.
-// One that is gone or holds other bytes is left, and the run ends as if it had been deleted.
-std::expected<void, std::string> delete_marker_that_was_read(const std::wstring& path,
-                                                             std::string_view read_bytes) {
-    const auto deletion =
-        delete_file_if(path, [read_bytes](std::string_view now) { return now == read_bytes; });
-    if (!deletion) {
-        return std::unexpected(prefixed(delete_failed_prefix, file_error_text(deletion.error())));
+std::string restore_summary(const std::vector<std::string_view>& restored) {
+    if (restored.empty()) {
+        return std::string(nothing_recorded_summary);
     }
-    return {};
+    std::string summary(restored_summary_prefix);
+    for (std::size_t i = 0; i < restored.size(); ++i) {
+        summary.append(i == 0 ? "" : "、").append(restored[i]);
+    }
+    return summary;
 }
 
 } // namespace
 
 // Both items are always attempted, the taskbar first: one failing must not leave the other
 // broken.
-ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
+ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker& worker) {
     ItemOutcomes outcomes;
     if (marker.taskbar) {
-        const auto taskbar = restore_taskbar(*marker.taskbar);
+        const auto taskbar = restore_taskbar(*marker.taskbar, worker);
         if (taskbar) {
             outcomes.restored.push_back(taskbar_item_name);
         } else {
@@ -77,23 +55,15 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker) {
     return outcomes;
 }
 
-// The common case opens the file once; only when that fails does a second look tell a missing
-// marker from one that cannot be read.
-std::expected<std::optional<std::string>, std::string> read_marker_bytes(const std::wstring& path) {
-    const auto file =
-        handle_or_failure(CreateFileW(path.c_str(), GENERIC_READ, share_everything, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        if (!marker_exists(path)) {
-            return std::nullopt;
-        }
-        return std::unexpected(prefixed(read_failed_prefix, file_error_text(file.error())));
+std::vector<GuardedItem> recorded_items(const RecoveryMarker& marker) {
+    std::vector<GuardedItem> items;
+    if (marker.taskbar) {
+        items.push_back(GuardedItem::taskbar);
     }
-    auto content = read_to_end(file->get());
-    if (!content) {
-        return std::unexpected(prefixed(read_failed_prefix, file_error_text(content.error())));
+    if (marker.desktopIcons) {
+        items.push_back(GuardedItem::desktop_icons);
     }
-    return std::move(*content);
+    return items;
 }
 
 std::string join_failures(const std::vector<std::string>& failures) {
@@ -104,48 +74,40 @@ std::string join_failures(const std::vector<std::string>& failures) {
     return joined;
 }
 
-std::string restore_summary(const std::vector<std::string_view>& restored) {
-    if (restored.empty()) {
-        return std::string(nothing_recorded_summary);
-    }
-    std::string summary(restored_summary_prefix);
-    for (std::size_t i = 0; i < restored.size(); ++i) {
-        summary.append(i == 0 ? "" : "、").append(restored[i]);
-    }
-    return summary;
-}
-
-std::expected<void, std::string> restore_from_marker(std::wstring_view marker_path,
-                                                     std::string_view expected_session_id) {
-    const std::wstring path = file_system_path(marker_path);
-    const auto bytes = read_marker_bytes(path);
-    if (!bytes) {
-        return std::unexpected(bytes.error());
-    }
-    if (!*bytes) {
-        return {};
-    }
-    const auto marker = parse_recovery_marker(**bytes);
-    if (!marker) {
-        return std::unexpected(prefixed(parse_failed_prefix, marker.error()));
-    }
-    if (marker->version != 1) {
-        return std::unexpected(
-            prefixed(unsupported_version_prefix, std::to_string(marker->version)));
-    }
+std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view marker_path,
+                                                           std::string_view expected_session_id,
+                                                           BoundedWorker& worker) {
+    const SessionMarker read = *read_session_marker(worker, marker_path, expected_session_id);
+    switch (read.verdict) {
+    // A marker whose attributes cannot even be had counts as none, as it always has here.
+    case MarkerVerdict::absent:
+    case MarkerVerdict::unknown:
+        return RestoreRun::no_marker;
+    case MarkerVerdict::unreadable:
+    case MarkerVerdict::invalid:
+    case MarkerVerdict::unsupported_version:
+        return std::unexpected(read.failure);
     // Another session's marker belongs to another run of the main application: leave it alone.
-    if (marker->sessionId != expected_session_id) {
-        return {};
+    case MarkerVerdict::other_session:
+        return RestoreRun::other_session;
+    case MarkerVerdict::this_session:
+        break;
     }
-    const ItemOutcomes outcomes = restore_recorded_items(*marker);
+    const ItemOutcomes outcomes = restore_recorded_items(read.marker, worker);
     if (!outcomes.failures.empty()) {
         return std::unexpected(join_failures(outcomes.failures));
     }
-    if (const auto deleted = delete_marker_that_was_read(path, **bytes); !deleted) {
-        return deleted;
+    // A main application restarted after a crash may already have put its next marker at the
+    // path while this run restored the previous one's desktop: only the marker that was read is
+    // deleted. One that is gone or holds other bytes is left, and the run ends as if it had been
+    // deleted.
+    const auto deleted = delete_marker_file(
+        worker, marker_path, [bytes = read.bytes](std::string_view now) { return now == bytes; });
+    if (!deleted) {
+        return std::unexpected(prefixed(delete_failed_prefix, deleted.error()));
     }
     append_recovery_log(marker_path, restore_log_tag, restore_summary(outcomes.restored));
-    return {};
+    return RestoreRun::restored;
 }
 
 } // namespace watchdog

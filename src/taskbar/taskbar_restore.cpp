@@ -80,9 +80,9 @@ std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
 // The shell's threads that have not answered in time. Once one has not, none of its windows is
 // waited for again.
 struct ShellWaits {
+    BoundedWorker& worker;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<DWORD> silent_threads;
-    BoundedWorker worker = take_bounded_worker();
 
     bool is_silent(DWORD thread) const {
         return std::find(silent_threads.begin(), silent_threads.end(), thread) !=
@@ -97,7 +97,8 @@ bool answered(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>
     }
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waits.start);
-    if (run_within(waits.worker, shell_wait_limit(waited), std::move(calls))) {
+    if (run_bounded(waits.worker, shell_wait_limit(waited), std::move(calls)) ==
+        BoundedRun::finished) {
         return true;
     }
     waits.silent_threads.push_back(thread);
@@ -189,7 +190,8 @@ std::expected<HWND, std::string> find_primary_taskbar() {
     return *primary;
 }
 
-std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot) {
+std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot,
+                                                 BoundedWorker& worker) {
     const auto found = find_primary_taskbar();
     if (!found) {
         return std::unexpected(found.error());
@@ -210,7 +212,7 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
     const std::function<void()> appbar_call = [primary, appbar_state] {
         send_appbar_state(primary, appbar_state);
     };
-    ShellWaits waits;
+    ShellWaits waits{worker};
     bool all_answered = true;
     for (const auto& group : groups) {
         auto calls = window_restores(windows, group, snapshot, picks);

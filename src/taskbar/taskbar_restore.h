@@ -1,6 +1,7 @@
 #pragma once
 
 #include "marker/records.h"
+#include "win/bounded_call.h"
 
 #include <windows.h>
 
@@ -27,8 +28,10 @@ inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 // primary taskbar, and then changes nothing; and when a taskbar window's thread does not
 // answer in time: that window is left alone (the others are still restored), and when it is the
 // primary one, the app-bar state is not sent either, since the shell handles it on the primary
-// taskbar's thread. Every other failure is ignored.
-std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot);
+// taskbar's thread. Every other failure is ignored. The calls that wait for the shell are made
+// on `worker`.
+std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot,
+                                                 BoundedWorker& worker);
 
 // The shell's primary taskbar window, or "未找到 Windows 系统任务栏: " and the Windows error
 // text. When the desktop has a shell window, a taskbar of any other process is passed over.

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 namespace watchdog {
@@ -19,8 +18,6 @@ struct WorkerState {
 };
 
 namespace {
-
-std::atomic<bool> calls_are_direct{false};
 
 // The calls handed over, or nothing when the worker is to end.
 std::vector<std::function<void()>> take_calls(WorkerState& state) {
@@ -94,23 +91,11 @@ void stop_after_current_call(WorkerState& state) {
     SetEvent(state.wake.get());
 }
 
-std::mutex prepared_mutex;
-std::shared_ptr<WorkerState> prepared_worker;
-
 } // namespace
 
-void prepare_bounded_worker() {
-    auto state = start_worker();
-    const std::lock_guard lock(prepared_mutex);
-    if (!prepared_worker) {
-        prepared_worker = std::move(state);
-    }
-}
-
-BoundedWorker take_bounded_worker() {
+BoundedWorker start_bounded_worker() {
     BoundedWorker worker;
-    const std::lock_guard lock(prepared_mutex);
-    worker.state = std::move(prepared_worker);
+    worker.state = start_worker();
     return worker;
 }
 
@@ -120,30 +105,26 @@ BoundedWorker::~BoundedWorker() {
     }
 }
 
-void make_bounded_calls_direct() {
-    calls_are_direct = true;
-}
-
 bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
                 std::function<void()> work) {
     std::vector<std::function<void()>> calls;
     calls.push_back(std::move(work));
-    return run_within(worker, limit, std::move(calls));
+    return run_bounded(worker, limit, std::move(calls)) == BoundedRun::finished;
 }
 
-bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
-                std::vector<std::function<void()>> calls) {
-    if (!worker.state && !calls_are_direct) {
+BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
+                       std::vector<std::function<void()>> calls, HANDLE interrupt) {
+    if (!worker.state) {
         worker.state = start_worker();
     }
-    if (!worker.state || calls_are_direct) {
+    if (!worker.state) {
         for (const auto& call : calls) {
             call();
         }
-        return true;
+        return BoundedRun::finished;
     }
     if (calls.empty()) {
-        return true;
+        return BoundedRun::finished;
     }
     WorkerState& state = *worker.state;
     {
@@ -152,14 +133,17 @@ bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
     }
     SetEvent(state.wake.get());
     const auto milliseconds = static_cast<DWORD>(limit.count() < 0 ? 0 : limit.count());
-    if (WaitForSingleObject(state.done.get(), milliseconds) == WAIT_OBJECT_0) {
-        return true;
+    const HANDLE waits[] = {state.done.get(), interrupt};
+    const DWORD woken =
+        WaitForMultipleObjects(interrupt != nullptr ? 2 : 1, waits, FALSE, milliseconds);
+    if (woken == WAIT_OBJECT_0) {
+        return BoundedRun::finished;
     }
     // The thread is held by a call that has not returned: it ends once that call does, and the
-    // next call gets a thread of its own.
+    // next run gets a thread of its own.
     stop_after_current_call(state);
     worker.state.reset();
-    return false;
+    return woken == WAIT_OBJECT_0 + 1 ? BoundedRun::interrupted : BoundedRun::timed_out;
 }
 
 } // namespace watchdog

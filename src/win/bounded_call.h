@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include <windows.h>
+
 namespace watchdog {
 
 struct WorkerState;
@@ -26,31 +28,28 @@ struct BoundedWorker {
     ~BoundedWorker();
 };
 
-// Starts a worker ahead of time, for a process that will need one and has time now: a new
+// A worker whose thread starts now, for a process that will need one and has time now: a new
 // thread that is readied for window calls costs about a millisecond under Wine, better spent
 // while the watcher waits than after the main application has ended.
-void prepare_bounded_worker();
+BoundedWorker start_bounded_worker();
 
-// The worker prepared ahead of time, if there is one; otherwise an empty one that starts its
-// thread on its first call.
-BoundedWorker take_bounded_worker();
+enum class BoundedRun {
+    finished,    // every call was made in time
+    timed_out,   // the time ran out first
+    interrupted, // `interrupt` was signalled first
+};
 
-// Makes `work` on the worker (starting one when there is none) and waits at most `limit` for
-// it. True when it finished in time. Work that has not is left to its thread, which finishes it
-// whenever the window it waits for answers, or ends with the process: the work must therefore
-// own everything it uses. The next call then gets a new thread. When no thread can be started
-// the work runs on the calling thread instead, without a bound.
+// Hands `calls` to the worker at once (starting its thread when it has none), to be made in
+// order, so that calls waiting for one thread cost one hand-off between threads, not one each,
+// and waits at most `limit` for them, or until `interrupt` (when given) is signalled. The calls
+// not yet begun when the wait is over are dropped; the one under way is left to its thread,
+// which finishes it whenever what it waits for answers, or ends with the process: the calls must
+// therefore own everything they use. The next run then gets a new thread. When no thread can be
+// started the calls are made on the calling thread instead, without a bound.
+BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
+                       std::vector<std::function<void()>> calls, HANDLE interrupt = nullptr);
+
+// One call, without an interrupt: true when it finished in time.
 bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit, std::function<void()> work);
-
-// The same for calls that are handed to the worker at once and made in order, so that calls
-// waiting for one thread cost one hand-off between threads, not one each. True when all of
-// them finished within `limit`. The calls not yet begun when the time runs out are dropped;
-// only the one under way is left to finish.
-bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
-                std::vector<std::function<void()>> calls);
-
-// For measurement only: every later run_within makes its calls on the calling thread, without
-// a bound, so that a benchmark can put the cost of the hand-offs beside direct calls.
-void make_bounded_calls_direct();
 
 } // namespace watchdog

@@ -1,11 +1,11 @@
 #include "win/files.h"
 
+#include <aclapi.h>
 #include <winternl.h>
 
 #include <cstddef>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <vector>
 
 namespace watchdog {
@@ -67,39 +67,17 @@ std::expected<void, Win32Failure> delete_open_file(HANDLE file,
     return {};
 }
 
-std::expected<ConditionalDeletion, Win32Failure>
-delete_file_if(const std::wstring& path, const std::function<bool(std::string_view)>& still_ours) {
-    const auto file =
-        handle_or_failure(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const std::uint32_t error = file.error().code;
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return ConditionalDeletion::absent;
-        }
-        return std::unexpected(file.error());
-    }
-    const auto content = read_to_end(file->get());
-    if (!content) {
-        return std::unexpected(content.error());
-    }
-    if (!still_ours(*content)) {
-        return ConditionalDeletion::kept;
-    }
-    if (const auto deleted = delete_open_file(file->get()); !deleted) {
-        return std::unexpected(deleted.error());
-    }
-    return ConditionalDeletion::deleted;
-}
-
 namespace {
 
-// Held folders: traverse access counts for sharing, unlike attribute access alone; no delete
-// sharing keeps the folder where it is.
-constexpr DWORD held_folder_access = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Folders are held: traverse access counts for sharing, unlike attribute access alone; no delete
+// sharing keeps the folder where it is; and the security, to judge a link by its owner.
+constexpr DWORD held_folder_access =
+    FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr DWORD held_folder_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// NtCreateFile's open-if disposition and options, as winternl.h documents them.
-constexpr ULONG open_if = 3; // FILE_OPEN_IF
+// NtCreateFile's dispositions and options, as winternl.h documents them.
+constexpr ULONG file_open = 1;
+constexpr ULONG file_create = 2;
+constexpr ULONG file_open_if = 3;
 constexpr ULONG directory_file = 0x00000001;
 constexpr ULONG synchronous_io = 0x00000020;
 constexpr ULONG non_directory_file = 0x00000040;
@@ -109,7 +87,6 @@ constexpr ULONG case_insensitive = 0x00000040; // OBJ_CASE_INSENSITIVE, as Win32
 using CreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                             PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                             ULONG, PVOID, ULONG);
-
 using SetInformationFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 constexpr ULONG file_rename_information = 10; // FileRenameInformation
 using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
@@ -122,25 +99,58 @@ template <typename Function> Function ntdll_function(const char* name) {
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-CreateFileFunction nt_create_file() {
-    static const auto function = ntdll_function<CreateFileFunction>("NtCreateFile");
-    return function;
-}
-
-SetInformationFunction nt_set_information_file() {
-    static const auto function = ntdll_function<SetInformationFunction>("NtSetInformationFile");
-    return function;
-}
-
 // A failed native call as the Win32 error that kernel32 would have set for it.
 Win32Failure nt_failure(NTSTATUS status) {
     static const auto to_win32 = ntdll_function<StatusToErrorFunction>("RtlNtStatusToDosError");
     return to_win32 != nullptr ? win32_failure(to_win32(status)) : Win32Failure{};
 }
 
+ULONG disposition_of(Disposition disposition) {
+    switch (disposition) {
+    case Disposition::create_new:
+        return file_create;
+    case Disposition::open_or_create:
+        return file_open_if;
+    case Disposition::existing:
+        break;
+    }
+    return file_open;
+}
+
+std::wstring final_path_of(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+        if (length == 0) {
+            break;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length); // the size needed, terminating zero included
+    }
+    return {};
+}
+
+bool owned_by_administrators(HANDLE handle) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const UniqueLocalMemory<void> owned(descriptor);
+    return IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(owner, WinLocalSystemSid);
+}
+
+} // namespace
+
 std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_view name,
-                                                  DWORD access, DWORD sharing, ULONG options) {
-    const auto create = nt_create_file();
+                                                  const OpenRequest& request) {
+    static const auto create = ntdll_function<CreateFileFunction>("NtCreateFile");
     if (create == nullptr) {
         return std::unexpected(Win32Failure{ERROR_PROC_NOT_FOUND});
     }
@@ -156,85 +166,51 @@ std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_vi
     attributes.RootDirectory = folder;
     attributes.ObjectName = &object_name;
     attributes.Attributes = case_insensitive;
+    const bool is_folder = request.kind == OpenKind::folder;
+    const ULONG kind = is_folder                        ? directory_file
+                       : request.kind == OpenKind::file ? non_directory_file
+                                                        : 0;
+    const ULONG options = kind | synchronous_io | (request.follow_link ? 0 : open_reparse_point);
+    const DWORD access = is_folder ? held_folder_access : request.access | SYNCHRONIZE;
+    const DWORD sharing = is_folder ? held_folder_sharing : request.sharing;
     IO_STATUS_BLOCK status{};
     HANDLE opened = nullptr;
     const NTSTATUS created =
         create(&opened, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
-               open_if, options | synchronous_io | open_reparse_point, nullptr, 0);
+               disposition_of(request.disposition), options, nullptr, 0);
     if (created < 0) {
         return std::unexpected(nt_failure(created));
     }
     return UniqueHandle(opened);
 }
 
-std::optional<std::wstring> final_path_of(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-        if (length == 0) {
-            return std::nullopt;
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(length); // the size needed, terminating zero included
-    }
-    return std::nullopt;
-}
-
-// The name that a handle was opened with on its volume, links resolved, however long.
-std::optional<std::wstring> volume_path_of(HANDLE handle) {
-    constexpr std::size_t longest_name = 32767;
-    std::vector<std::byte> buffer(sizeof(FILE_NAME_INFO) + longest_name * sizeof(wchar_t));
-    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
-                                      static_cast<DWORD>(buffer.size()))) {
-        return std::nullopt;
-    }
-    const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-    return std::wstring(name->FileName, name->FileNameLength / sizeof(wchar_t));
-}
-
-} // namespace
-
-std::expected<UniqueHandle, Win32Failure> open_held_folder(const std::wstring& path) {
-    return handle_or_failure(
-        CreateFileW(path.c_str(), held_folder_access, held_folder_sharing, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-std::expected<UniqueHandle, Win32Failure> open_held_folder_in(HANDLE folder,
-                                                              std::wstring_view name) {
-    return open_in(folder, name, held_folder_access, held_folder_sharing, directory_file);
-}
-
-std::expected<UniqueHandle, Win32Failure>
-open_file_in(HANDLE folder, std::wstring_view name, std::uint32_t access, std::uint32_t sharing) {
-    return open_in(folder, name, access, sharing, non_directory_file);
-}
-
-std::expected<OpenedFile, Win32Failure> opened_file(HANDLE handle) {
+std::expected<OpenedFile, Win32Failure> inspect_file(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information)) {
         return std::unexpected(last_win32_failure());
     }
-    OpenedFile opened{information.dwFileAttributes,
-                      information.nNumberOfLinks,
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return std::unexpected(last_win32_failure());
+    }
+    OpenedFile opened{information.dwFileAttributes, tag.ReparseTag, information.nNumberOfLinks,
                       (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
                           information.nFileSizeLow,
-                      final_path_of(handle).value_or(L""),
-                      information.dwVolumeSerialNumber,
-                      L""};
-    if (opened.final_path.empty()) {
-        opened.volume_path = volume_path_of(handle).value_or(L"");
-    }
+                      final_path_of(handle)};
+    opened.made_by_administrator = is_link(opened) && owned_by_administrators(handle);
     return opened;
 }
 
+bool is_link(const OpenedFile& file) {
+    return (file.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           IsReparseTagNameSurrogate(file.reparse_tag);
+}
+
 std::expected<void, Win32Failure> rename_open_file(HANDLE file, HANDLE folder,
-                                                   std::wstring_view name) {
-    const auto set_information = nt_set_information_file();
+                                                   std::wstring_view name, bool replace) {
+    static const auto set_information =
+        ntdll_function<SetInformationFunction>("NtSetInformationFile");
     if (set_information == nullptr) {
         return std::unexpected(Win32Failure{ERROR_PROC_NOT_FOUND});
     }
@@ -247,7 +223,7 @@ std::expected<void, Win32Failure> rename_open_file(HANDLE file, HANDLE folder,
     const std::size_t name_offset = offsetof(FILE_RENAME_INFO, FileName);
     std::vector<std::byte> buffer(name_offset + name.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->RootDirectory = folder;
     rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(buffer.data() + name_offset, name.data(), rename->FileNameLength);

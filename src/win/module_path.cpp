@@ -19,15 +19,6 @@ std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* fil
     return UniqueModule(module);
 }
 
-ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity) {
-    // No path at all is a failure even where the system said nothing: the unreported code then
-    // stands for the reason.
-    if (length == 0) {
-        return ModulePathRead::failed;
-    }
-    return length < capacity ? ModulePathRead::complete : ModulePathRead::cut;
-}
-
 std::expected<std::wstring, Win32Failure> current_executable_path() {
     std::vector<wchar_t> buffer(initial_path_capacity);
     while (true) {
@@ -35,17 +26,25 @@ std::expected<std::wstring, Win32Failure> current_executable_path() {
         // Cleared first: a failure that sets no error must not read as an earlier call's.
         SetLastError(ERROR_SUCCESS);
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), capacity);
-        const DWORD error = GetLastError();
-        switch (module_path_read(length, capacity)) {
-        case ModulePathRead::failed:
-            return std::unexpected(win32_failure(error));
-        case ModulePathRead::complete:
+        if (length == 0) {
+            return std::unexpected(last_win32_failure());
+        }
+        // A path that fills the whole buffer may be cut (and, on older systems, unterminated)
+        // whatever the last error says.
+        if (length < capacity) {
             return std::wstring(buffer.data(), length);
-        case ModulePathRead::cut:
-            break;
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::expected<std::wstring, Win32Failure> system_folder() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        return std::unexpected(last_win32_failure());
+    }
+    return std::wstring(folder, length);
 }
 
 } // namespace watchdog

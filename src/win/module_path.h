@@ -3,7 +3,6 @@
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
 
-#include <cstdint>
 #include <expected>
 #include <string>
 
@@ -17,11 +16,7 @@ std::expected<std::wstring, Win32Failure> current_executable_path();
 // application, or in its current folder, is never the one loaded.
 std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* file_name);
 
-enum class ModulePathRead { complete, cut, failed };
-
-// What GetModuleFileNameW said with `length` characters written into a buffer of `capacity`: no
-// path at all is a failure (with or without a reason), and a path that fills the whole buffer
-// may be cut (and, on older systems, unterminated) whatever the last error says.
-ModulePathRead module_path_read(std::uint32_t length, std::uint32_t capacity);
+// The system folder (GetSystemDirectoryW): a working folder that belongs to nobody's application.
+std::expected<std::wstring, Win32Failure> system_folder();
 
 } // namespace watchdog

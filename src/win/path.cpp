@@ -121,6 +121,11 @@ std::size_t path_root_length(std::wstring_view path) {
     return !path.empty() && is_separator(path[0]) ? 1 : 0;
 }
 
+bool is_full_path(std::wstring_view path) {
+    const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+    return two_separators || (is_drive(path) && path.size() > 2 && is_separator(path[2]));
+}
+
 std::optional<std::wstring> parent_directory(std::wstring_view path) {
     const std::size_t root = path_root_length(path);
     const std::size_t end = trimmed_length(path, root);
@@ -162,11 +167,6 @@ std::wstring file_system_path(std::wstring_view path) {
     return !full || full->size() < classic_path_limit ? given : extended_length_form(*full);
 }
 
-std::expected<std::wstring, Win32Failure> long_path(const std::wstring& path) {
-    return text_of(
-        [&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(path.c_str(), buffer, size); });
-}
-
 std::wstring comparable_path(std::wstring_view path) {
     const std::wstring full = full_path(path).value_or(std::wstring(path));
     std::wstring storage;
@@ -192,34 +192,6 @@ bool names_same_place(std::wstring_view final_path, std::wstring_view path) {
     const std::wstring_view b = without_extended_prefix(path, path_storage);
     return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-std::expected<void, Win32Failure> create_directory_tree(const std::wstring& directory) {
-    if (CreateDirectoryW(directory.c_str(), nullptr)) {
-        return {};
-    }
-    const Win32Failure failure = last_win32_failure();
-    if (failure.code == ERROR_ALREADY_EXISTS) {
-        const DWORD attributes = GetFileAttributesW(directory.c_str());
-        const bool is_directory =
-            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        return is_directory ? std::expected<void, Win32Failure>() : std::unexpected(failure);
-    }
-    if (failure.code != ERROR_PATH_NOT_FOUND) {
-        return std::unexpected(failure);
-    }
-    // The parent is strictly shorter, so the recursion ends at the root at the latest.
-    const auto parent = parent_directory(directory);
-    if (!parent || parent->empty() || *parent == directory) {
-        return std::unexpected(failure);
-    }
-    if (auto created = create_directory_tree(*parent); !created) {
-        return created;
-    }
-    if (!CreateDirectoryW(directory.c_str(), nullptr)) {
-        return std::unexpected(last_win32_failure());
-    }
-    return {};
 }
 
 } // namespace watchdog

@@ -17,6 +17,10 @@ namespace watchdog {
 // verbatim prefix ("\\?\C:\", "\\?\UNC\server\share\", "\\.\device\"), a lone separator, or 0.
 std::size_t path_root_length(std::wstring_view path);
 
+// Whether `path` names one place whatever the current drive and folder are: a drive and its root
+// ("C:\x"), a UNC share, or a device or verbatim path. "x", "C:x" and "\x" are relative.
+bool is_full_path(std::wstring_view path);
+
 // The path without its last component, separators at its end ignored. Nothing when there is
 // no component to remove (empty, or only a root such as C:\). "marker.json" gives "".
 std::optional<std::wstring> parent_directory(std::wstring_view path);
@@ -45,18 +49,10 @@ inline constexpr std::size_t classic_path_limit = 248;
 // the call works whether or not the process may use long paths in the classic form.
 std::wstring file_system_path(std::wstring_view path);
 
-// The path with every short (8.3) name of an existing file or folder in its long form
-// (GetLongPathNameW); links are not resolved. Why not when the system cannot make one.
-std::expected<std::wstring, Win32Failure> long_path(const std::wstring& path);
-
 // Whether `final_path`, as GetFinalPathNameByHandleW gives it, names the place that `path`
 // names: apart from the extended-length prefix (\\?\ or \\?\UNC\) and separators at the end, and
 // ignoring letter case the way Win32 looks names up. A final path has every link resolved, so two
 // names that differ only in case are one folder, or two of one folder made case-sensitive.
 bool names_same_place(std::wstring_view final_path, std::wstring_view path);
-
-// Creates the directory and every missing ancestor; an existing directory is success, anything
-// else of that name fails with ERROR_ALREADY_EXISTS.
-std::expected<void, Win32Failure> create_directory_tree(const std::wstring& directory);
 
 } // namespace watchdog

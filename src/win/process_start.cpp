@@ -50,10 +50,6 @@ std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& st
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     startup.StartupInfo.dwFlags = start.startup_flags;
-    std::wstring desktop = start.desktop;
-    if (!desktop.empty()) {
-        startup.StartupInfo.lpDesktop = desktop.data();
-    }
     DWORD flags = start.creation_flags;
     InheritedHandles inherited;
     if (start.streams) {
@@ -73,9 +69,10 @@ std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& st
     }
     std::wstring command_line = start.command_line; // CreateProcessW may write into it
     PROCESS_INFORMATION information{};
-    if (!CreateProcessW(start.executable.c_str(), command_line.data(), start.process_security,
-                        nullptr, inherits ? TRUE : FALSE, flags, nullptr, nullptr,
-                        &startup.StartupInfo, &information)) {
+    if (!CreateProcessW(start.executable.c_str(), command_line.data(), nullptr, nullptr,
+                        inherits ? TRUE : FALSE, flags, nullptr,
+                        start.folder.empty() ? nullptr : start.folder.c_str(), &startup.StartupInfo,
+                        &information)) {
         return std::unexpected(last_win32_failure());
     }
     return StartedProcess{UniqueHandle(information.hProcess), UniqueHandle(information.hThread),

@@ -31,8 +31,7 @@ struct ProcessStart {
     DWORD startup_flags = 0; // STARTF_... besides STARTF_USESTDHANDLES, which `streams` sets
     // With streams, the child inherits these handles and no other; without, nothing at all.
     std::optional<StandardStreams> streams;
-    std::wstring desktop; // empty: the caller's
-    SECURITY_ATTRIBUTES* process_security = nullptr;
+    std::wstring folder; // its working folder; empty: the caller's
 };
 
 struct StartedProcess {

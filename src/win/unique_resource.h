@@ -86,26 +86,6 @@ template <typename T> struct LocalMemoryTraits {
 };
 template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
 
-// A desktop opened or created by the calling process.
-struct DesktopTraits {
-    using Value = HDESK;
-    static Value none() noexcept { return nullptr; }
-    static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { CloseDesktop(value); }
-};
-using UniqueDesktop = UniqueResource<DesktopTraits>;
-
-// A FindFirstFileW search.
-struct FileSearchTraits {
-    using Value = HANDLE;
-    static Value none() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool is_none(Value value) noexcept {
-        return value == nullptr || value == INVALID_HANDLE_VALUE;
-    }
-    static void close(Value value) noexcept { FindClose(value); }
-};
-using UniqueFileSearch = UniqueResource<FileSearchTraits>;
-
 // A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
 // storage belongs to whoever holds the list, not to the list: closing only deletes the list.
 struct AttributeListTraits {

@@ -2,8 +2,8 @@
 // stand-in main application that records the desktop, breaks it and starts the watchdog, and
 // the watcher that puts it back after the main application ends.
 
+#include "run_objects.h"
 #include "scenario.h"
-#include "session/run_end.h"
 #include "session/session_lock.h"
 
 #include <gtest/gtest.h>
@@ -249,6 +249,32 @@ TEST(DesktopRestoreFaults, AMarkerThatCannotBeDeletedIsKeptAfterTheRestore) {
     EXPECT_TRUE(lines[0].starts_with("[watchdog] 删除恢复标记失败: ")) << lines[0];
 }
 
+// An end request that comes while the marker cannot be read (somebody holds it open without
+// sharing) does not make the watcher stand down: it cannot tell that the marker is not its run's.
+// It goes on waiting, and restores once the main process ends.
+TEST(DesktopRestoreFaults, AWatcherThatCannotReadTheMarkerKeepsWaiting) {
+    Scene scene;
+    const DesktopState before = desktop_state(scene);
+    Protected run = start_protected_application(scene);
+    ASSERT_TRUE(run.watcher);
+    UniqueHandle holder(CreateFileW(scene.marker.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    const std::wstring end_name = run_object_name(L"end", run_key(scene.marker, "e2e session"));
+    UniqueHandle request;
+    for (int tries = 0; tries < 500 && !request; ++tries) {
+        Sleep(20); // the watcher is starting
+        request.reset(OpenEventW(EVENT_MODIFY_STATE, FALSE, end_name.c_str()));
+    }
+    ASSERT_TRUE(request) << "the watcher holds no end request";
+    SetEvent(request.get());
+    EXPECT_FALSE(wait_for_exit(*run.watcher, 1500).has_value()) << "the watcher stood down";
+    holder.reset();
+    EXPECT_EQ(end_and_wait(scene, run), 0u);
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_FALSE(file_exists(scene.marker));
+}
+
 TEST(DesktopRestoreFaults, ABlockedLogFolderDoesNotStopTheRestore) {
     Scene scene;
     write_file(scene.folder.path + L"\\state\\logs", "a file in the way");
@@ -265,9 +291,10 @@ TEST(DesktopRestoreFaults, ABlockedLogFolderDoesNotStopTheRestore) {
 // process: the watcher restores all the same.
 TEST(DesktopRestoreFaults, NamesTakenFirstByOtherObjectsDoNotStopTheRestore) {
     Scene scene;
-    const SessionKey key = session_key(scene.marker, "e2e session");
-    const UniqueHandle lock(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(key).c_str()));
-    const UniqueHandle end(CreateMutexW(nullptr, FALSE, run_end_name(key).c_str()));
+    const SessionKey key = run_key(scene.marker, "e2e session");
+    const UniqueHandle lock(
+        CreateEventW(nullptr, TRUE, FALSE, run_object_name(L"session", key).c_str()));
+    const UniqueHandle end(CreateMutexW(nullptr, FALSE, run_object_name(L"end", key).c_str()));
     ASSERT_TRUE(lock && end);
     const DesktopState before = desktop_state(scene);
     Protected run = start_protected_application(scene);
@@ -292,7 +319,8 @@ struct BadMarkerCase {
     const char* name;
     std::optional<std::string> replacement; // empty: the marker is removed
     DWORD exit_code;
-    std::string log_start; // empty: no log at all
+    std::string log_start;    // empty: no log at all
+    bool second_name = false; // the marker given a second name (a hard link)
 };
 
 void check_bad_marker(const BadMarkerCase& row) {
@@ -301,7 +329,11 @@ void check_bad_marker(const BadMarkerCase& row) {
     Protected run = start_protected_application(scene);
     ASSERT_TRUE(run.watcher);
     std::optional<std::string> expected_marker;
-    if (row.replacement) {
+    if (row.second_name) {
+        const std::wstring second = scene.folder.path + L"\\second name.json";
+        ASSERT_TRUE(CreateHardLinkW(second.c_str(), scene.marker.c_str(), nullptr));
+        expected_marker = read_file(scene.marker);
+    } else if (row.replacement) {
         write_file(scene.marker, *row.replacement);
         expected_marker = row.replacement;
     } else if (row.exit_code != 0) {
@@ -329,6 +361,8 @@ TEST(DesktopRestoreFaults, BadOrMissingMarkersAreLeftAsTheyAre) {
         {"invalid JSON", "{\"version\":1,\"sessionId\":", 6, "[watchdog] 解析恢复标记失败: "},
         {"truncated", std::nullopt, 6, "[watchdog] 解析恢复标记失败: "},
         {"no marker", std::nullopt, 0, ""},
+        {"a marker with a second name", std::nullopt, 6,
+         "[watchdog] 读取恢复标记失败: 恢复标记是一个链接或另有名称", true},
     };
     for (const auto& row : cases) {
         check_bad_marker(row);

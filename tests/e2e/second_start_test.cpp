@@ -4,8 +4,9 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "run_objects.h"
 #include "scenario.h"
-#include "session/session_presence.h"
+#include "session/run_hold.h"
 #include "win/utf.h"
 
 #include <gtest/gtest.h>
@@ -66,8 +67,9 @@ TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     const ChildProcess watcher = start_process(sibling_executable(L"system-state-watchdog.exe"),
                                                {L"--watch", std::to_wstring(waited_for.id),
                                                 *utf8_to_utf16(by_hand_session), scene.marker});
-    const SessionKey key = session_key(scene.marker, by_hand_session);
-    for (int tries = 0; tries < 250 && look_for_presence(key).seen != PresenceSeen::held; ++tries) {
+    const SessionKey key = run_key(scene.marker, by_hand_session);
+    for (int tries = 0; tries < 250 && look_for_presence(key).holder != NameHolder::a_run;
+         ++tries) {
         Sleep(20); // the watcher is starting
     }
 
@@ -78,7 +80,7 @@ TEST(SecondStart, AWatcherAloneKeepsItsRunAlive) {
     EXPECT_EQ(settled.error().code, client::Code::left_to_live_run);
     EXPECT_EQ(wait_for_exit(watcher, generous_wait), 0u);
     EXPECT_FALSE(file_exists(scene.marker)) << "the watcher restored it";
-    EXPECT_EQ(look_for_presence(key).seen, PresenceSeen::absent);
+    EXPECT_EQ(look_for_presence(key).holder, NameHolder::nobody);
 }
 
 } // namespace

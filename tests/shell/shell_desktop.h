@@ -15,6 +15,14 @@
 
 namespace watchdog::testing {
 
+struct DesktopTraits {
+    using Value = HDESK;
+    static Value none() noexcept { return nullptr; }
+    static bool is_none(Value value) noexcept { return value == nullptr; }
+    static void close(Value value) noexcept { CloseDesktop(value); }
+};
+using UniqueDesktop = UniqueResource<DesktopTraits>;
+
 struct PrivateDesktop {
     UniqueDesktop handle;
     std::wstring name;

@@ -2,7 +2,6 @@
 
 #include "win/command_line.h"
 #include "win/module_path.h"
-#include "win/process_start.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -10,6 +9,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace watchdog::testing {
 
@@ -19,32 +19,84 @@ std::wstring sibling_executable(const std::wstring& file_name) {
     return folder + file_name;
 }
 
+namespace {
+
+// The handles a child inherits, and nothing else: the attribute list owns its storage's use, the
+// storage outlives it.
+struct InheritedHandles {
+    std::vector<HANDLE> handles;
+    std::vector<std::byte> storage;
+    LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;
+
+    ~InheritedHandles() {
+        if (list != nullptr) {
+            DeleteProcThreadAttributeList(list);
+        }
+    }
+};
+
+void restrict_inheritance(InheritedHandles& inherited, STARTUPINFOEXW& startup) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    inherited.storage.resize(size);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(inherited.storage.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        throw std::runtime_error("InitializeProcThreadAttributeList failed");
+    }
+    inherited.list = list;
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                   inherited.handles.data(),
+                                   sizeof(HANDLE) * inherited.handles.size(), nullptr, nullptr)) {
+        throw std::runtime_error("UpdateProcThreadAttribute failed");
+    }
+    startup.lpAttributeList = list;
+}
+
+} // namespace
+
 ChildProcess start_process(const std::wstring& executable,
                            const std::vector<std::wstring>& arguments,
                            const StartOptions& options) {
-    ProcessStart start{
-        .executable = executable,
-        .command_line = build_command_line(executable, arguments),
-        .creation_flags = options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0u,
-        .desktop = options.desktop,
-        .process_security = options.process_security,
-    };
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    std::wstring desktop = options.desktop;
+    startup.StartupInfo.lpDesktop = desktop.empty() ? nullptr : desktop.data();
+    InheritedHandles inherited;
     if (options.standard_output != nullptr || options.standard_input != nullptr) {
-        start.streams = StandardStreams{options.standard_input, options.standard_output,
-                                        options.standard_output};
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = options.standard_input;
+        startup.StartupInfo.hStdOutput = options.standard_output;
+        startup.StartupInfo.hStdError = options.standard_output;
+        for (HANDLE handle : {options.standard_input, options.standard_output}) {
+            if (handle != nullptr) {
+                inherited.handles.push_back(handle);
+            }
+        }
+        restrict_inheritance(inherited, startup);
     }
+    const DWORD flags = (options.suspended || options.job != nullptr ? CREATE_SUSPENDED : 0u) |
+                        (inherited.list != nullptr ? EXTENDED_STARTUPINFO_PRESENT : 0u);
+    std::wstring command_line = build_command_line(executable, arguments);
+    PROCESS_INFORMATION information{};
     // Wine now and then fails to set up a process on a desktop that was created moments ago
     // (ERROR_INTERNAL_ERROR); a second try a little later succeeds.
-    auto started = watchdog::start_process(start);
-    for (int attempt = 1; attempt < 5 && !started && started.error().code == ERROR_INTERNAL_ERROR;
-         ++attempt) {
-        Sleep(200);
-        started = watchdog::start_process(start);
+    DWORD error = ERROR_INTERNAL_ERROR;
+    for (int attempt = 0; attempt < 5 && error == ERROR_INTERNAL_ERROR; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+        }
+        error = CreateProcessW(executable.c_str(), command_line.data(), options.process_security,
+                               nullptr, inherited.list != nullptr, flags, nullptr,
+                               options.folder.empty() ? nullptr : options.folder.c_str(),
+                               &startup.StartupInfo, &information)
+                    ? ERROR_SUCCESS
+                    : GetLastError();
     }
-    if (!started) {
-        throw std::runtime_error("CreateProcessW failed: " + std::to_string(started.error().code));
+    if (error != ERROR_SUCCESS) {
+        throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
     }
-    ChildProcess child{std::move(started->process), std::move(started->thread), started->id};
+    ChildProcess child{UniqueHandle(information.hProcess), UniqueHandle(information.hThread),
+                       information.dwProcessId};
     if (options.job != nullptr && !AssignProcessToJobObject(options.job, child.handle.get())) {
         const DWORD assign_error = GetLastError();
         TerminateProcess(child.handle.get(), 1);

@@ -27,6 +27,7 @@ struct StartOptions {
     HANDLE standard_output = nullptr;
     HANDLE standard_input = nullptr;
     SECURITY_ATTRIBUTES* process_security = nullptr;
+    std::wstring folder; // its working folder; empty: the caller's
     bool suspended = false;
     HANDLE job = nullptr; // the process is put into this job before it runs
 };

@@ -2,11 +2,25 @@
 
 // Real files for tests: a fresh folder per test, removed afterwards, and whole-file I/O.
 
+#include "win/unique_resource.h"
+
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace watchdog::testing {
+
+struct FileSearchTraits {
+    using Value = HANDLE;
+    static Value none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool is_none(Value value) noexcept {
+        return value == nullptr || value == INVALID_HANDLE_VALUE;
+    }
+    static void close(Value value) noexcept { FindClose(value); }
+};
+using UniqueFileSearch = UniqueResource<FileSearchTraits>;
 
 struct TempDirectory {
     std::wstring path;

@@ -33,11 +33,27 @@ TEST(BoundedWorker, AHandOffGivenUpOnEndsWithTheCallUnderWay) {
         ++shared->later_calls;
     };
 
-    EXPECT_FALSE(run_within(worker, 200ms, {held, later, later}));
+    EXPECT_EQ(run_bounded(worker, 200ms, {held, later, later}), BoundedRun::timed_out);
     SetEvent(shared->release.get());
 
     EXPECT_EQ(WaitForSingleObject(shared->thread.get(), 10000), WAIT_OBJECT_0) << "stayed behind";
     EXPECT_EQ(shared->later_calls, 0);
+}
+
+// A wait for the worker gives way at once when what it was told to watch (the main process) is
+// signalled, and the next run gets a thread of its own.
+TEST(BoundedWorker, AnInterruptEndsTheWaitAtOnce) {
+    const auto release =
+        std::make_shared<UniqueHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle interrupt(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    BoundedWorker worker = start_bounded_worker();
+    EXPECT_EQ(run_bounded(worker, 10s, {[release] {
+                              WaitForSingleObject(release->get(), 10000);
+                          }},
+                          interrupt.get()),
+              BoundedRun::interrupted);
+    EXPECT_TRUE(run_within(worker, 10s, [] {})) << "the next run waits behind the held one";
+    SetEvent(release->get());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "win/file_write.h"
 #include "win/files.h"
+#include "win/held_folder.h"
 
 #include "test_files.h"
 
@@ -63,17 +64,25 @@ TEST(HeldFolder, CanBeNeitherRenamedNorRemovedWhileHeld) {
     const std::wstring elsewhere = root.path + L"\\elsewhere";
     ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr));
     {
-        const auto held = open_held_folder(outer);
+        const auto held = hold_folder(outer, false, this_process_trust());
         ASSERT_TRUE(held);
         EXPECT_FALSE(MoveFileW(outer.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(outer.c_str()));
-        const auto held_inner = open_held_folder_in(held->get(), L"inner");
-        ASSERT_TRUE(held_inner) << "the folder was not created through the outer one";
+        const auto held_inner = hold_folder(inner, true, this_process_trust());
+        ASSERT_TRUE(held_inner) << "the folder was not created";
         EXPECT_FALSE(MoveFileW(inner.c_str(), elsewhere.c_str()));
         EXPECT_FALSE(RemoveDirectoryW(inner.c_str()));
     }
     EXPECT_TRUE(MoveFileW(inner.c_str(), elsewhere.c_str())) << "let go, it moves";
     EXPECT_TRUE(RemoveDirectoryW(outer.c_str())) << "let go, it goes";
+}
+
+std::expected<UniqueHandle, Win32Failure>
+handle_of(std::expected<HeldFolder, Win32Failure> folder) {
+    if (!folder) {
+        return std::unexpected(folder.error());
+    }
+    return std::move(folder->handle);
 }
 
 // A folder's contents are opened through a native call, whose failure is told as the Win32 error
@@ -82,20 +91,29 @@ TEST(HeldFolder, AnOpenThroughItThatFailsCarriesTheWin32Error) {
     const testing::TempDirectory root;
     ASSERT_TRUE(CreateDirectoryW((root.path + L"\\folder").c_str(), nullptr));
     testing::write_file(root.path + L"\\file", "x");
-    const auto held = open_held_folder(root.path);
+    const auto held = hold_folder(root.path, false, this_process_trust());
     ASSERT_TRUE(held);
+    const HANDLE folder = held->handle.get();
     SetLastError(ERROR_SUCCESS);
     const struct {
         const char* name;
         std::expected<UniqueHandle, Win32Failure> opened;
         DWORD error;
     } cases[] = {
-        {"a file opened as a folder", open_held_folder_in(held->get(), L"file"), ERROR_DIRECTORY},
-        {"a folder opened as a file",
-         open_file_in(held->get(), L"folder", GENERIC_READ, FILE_SHARE_READ), ERROR_ACCESS_DENIED},
-        {"no folder to open through", open_held_folder_in(nullptr, L"x"), ERROR_INVALID_PARAMETER},
-        {"a folder that is not there", open_held_folder(root.path + L"\\gone"),
+        {"a file opened as a folder", open_in(folder, L"file", {.kind = OpenKind::folder}),
+         ERROR_DIRECTORY},
+        {"a folder opened as a file", open_in(folder, L"folder", {GENERIC_READ, FILE_SHARE_READ}),
+         ERROR_ACCESS_DENIED},
+        {"no folder to open through", open_in(nullptr, L"x", {.kind = OpenKind::folder}),
+         ERROR_INVALID_PARAMETER},
+        {"a folder that is not there", open_in(folder, L"gone", {.kind = OpenKind::folder}),
          ERROR_FILE_NOT_FOUND},
+        {"a folder held that is not there",
+         handle_of(hold_folder(root.path + L"\\gone", false, this_process_trust())),
+         ERROR_FILE_NOT_FOUND},
+        {"a file in a folder's place",
+         handle_of(hold_folder(root.path + L"\\file\\below", true, this_process_trust())),
+         ERROR_DIRECTORY},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);

@@ -84,15 +84,6 @@ TEST(FinalPath, NamesThePlaceOnlyWhereTheNameSaysWhateverItsForm) {
     }
 }
 
-// A path that fills the whole buffer may be cut, whatever the last error says (older systems
-// leave it unterminated and say nothing); no path is a failure, said or not.
-TEST(ModulePath, AReadThatFillsTheBufferIsTriedAgainLarger) {
-    EXPECT_EQ(module_path_read(40, 512), ModulePathRead::complete);
-    EXPECT_EQ(module_path_read(511, 512), ModulePathRead::complete);
-    EXPECT_EQ(module_path_read(512, 512), ModulePathRead::cut);
-    EXPECT_EQ(module_path_read(0, 512), ModulePathRead::failed);
-}
-
 // The system folder only: a library of the name beside the program is not taken.
 TEST(SystemLibrary, IsNeverTakenFromBesideTheProgram) {
     EXPECT_TRUE(load_system_library(L"bcrypt.dll"));

@@ -1,5 +1,6 @@
 #include "main/bootstrap.h"
 #include "main/watch.h"
+#include "win/path.h"
 
 #include "processes.h"
 #include "test_files.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <new>
 #include <optional>
 #include <string>
@@ -48,27 +50,32 @@ TEST(ProcessIdArgument, AcceptsOnlyPlainDecimalWithinThirtyTwoBits) {
     }
 }
 
-TEST(ProcessExit, OnlyNoSuchProcessConfirmsAnExitWhenOpeningFails) {
-    EXPECT_TRUE(exit_confirmed_after_open_failure(win32_failure(ERROR_INVALID_PARAMETER)));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_ACCESS_DENIED)));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_SUCCESS)));
-    EXPECT_FALSE(exit_confirmed_after_open_failure(win32_failure(ERROR_NOT_ENOUGH_MEMORY)));
-}
-
-TEST(ProcessExit, AnEndedProcessIsConfirmedAtOnce) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    wchar_t command[] = L"cmd.exe /c exit 0";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                               nullptr, &startup, &process));
-    UniqueHandle thread(process.hThread);
-    UniqueHandle handle(process.hProcess);
-    WaitForSingleObject(handle.get(), 10000);
-    const DWORD id = process.dwProcessId;
-    thread.reset();
-    handle.reset(); // the last handle: the id now names no process
-    EXPECT_TRUE(wait_for_process_exit(id));
+// The main process is opened before anything else; a process that is gone, or whose id names a
+// process started after the watcher, counts as ended.
+TEST(MainProcess, IsEndedWhenGoneOrStartedAfterTheWatcher) {
+    const std::wstring stand_in = testing::sibling_executable(L"stand-in-main.exe");
+    const testing::ChildProcess lasting = testing::start_process(stand_in, {L"sleep", L"60000"});
+    const std::uint64_t started = testing::creation_time(lasting.handle.get());
+    struct Case {
+        const char* name;
+        DWORD id;
+        std::uint64_t watcher_started;
+        std::optional<WaitOutcome> ended;
+    };
+    const Case cases[] = {
+        {"a process started before the watcher", lasting.id, started + 1, std::nullopt},
+        {"a process started as the watcher did", lasting.id, started, std::nullopt},
+        {"an id given again after the watcher started", lasting.id, started - 1,
+         WaitOutcome::main_process_ended},
+        {"no process of that id", 0, started + 1, WaitOutcome::main_process_ended},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const auto opened = open_main_process(row.id, row.watcher_started);
+        EXPECT_EQ(opened ? std::nullopt : std::optional(opened.error()), row.ended);
+        EXPECT_TRUE(!opened || opened->valid());
+    }
+    testing::terminate(lasting);
 }
 
 // The launcher's exit code tells a main application which of its steps failed.
@@ -164,7 +171,9 @@ TEST(WatchAfterTheWait, RestoresOnlyWhenTheExitIsConfirmedAndLogsEachOutcomeOnce
         testing::TempDirectory folder;
         const std::wstring marker = folder.path + L"\\marker.json";
         testing::write_file(marker, row.marker);
-        EXPECT_EQ(conclude_watch(row.outcome, marker, "s"), row.exit_code);
+        BoundedWorker worker;
+        EXPECT_EQ(conclude_watch(row.outcome, marker, {comparable_path(marker), "s"}, {}, worker),
+                  row.exit_code);
         EXPECT_EQ(testing::read_file(marker),
                   row.marker_kept ? std::optional(row.marker) : std::nullopt);
         EXPECT_EQ(
@@ -173,28 +182,57 @@ TEST(WatchAfterTheWait, RestoresOnlyWhenTheExitIsConfirmedAndLogsEachOutcomeOnce
     }
 }
 
-struct RunOverCase {
-    const char* name;
-    std::expected<std::optional<std::string>, std::string> marker;
-    bool over;
-};
-
 // Told that its run has ended, a watcher stands down only when no marker of its session is
 // left: whoever sets the request cannot make it skip a restore.
 TEST(WatchEndRequest, StandsDownOnlyWhenNoMarkerOfTheSessionIsLeft) {
-    const RunOverCase cases[] = {
-        {"no marker", std::optional<std::string>(), true},
-        {"another session's marker", R"({"version":1,"sessionId":"next"})", true},
-        {"the session's marker", R"({"version":1,"sessionId":"s"})", false},
-        {"a marker that cannot be read", std::unexpected(std::string("读取恢复标记失败: x")),
-         false},
-        {"a marker that cannot be parsed", std::optional<std::string>("{\"sessionId\":\"t\""),
-         false},
+    struct Case {
+        const char* name;
+        std::optional<std::string> marker;
+        RunLook look;
+        bool held_open = false;
+    };
+    const Case cases[] = {
+        {"no marker", std::nullopt, RunLook::over},
+        {"another session's marker", R"({"version":1,"sessionId":"next"})", RunLook::over},
+        {"the session's marker", R"({"version":1,"sessionId":"s"})", RunLook::going},
+        {"a marker of another version", R"({"version":2,"sessionId":"next"})", RunLook::going},
+        {"a marker that cannot be parsed", "{\"sessionId\":\"t\"", RunLook::going},
+        {"a marker held open without sharing", R"({"version":1,"sessionId":"next"})",
+         RunLook::going, true},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(run_is_over(row.marker, "s"), row.over);
+        testing::TempDirectory folder;
+        const std::wstring marker = folder.path + L"\\marker.json";
+        if (row.marker) {
+            testing::write_file(marker, *row.marker);
+        }
+        const UniqueHandle holder(row.held_open ? CreateFileW(marker.c_str(), GENERIC_READ, 0,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr)
+                                                : nullptr);
+        BoundedWorker worker;
+        EXPECT_EQ(look_at_run(worker, marker, "s", nullptr), row.look);
     }
+}
+
+// A look at the marker that stalls (an oplock whose break nobody acknowledges, a share that stops
+// answering) gives way the moment the main process ends.
+std::expected<OpenedFile, Win32Failure> stalling_inspect(HANDLE) {
+    Sleep(INFINITE);
+    return std::unexpected(Win32Failure{});
+}
+
+TEST(WatchEndRequest, AStalledLookSeesTheMainProcessEnd) {
+    testing::TempDirectory folder;
+    const std::wstring marker = folder.path + L"\\marker.json";
+    testing::write_file(marker, R"({"version":1,"sessionId":"s"})");
+    const testing::ChildProcess brief = testing::start_process(
+        testing::sibling_executable(L"stand-in-main.exe"), {L"sleep", L"300"});
+    BoundedWorker worker;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(look_at_run(worker, marker, "s", brief.handle.get(), {true, stalling_inspect}),
+              RunLook::main_process_ended);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, marker_file_wait);
 }
 
 // A request made by somebody else while the marker still holds the session does not end the
@@ -205,22 +243,24 @@ TEST(WatchEndRequest, ARequestAloneNeverEndsTheWait) {
     const UniqueHandle request(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     const testing::ChildProcess brief = testing::start_process(stand_in, {L"sleep", L"300"});
     int asked = 0;
-    EXPECT_EQ(wait_for_main_process(brief.id, request.get(),
+    EXPECT_EQ(wait_for_main_process(brief.handle.get(), request.get(),
                                     [&] {
                                         ++asked;
-                                        return false;
+                                        return RunLook::going;
                                     }),
               WaitOutcome::main_process_ended);
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(testing::wait_for_exit(brief, 0).has_value()) << "the wait ended before it did";
 
     const testing::ChildProcess lasting = testing::start_process(stand_in, {L"sleep", L"60000"});
-    EXPECT_EQ(wait_for_main_process(lasting.id, request.get(), [] { return true; }),
-              WaitOutcome::run_ended_cleanly);
+    EXPECT_EQ(
+        wait_for_main_process(lasting.handle.get(), request.get(), [] { return RunLook::over; }),
+        WaitOutcome::run_ended_cleanly);
     // A request that came too early is forgotten, and the run's own end, later, is heard.
     asked = 0;
     SetEvent(request.get());
-    EXPECT_EQ(wait_for_main_process(lasting.id, request.get(), [&] { return ++asked == 2; }),
+    EXPECT_EQ(wait_for_main_process(lasting.handle.get(), request.get(),
+                                    [&] { return ++asked == 2 ? RunLook::over : RunLook::going; }),
               WaitOutcome::run_ended_cleanly);
     testing::terminate(lasting);
 }
@@ -232,7 +272,7 @@ bool item_held_at_answer = true;
 
 TEST(WatchEndRequest, AWatcherLetsGoOfItsItemsBeforeItAnswers) {
     item_name = L"Local\\watch-test-item-" + std::to_wstring(GetCurrentProcessId());
-    WatcherHolds holds;
+    RunHold holds;
     holds.items.emplace_back(CreateEventW(nullptr, TRUE, FALSE, item_name.c_str()));
     holds.presence.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ASSERT_TRUE(holds.items.front() && holds.presence);

@@ -8,10 +8,9 @@
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
-#include "session/item_guard.h"
-#include "session/run_end.h"
+#include "run_objects.h"
+#include "session/run_hold.h"
 #include "session/session_lock.h"
-#include "session/session_presence.h"
 #include "stand_in_desktop.h"
 #include "test_files.h"
 #include "win/unique_resource.h"
@@ -107,21 +106,22 @@ TEST(ClientRuns, ProtectAndEndCyclesLeaveNoWatcherBehind) {
         SCOPED_TRACE(cycle);
         auto protection = protect(scene, Items::both, scene.marker);
         ASSERT_TRUE(protection.has_value()) << protection.error().message;
-        const SessionKey key = session_key(scene.marker, protection->session_id());
-        ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_end_name(key)); }))
+        const SessionKey key = run_key(scene.marker, protection->session_id());
+        ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_object_name(L"end", key)); }))
             << "no watcher waits";
 
         // Its items are free the moment the end returns: the host may protect them again.
         const auto [ended, items_free] = on_desktop(scene.ground, [&] {
             const bool done = client::end_protection(std::move(*protection)).has_value();
-            return std::pair(done, claim_item(GuardedItem::taskbar).has_value() &&
-                                       claim_item(GuardedItem::desktop_icons).has_value());
+            const GuardedItem both[] = {GuardedItem::taskbar, GuardedItem::desktop_icons};
+            return std::pair(done,
+                             hold_run({L"ANOTHER RUN", "s"}, both, ItemClaim::alone).has_value());
         });
         ASSERT_TRUE(ended);
         EXPECT_TRUE(items_free);
         EXPECT_TRUE(
-            within(1000, [&] { return look_for_presence(key).seen == PresenceSeen::absent; }));
-        EXPECT_FALSE(named_event_exists(run_end_name(key)));
+            within(1000, [&] { return look_for_presence(key).holder == NameHolder::nobody; }));
+        EXPECT_FALSE(named_event_exists(run_object_name(L"end", key)));
         EXPECT_FALSE(file_exists(scene.marker));
     }
     EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs\\system-state-recovery.log"));
@@ -138,25 +138,30 @@ TEST(ClientRuns, AWatcherThatHasNotAnsweredFindsTheRequestWhenItComes) {
     });
     SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
     ASSERT_TRUE(protection.has_value()) << protection.error().message;
-    const SessionKey key = session_key(scene.marker, protection->session_id());
+    const SessionKey key = run_key(scene.marker, protection->session_id());
 
     const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(end(scene, *protection).has_value());
     EXPECT_GE(GetTickCount64() - start, 4500u) << "the end did not wait for the watcher";
 
+    // Another protection in between looks at what is kept for unanswered watchers: a request
+    // that has waited seconds, not minutes, is kept.
+    auto between = protect(scene, Items::taskbar, scene.folder.path + L"\\between.json");
+    ASSERT_TRUE(between.has_value()) << between.error().message;
+    ASSERT_TRUE(end(scene, *between).has_value());
     const auto late_request = open_run_end(key);
     ASSERT_TRUE(late_request.has_value());
     EXPECT_EQ(WaitForSingleObject(late_request->get(), 0), WAIT_OBJECT_0);
     {
-        const auto presence = hold_session_presence(key);
+        const auto presence = hold_run(key, {}, ItemClaim::beside_others);
         ASSERT_TRUE(presence.has_value());
-        announce_stood_down(presence->get());
+        announce_stood_down(presence->presence.get());
         // The next start looks at what it kept for the watchers of ended runs.
         auto next = protect(scene, Items::desktop_icons, scene.marker);
         ASSERT_TRUE(next.has_value()) << next.error().message;
         ASSERT_TRUE(end(scene, *next).has_value());
     }
-    EXPECT_EQ(look_for_presence(key).seen, PresenceSeen::absent);
+    EXPECT_EQ(look_for_presence(key).holder, NameHolder::nobody);
 }
 
 // The current folder changes under an application (file dialogs change it): the protection
@@ -179,6 +184,71 @@ TEST(ClientRuns, ARelativeMarkerPathIsMadeFullOnceAtTheStart) {
     EXPECT_TRUE(ended.has_value()) << ended.error().message;
     EXPECT_FALSE(file_exists(first + L"\\marker.json"));
     EXPECT_FALSE(file_exists(second + L"\\marker.json"));
+}
+
+// Every name of one live run's marker is the run's: its short (8.3) name, another letter case.
+TEST(ClientRuns, EveryNameOfALiveRunsMarkerIsLeftAlone) {
+    RunScene scene;
+    const std::wstring folder = scene.folder.path + L"\\a rather long folder name";
+    const std::wstring marker = folder + L"\\recovery marker.json";
+    auto protection = protect(scene, Items::desktop_icons, marker);
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    std::wstring short_name(MAX_PATH, L'\0');
+    short_name.resize(GetShortPathNameW(marker.c_str(), short_name.data(), MAX_PATH));
+    ASSERT_FALSE(short_name.empty());
+    for (const std::wstring& name : {short_name, folder + L"\\RECOVERY MARKER.JSON"}) {
+        const auto settled =
+            on_desktop(scene.ground, [&] { return client::settle_leftover_marker(name); });
+        ASSERT_FALSE(settled.has_value());
+        EXPECT_EQ(settled.error().code, client::Code::left_to_live_run) << settled.error().message;
+        const auto discarded = client::discard_leftover_marker(name);
+        ASSERT_FALSE(discarded.has_value());
+        EXPECT_EQ(discarded.error().code, client::Code::left_to_live_run);
+    }
+    EXPECT_TRUE(file_exists(marker));
+    EXPECT_TRUE(end(scene, *protection).has_value());
+}
+
+const std::string by_hand_session = "by-hand-" + std::to_string(GetCurrentProcessId());
+
+// A clean end tells a watcher that this process did not start, nor keeps anything for, to stand
+// down as well: the run's end request is made in any case.
+TEST(ClientRuns, ACleanEndStandsDownAWatcherStartedElsewhere) {
+    RunScene scene;
+    write_file(scene.marker, R"({"version":1,"sessionId":")" + by_hand_session + "\"}");
+    const ChildProcess main_process =
+        start_process(sibling_executable(L"stand-in-main.exe"), {L"sleep", L"60000"});
+    const ChildProcess watcher = start_process(sibling_executable(L"system-state-watchdog.exe"),
+                                               {L"--watch", std::to_wstring(main_process.id),
+                                                *utf8_to_utf16(by_hand_session), scene.marker});
+    const SessionKey key = run_key(scene.marker, by_hand_session);
+    ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_object_name(L"end", key)); }));
+    EXPECT_EQ(client::finish_cleanly(scene.marker, by_hand_session),
+              client::Finished::marker_removed);
+    EXPECT_EQ(wait_for_exit(watcher, 5000), 0u) << "the watcher did not stand down";
+    terminate(main_process);
+    EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs"));
+}
+
+// A marker with a second name (a hard link) is no marker the library wrote: neither settled nor
+// discarded, and kept as it is.
+TEST(ClientRuns, AMarkerWithASecondNameIsNeitherSettledNorDiscarded) {
+    RunScene scene;
+    const std::string bytes =
+        R"({"version":1,"sessionId":"left","desktopIcons":{"originalVisible":false}})";
+    write_file(scene.marker, bytes);
+    const std::wstring second = scene.folder.path + L"\\second name.json";
+    ASSERT_TRUE(CreateHardLinkW(second.c_str(), scene.marker.c_str(), nullptr));
+    const auto settled =
+        on_desktop(scene.ground, [&] { return client::settle_leftover_marker(scene.marker); });
+    ASSERT_FALSE(settled.has_value());
+    EXPECT_EQ(settled.error().code, client::Code::failed);
+    EXPECT_NE(settled.error().message.find("另有名称"), std::string::npos)
+        << settled.error().message;
+    EXPECT_FALSE(client::discard_leftover_marker(scene.marker).has_value());
+    EXPECT_EQ(read_file(scene.marker), bytes);
+    EXPECT_EQ(read_file(second), bytes);
+    EXPECT_TRUE(on_shell(scene.ground, [&] { return IsWindowVisible(scene.icons) != FALSE; }));
 }
 
 struct RaceCase {
@@ -246,8 +316,11 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
     const std::string crashed =
         client::serialize_marker(RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}});
     write_file(scene.marker, crashed);
-    std::optional<WatcherHolds> watcher =
-        on_desktop(scene.ground, [&] { return hold_run(scene.marker, "crashed"); });
+    std::optional<RunHold> watcher = on_desktop(scene.ground, [&] {
+        BoundedWorker worker;
+        return hold_watched_run(run_key(scene.marker, "crashed"),
+                                read_session_marker(worker, scene.marker, "crashed"));
+    });
     const auto during = protect(scene, Items::taskbar, other_marker);
     ASSERT_FALSE(during.has_value());
     EXPECT_EQ(during.error().code, client::Code::left_to_live_run);
@@ -266,9 +339,10 @@ TEST(ClientRuns, ARestartWaitsForThePreviousRunsWatcher) {
     std::promise<void> holding;
     std::thread watcher([&] {
         on_desktop(scene.ground, [&] {
-            WatcherHolds holds = hold_run(scene.marker, "previous");
-            const auto lock =
-                lock_session(session_key(scene.marker, "previous"), std::chrono::milliseconds(0));
+            const SessionKey key = run_key(scene.marker, "previous");
+            const GuardedItem icons[] = {GuardedItem::desktop_icons};
+            RunHold holds = hold_run(key, icons, ItemClaim::beside_others).value();
+            const auto lock = lock_session(key, std::chrono::milliseconds(0));
             holding.set_value();
             Sleep(300);
             DeleteFileW(scene.marker.c_str());
@@ -287,8 +361,8 @@ TEST(ClientRuns, ARestartWaitsForThePreviousRunsWatcher) {
 // Another kind of object under an item guard's name is said, never taken for a protection.
 TEST(ClientRuns, AnItemGuardsNameTakenByAnotherObjectIsSaid) {
     RunScene scene;
-    const std::wstring guard =
-        on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::desktop_icons); });
+    const std::wstring guard = on_desktop(
+        scene.ground, [] { return item_guard_name(GuardedItem::desktop_icons).value(); });
     const UniqueHandle squatter(CreateMutexW(nullptr, FALSE, guard.c_str()));
 
     const auto refused = protect(scene, Items::desktop_icons, scene.marker);
@@ -307,7 +381,7 @@ TEST(ClientRuns, AnItemGuardsNameTakenByAnotherObjectIsSaid) {
 TEST(ClientRuns, AnItemProtectedByAnInstanceOfOtherRightsIsRefusedOnlyToAProtection) {
     RunScene scene;
     const std::wstring guard =
-        on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::taskbar); });
+        on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::taskbar).value(); });
     UniqueLocalMemory<void> nobody;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
                                                                      nobody.put(), nullptr));

@@ -8,8 +8,9 @@
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
+#include "run_objects.h"
+#include "session/run_hold.h"
 #include "session/session_lock.h"
-#include "session/session_presence.h"
 #include "shell_lookup.h"
 #include "stand_in_desktop.h"
 #include "test_files.h"
@@ -61,7 +62,7 @@ TaskbarWindowRecoveryState plain(HWND window, DWORD ex_style) {
 
 // Whether the run of `session` at `marker` is alive.
 bool alive(const std::wstring& marker, const std::string& session) {
-    return look_for_presence(session_key(marker, session)).seen == PresenceSeen::held;
+    return look_for_presence(testing::run_key(marker, session)).holder == NameHolder::a_run;
 }
 
 // --- Recording -------------------------------------------------------------------------------
@@ -133,7 +134,7 @@ TEST(ClientRecord, RecordsOnlyTheItemsItIsAskedFor) {
 std::vector<std::wstring> files_in(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry{};
-    const UniqueFileSearch search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    const testing::UniqueFileSearch search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
     if (search) {
         do {
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -290,7 +291,8 @@ TEST(ClientFinish, TheRunStaysInForceUntilItsMarkerIsGone) {
 
     const std::string squatted = client::new_session_id();
     const UniqueHandle squatter(
-        CreateMutexW(nullptr, FALSE, session_presence_name(session_key(marker, squatted)).c_str()));
+        CreateMutexW(nullptr, FALSE,
+                     testing::run_object_name(L"run", testing::run_key(marker, squatted)).c_str()));
     const auto written = client::write_marker(marker, RecoveryMarker{1, squatted, {}, {}});
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().code, client::Code::failed);
@@ -375,13 +377,14 @@ struct HeldByAnotherRun {
 
     HeldByAnotherRun(const OtherRun& run, const std::wstring& marker) {
         const SessionKey key =
-            session_key(run.at_another_marker ? marker + L".elsewhere" : marker, run.session);
+            testing::run_key(run.at_another_marker ? marker + L".elsewhere" : marker, run.session);
         // Another kind of object under the lock's or the presence's name.
         if (run.holds == OtherRun::Holds::lock_name) {
-            kept.reset(CreateEventW(nullptr, TRUE, FALSE, session_lock_name(key).c_str()));
+            kept.reset(CreateEventW(nullptr, TRUE, FALSE,
+                                    testing::run_object_name(L"session", key).c_str()));
         }
         if (run.holds == OtherRun::Holds::presence_name) {
-            kept.reset(CreateMutexW(nullptr, FALSE, session_presence_name(key).c_str()));
+            kept.reset(CreateMutexW(nullptr, FALSE, testing::run_object_name(L"run", key).c_str()));
         }
         if (kept || run.holds == OtherRun::Holds::nothing) {
             return;
@@ -397,12 +400,11 @@ struct HeldByAnotherRun {
     void hold(const OtherRun& run, const SessionKey& key, const std::wstring& marker,
               std::promise<void>& holding) {
         auto lock = lock_session(key, std::chrono::milliseconds(0));
-        UniqueHandle presence;
+        RunHold presence;
         if (run.holds == OtherRun::Holds::presence) {
-            lock = SessionLock();
-            presence = hold_session_presence(key).value();
+            lock = std::unexpected(NameState{});
+            presence = hold_run(key, {}, ItemClaim::beside_others).value();
         } else if (run.holds == OtherRun::Holds::abandoned_lock) {
-            lock->owned = false;
             kept = std::move(lock->mutex);
         }
         holding.set_value();
@@ -521,8 +523,9 @@ TEST(ClientSettle, AWatcherWaitsForASettleThatHoldsTheLock) {
     write_file(marker, R"({"version":1,"sessionId":"s"})");
     const HeldByAnotherRun settling({"s", OtherRun::Holds::session_lock, 100, true}, marker);
 
-    EXPECT_EQ(conclude_watch(WaitOutcome::main_process_ended, marker, "s", {},
-                             std::chrono::milliseconds(5000)),
+    BoundedWorker worker;
+    EXPECT_EQ(conclude_watch(WaitOutcome::main_process_ended, marker, testing::run_key(marker, "s"),
+                             {}, worker, std::chrono::milliseconds(5000)),
               ExitCode::Success);
     EXPECT_FALSE(file_exists(folder.path + L"\\logs\\system-state-recovery.log"));
 }

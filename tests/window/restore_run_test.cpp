@@ -63,8 +63,14 @@ bool icons_shown(RestoreScene& scene) {
 }
 
 RunResult run(RestoreScene& scene, std::string_view expected_session = session) {
-    return on_desktop(scene.ground,
-                      [&] { return restore_from_marker(scene.marker, expected_session); });
+    return on_desktop(scene.ground, [&] -> RunResult {
+        BoundedWorker worker;
+        const auto restored = restore_from_marker(scene.marker, expected_session, worker);
+        if (!restored) {
+            return std::unexpected(restored.error());
+        }
+        return {};
+    });
 }
 
 std::vector<std::string> log_lines(const RestoreScene& scene) {

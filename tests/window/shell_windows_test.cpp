@@ -87,7 +87,10 @@ void check_look_alikes(bool shell_window) {
     const TaskbarRecoverySnapshot snapshot{
         .appbar_state = 2, .windows = {record(shells.primary), record(shells.secondary)}};
 
-    const auto taskbar = on_desktop(ground, [&] { return restore_taskbar(snapshot); });
+    const auto taskbar = on_desktop(ground, [&] {
+        BoundedWorker worker;
+        return restore_taskbar(snapshot, worker);
+    });
     const auto icons = on_desktop(ground, [&] { return restore_desktop_icons(true); });
 
     EXPECT_TRUE(taskbar.has_value()) << taskbar.error();

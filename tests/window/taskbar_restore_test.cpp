@@ -87,7 +87,10 @@ WindowState state_of(Scene& scene, HWND window) {
 // the restore did.
 std::expected<void, std::string> restore_on(Scene& scene, const TaskbarRecoverySnapshot& snapshot) {
     clear_shell_events(scene.taskbar_log);
-    return on_desktop(scene, [&] { return restore_taskbar(snapshot); });
+    return on_desktop(scene, [&] {
+        BoundedWorker worker;
+        return restore_taskbar(snapshot, worker);
+    });
 }
 
 std::vector<HWND> taskbars_found_on(Scene& scene) {

@@ -135,9 +135,6 @@ void measure_restores() {
          sibling_executable(L"wait-and-delete.exe")},
         {"taskbar, three windows", "{\"version\":1,\"sessionId\":\"bench\"," + taskbar_json + "}",
          false},
-        {"(the same, shell calls made directly)",
-         "{\"version\":1,\"sessionId\":\"bench\"," + taskbar_json + "}", false,
-         sibling_executable(L"watchdog-direct-calls.exe")},
         {"taskbar and icons (menu command)",
          "{\"version\":1,\"sessionId\":\"bench\",\"desktopIcons\":{\"originalVisible\":true}," +
              taskbar_json + "}",

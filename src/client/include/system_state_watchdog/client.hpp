@@ -87,8 +87,9 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
 // instance leaves the marker alone) and the items it records protected.
 std::expected<void, Error> write_marker_file(std::wstring_view marker_path, std::string_view bytes);
 
-// The watchdog beside the running program: system-state-watchdog.exe in its executable's folder.
-std::wstring watchdog_beside_this_program();
+// The watchdog beside the running program: system-state-watchdog.exe in its executable's folder,
+// made from the executable's full path; failed when that cannot be read.
+std::expected<std::wstring, Error> watchdog_beside_this_program();
 
 struct WatchdogStarted {
     std::uint32_t launcher_process_id = 0; // the launcher has ended; the watcher is its child
@@ -97,7 +98,8 @@ struct WatchdogStarted {
 // Starts the watchdog for this process: `--bootstrap <this process id> <session id> <marker's
 // full path>`, quoted by the rules the watchdog splits its command line by, with no handle
 // inherited and no busy cursor, and waits (at most half a minute) for the launcher, which ends
-// at once; one that does not is ended.
+// at once; one that does not is ended. `watchdog_executable` must be a full path
+// (invalid_argument otherwise): Windows would complete a relative one from the current folder.
 std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
                                                      std::string_view session_id,
                                                      std::wstring_view marker_path);
@@ -143,9 +145,9 @@ enum class Discarded {
 std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path);
 
 // What a protected run holds of its session (see Protection); opaque.
-struct RunHold;
-struct RunHoldRelease {
-    void operator()(RunHold* hold) const noexcept;
+struct KeptRun;
+struct KeptRunRelease {
+    void operator()(KeptRun* run) const noexcept;
 };
 
 // A protected run: what its clean exit needs. For as long as it is in force, the run counts as
@@ -173,7 +175,7 @@ class Protection {
     std::wstring marker_path_;
     std::string session_id_;
     RecoveryMarker recorded_;
-    std::unique_ptr<RunHold, RunHoldRelease> hold_;
+    std::unique_ptr<KeptRun, KeptRunRelease> hold_;
 };
 
 // Everything the start needs, in one call: takes the marker's full path, claims `items` on this
@@ -181,7 +183,8 @@ class Protection {
 // protection of one of them is in force, in any process and with any marker path), settles a
 // marker left behind (see settle_leftover_marker), makes a new session, records `items`, writes
 // the marker where none is (marker_unsettled when another start was quicker) and starts the
-// watchdog (`watchdog_executable`, or watchdog_beside_this_program when empty). A failure after
+// watchdog (`watchdog_executable`, a full path, or watchdog_beside_this_program when empty; a
+// relative path is refused with invalid_argument before anything is written). A failure after
 // the marker was written removes it again: a failed protection leaves nothing behind.
 std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, Items items,
                                                  std::wstring_view watchdog_executable = {});

@@ -1,0 +1,163 @@
+#include "client/kept_runs.h"
+
+#include "client/errors.h"
+#include "client/messages.h"
+#include "restore/restore_run.h"
+#include "win/error_text.h"
+#include "win/utf.h"
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace watchdog::client {
+namespace {
+
+struct KeptRuns {
+    std::mutex mutex;
+    std::map<SessionKey, KeptRunOwner> runs;
+};
+
+KeptRuns& kept_runs() {
+    static KeptRuns kept;
+    return kept;
+}
+
+// A watcher that has not answered within the wait is most likely still starting: its run's end
+// request lives only while somebody holds it, so it is held on, with the presence the answer
+// comes on, until the watcher answers or a watcher that never does is given up.
+constexpr ULONGLONG pending_end_limit_ms = 10 * 60 * 1000;
+
+struct PendingEnd {
+    UniqueHandle request;
+    UniqueHandle presence;
+    ULONGLONG since_ms = 0;
+};
+
+struct PendingEnds {
+    std::mutex mutex;
+    std::vector<PendingEnd> ends;
+};
+
+PendingEnds& pending_ends() {
+    static PendingEnds pending;
+    return pending;
+}
+
+void keep_pending(PendingEnd end) {
+    PendingEnds& pending = pending_ends();
+    const std::lock_guard lock(pending.mutex);
+    pending.ends.push_back(std::move(end));
+}
+
+// Lets go of the ends whose watcher has answered, or that waited too long.
+void sweep_pending_ends() {
+    PendingEnds& pending = pending_ends();
+    const std::lock_guard lock(pending.mutex);
+    const ULONGLONG now = GetTickCount64();
+    std::erase_if(pending.ends, [now](const PendingEnd& end) {
+        return stood_down_within(end.presence.get(), std::chrono::milliseconds(0)) ||
+               now - end.since_ms > pending_end_limit_ms;
+    });
+}
+
+std::vector<GuardedItem> items_of(Items items) {
+    const auto named = [items](Items item) {
+        return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
+    };
+    std::vector<GuardedItem> guarded;
+    if (named(Items::taskbar)) {
+        guarded.push_back(GuardedItem::taskbar);
+    }
+    if (named(Items::desktop_icons)) {
+        guarded.push_back(GuardedItem::desktop_icons);
+    }
+    return guarded;
+}
+
+std::unexpected<Error> refused(const HoldRefusal& refusal) {
+    const NameHolder holder = refusal.state.holder;
+    if (!refusal.item) {
+        return fail(Code::failed, std::string(presence_failed_prefix) +
+                                      windows_error_text(refusal.state.failure));
+    }
+    if (holder == NameHolder::a_run || holder == NameHolder::a_run_of_other_rights) {
+        return fail(Code::left_to_live_run, std::string(item_protected_prefix) +
+                                                std::string(*refusal.item == GuardedItem::taskbar
+                                                                ? taskbar_item_name
+                                                                : desktop_icons_item_name));
+    }
+    return fail(Code::failed,
+                about(item_guard_failed_prefix, item_guard_name(*refusal.item).value_or(L""),
+                      windows_error_text(refusal.state.failure)));
+}
+
+} // namespace
+
+void KeptRunRelease::operator()(KeptRun* run) const noexcept {
+    delete run;
+}
+
+std::expected<KeptRunOwner, Error> hold_new_protection(const SessionKey& key, Items items) {
+    sweep_pending_ends();
+    auto objects = hold_run(key, items_of(items), ItemClaim::alone);
+    if (!objects) {
+        return refused(objects.error());
+    }
+    return KeptRunOwner(new KeptRun{key, std::move(*objects)});
+}
+
+std::expected<bool, Error> keep_run(const SessionKey& key, const RecoveryMarker& marker) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.mutex);
+    if (kept.runs.contains(key)) {
+        return false;
+    }
+    // A guard of an instance with other rights may not be opened here; the separate calls refuse
+    // no item.
+    auto objects = hold_run(key, recorded_items(marker), ItemClaim::beside_others);
+    if (!objects) {
+        return refused(objects.error());
+    }
+    kept.runs.emplace(key, KeptRunOwner(new KeptRun{key, std::move(*objects)}));
+    return true;
+}
+
+void note_watcher_started(const SessionKey& key) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.mutex);
+    if (const auto found = kept.runs.find(key); found != kept.runs.end()) {
+        found->second->watcher_started = true;
+    }
+}
+
+KeptRunOwner take_kept_run(const SessionKey& key) {
+    KeptRuns& kept = kept_runs();
+    const std::lock_guard lock(kept.mutex);
+    const auto found = kept.runs.find(key);
+    if (found == kept.runs.end()) {
+        return nullptr;
+    }
+    KeptRunOwner run = std::move(found->second);
+    kept.runs.erase(found);
+    return run;
+}
+
+void end_run(const SessionKey& key, KeptRunOwner run) {
+    sweep_pending_ends();
+    // Made even without a hold: a watcher started some other way stands down as well.
+    auto request = request_run_end(key);
+    if (!run) {
+        return;
+    }
+    run->objects.items.clear();
+    if (run->watcher_started && request &&
+        !stood_down_within(run->objects.presence.get(), watcher_answer_wait)) {
+        keep_pending({std::move(*request), std::move(run->objects.presence), GetTickCount64()});
+    }
+}
+
+} // namespace watchdog::client

@@ -1,0 +1,61 @@
+#pragma once
+
+// The names of the kernel objects through which a run's processes see each other. They live in a
+// private namespace whose boundary names the user and the medium integrity level, so that no
+// process of another user or of lower integrity (a sandboxed one) can create or open them, while
+// an elevated run and a second instance of the same user that is not elevated still meet there.
+// Where the platform has no private namespaces (Wine), they live in the terminal session's
+// `Local\` namespace instead.
+
+#include "win/win32_failure.h"
+
+#include <windows.h>
+
+#include <compare>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace watchdog {
+
+// Which run a session's objects belong to: its marker and its session id together. Two
+// applications that chose the same session id for different markers are two runs and never
+// meet; every name of one marker gives the same marker text (see marker_file.h's identity).
+struct SessionKey {
+    std::wstring marker;
+    std::string session_id;
+
+    auto operator<=>(const SessionKey&) const = default;
+};
+
+// `value` as 16 upper-case hexadecimal digits.
+std::string hex16(std::uint64_t value);
+
+// The name of the run's object of the given kind. An FNV-1a hash of the key stands in for it,
+// since a path and a session id may hold any character. Why not when the namespace cannot be had.
+std::expected<std::wstring, Win32Failure> session_object_name(std::wstring_view kind,
+                                                              const SessionKey& key);
+
+// The name of an object of the given kind for the calling thread's desktop, no run's.
+std::expected<std::wstring, Win32Failure> desktop_object_name(std::wstring_view kind);
+
+// kernel32's private namespace calls, looked up where it has them: Wine 8 exports only the first.
+struct NamespaceCalls {
+    decltype(&CreateBoundaryDescriptorW) create_boundary = nullptr;
+    decltype(&AddSIDToBoundaryDescriptor) add_sid = nullptr;
+    decltype(&AddIntegrityLabelToBoundaryDescriptor) add_label = nullptr;
+    decltype(&DeleteBoundaryDescriptor) delete_boundary = nullptr;
+    decltype(&CreatePrivateNamespaceW) create = nullptr;
+    decltype(&OpenPrivateNamespaceW) open = nullptr;
+};
+
+NamespaceCalls system_namespace_calls();
+
+// The prefix of every name: the private namespace, created or (when another process of the user
+// has it already) opened, the pair tried again when it vanished in between, and kept open for the
+// life of the process; `Local\` where the platform gives no boundary descriptor. Why not when a
+// namespace cannot be had.
+std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls& calls);
+
+} // namespace watchdog
