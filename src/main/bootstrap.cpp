@@ -20,27 +20,23 @@ namespace {
 constexpr DWORD watcher_creation_flags =
     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
 
-// The watcher's three standard handles, all on the null device: it must never hold the
-// launcher's own streams, which may be pipes that somebody waits to see closed.
+// The watcher's standard handles, all on the null device: it must never hold the launcher's own
+// streams, which may be pipes that somebody waits to see closed. Output and error share one.
 struct NullStreams {
     UniqueHandle input;
     UniqueHandle output;
-    UniqueHandle error;
 };
 
 std::expected<NullStreams, Win32Failure> open_null_streams() {
-    NullStreams streams;
-    const std::pair<UniqueHandle*, DWORD> opens[] = {{&streams.input, GENERIC_READ},
-                                                     {&streams.output, GENERIC_WRITE},
-                                                     {&streams.error, GENERIC_WRITE}};
-    for (const auto& [stream, access] : opens) {
-        auto opened = open_inheritable_null_device(access);
-        if (!opened) {
-            return std::unexpected(opened.error());
-        }
-        *stream = std::move(*opened);
+    auto input = open_inheritable_null_device(GENERIC_READ);
+    if (!input) {
+        return std::unexpected(input.error());
     }
-    return streams;
+    auto output = open_inheritable_null_device(GENERIC_WRITE);
+    if (!output) {
+        return std::unexpected(output.error());
+    }
+    return NullStreams{std::move(*input), std::move(*output)};
 }
 
 std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
@@ -59,7 +55,7 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
         .creation_flags = watcher_creation_flags | CREATE_BREAKAWAY_FROM_JOB,
         .startup_flags = STARTF_FORCEOFFFEEDBACK,
         .streams =
-            StandardStreams{streams->input.get(), streams->output.get(), streams->error.get()},
+            StandardStreams{streams->input.get(), streams->output.get(), streams->output.get()},
         // The watcher may wait for hours: it must not hold the application's folder open.
         .folder = system_folder().value_or(L""),
     };

@@ -2,6 +2,7 @@
 
 #include "processes.h"
 #include "test_files.h"
+#include "win/utf.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -124,6 +125,39 @@ TEST(ProcessModes, BootstrapReturnsAtOnceAndLeavesADetachedWatcher) {
     const std::string log =
         read_file(marker_folder + L"logs\\system-state-recovery.log").value_or("");
     EXPECT_EQ(log.substr(log.find(' ') + 1), "[restore] 恢复检查完成，无待恢复系统状态\n");
+}
+
+// A watcher waits for hours: it lets go of the folder it was started in (the application's), which
+// may then be renamed or removed (an update, an uninstaller), and a relative marker path still
+// names the marker it named there.
+TEST(ProcessModes, TheWatcherHoldsNoFolderOfTheApplicationOpen) {
+    for (const wchar_t* mode : {L"--bootstrap", L"--watch"}) {
+        SCOPED_TRACE(utf16_to_utf8(mode));
+        TempDirectory folder;
+        const std::wstring application = folder.path + L"\\application";
+        ASSERT_TRUE(CreateDirectoryW(application.c_str(), nullptr));
+        write_file(application + L"\\marker.json", "{\"version\":1,\"sessionId\":\"s\"}");
+        const ChildProcess main_application = start_main_application(60000);
+        const ChildProcess started = start_process(
+            watchdog_exe, {mode, std::to_wstring(main_application.id), L"s", L"marker.json"},
+            {.folder = application});
+        std::optional<ChildProcess> watcher;
+        if (std::wstring_view(mode) == L"--bootstrap") {
+            ASSERT_EQ(wait_for_exit(started, generous_wait), 0u);
+            watcher = open_process(only_child_of(started));
+            ASSERT_TRUE(watcher);
+        }
+        const ChildProcess& waiting = watcher ? *watcher : started;
+        ASSERT_FALSE(wait_for_exit(waiting, 300)) << "the watcher must wait";
+        const std::wstring renamed = folder.path + L"\\renamed";
+        EXPECT_TRUE(MoveFileW(application.c_str(), renamed.c_str())) << GetLastError();
+        EXPECT_TRUE(MoveFileW(renamed.c_str(), application.c_str())) << GetLastError();
+        terminate(main_application);
+        EXPECT_EQ(wait_for_exit(waiting, generous_wait), 0u);
+        EXPECT_FALSE(file_exists(application + L"\\marker.json")) << "not restored";
+        remove_tree(application + L"\\logs");
+        EXPECT_TRUE(RemoveDirectoryW(application.c_str())) << GetLastError();
+    }
 }
 
 TEST(ProcessModes, BootstrapDoesNotValidateTheProcessId) {

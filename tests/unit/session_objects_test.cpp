@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace watchdog {
@@ -167,6 +169,51 @@ TEST(ObjectNamespace, IsCreatedOrOpenedAndTriedAgainWhenItVanishedInBetween) {
     EXPECT_EQ(object_namespace(without), local);
     without.create_boundary = nullptr;
     EXPECT_EQ(object_namespace(without), local);
+}
+
+// `look` made on a thread that impersonates this process's user at the given integrity level.
+NameHolder looked_at_integrity(DWORD integrity_rid, const std::function<NameHolder()>& look) {
+    HANDLE own = nullptr;
+    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own));
+    const UniqueHandle process_token(own);
+    HANDLE copy = nullptr;
+    EXPECT_TRUE(DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                 TokenImpersonation, &copy));
+    const UniqueHandle token(copy);
+    SID_IDENTIFIER_AUTHORITY label_authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    PSID label = nullptr;
+    AllocateAndInitializeSid(&label_authority, 1, integrity_rid, 0, 0, 0, 0, 0, 0, 0, &label);
+    TOKEN_MANDATORY_LABEL mandatory{{label, SE_GROUP_INTEGRITY}};
+    EXPECT_TRUE(SetTokenInformation(copy, TokenIntegrityLevel, &mandatory,
+                                    sizeof mandatory + GetLengthSid(label)));
+    FreeSid(label);
+    NameHolder holder = NameHolder::unknown;
+    std::thread([&] {
+        SetThreadToken(nullptr, copy);
+        holder = look();
+        RevertToSelf();
+    }).join();
+    return holder;
+}
+
+// Where the platform has private namespaces (not Wine 8): an instance of the same user at medium
+// integrity (one that is not elevated) meets this run there; a sandboxed process of lower
+// integrity can reach nothing of it.
+TEST(ObjectNamespace, IsSharedByTheUsersInstancesAndClosedToLowerIntegrity) {
+    if (object_namespace(system_namespace_calls()) == std::wstring(L"Local\\")) {
+        GTEST_SKIP() << "no private namespaces here (Wine 8 gives no boundary descriptor)";
+    }
+    const SessionKey key{L"C:\\NAMESPACE TEST " + std::to_wstring(GetCurrentProcessId()), "s"};
+    const auto held = hold_run(key, {}, ItemClaim::alone);
+    ASSERT_TRUE(held.has_value());
+    const auto look = [&] {
+        return look_for_presence(key).holder;
+    };
+    const NameHolder medium = looked_at_integrity(SECURITY_MANDATORY_MEDIUM_RID, look);
+    EXPECT_TRUE(medium == NameHolder::a_run || medium == NameHolder::a_run_of_other_rights);
+    const NameHolder low = looked_at_integrity(SECURITY_MANDATORY_LOW_RID, look);
+    EXPECT_NE(low, NameHolder::a_run);
+    EXPECT_NE(low, NameHolder::nobody) << "a low-integrity process took the name for free";
 }
 
 // A caller's number never becomes a wait without end (INFINITE is 0xFFFFFFFF milliseconds).

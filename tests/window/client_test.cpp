@@ -5,6 +5,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/launch.h"
+#include "client/left_marker.h"
 #include "main/watch.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
@@ -19,6 +20,8 @@
 #include "win/window_handle.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <future>
@@ -361,7 +364,15 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
 // would hold, and lets go when it is told to or when its time is up, having removed the marker
 // first if it is a watcher that restores it.
 struct OtherRun {
-    enum class Holds { nothing, session_lock, abandoned_lock, presence, lock_name, presence_name };
+    enum class Holds {
+        nothing,
+        session_lock,
+        abandoned_lock,
+        presence,
+        presence_of_other_rights, // an instance that may not be opened (elevated, say)
+        lock_name,
+        presence_name,
+    };
     std::string session;
     Holds holds = Holds::nothing;
     DWORD lets_go_after_ms = INFINITE;
@@ -385,6 +396,14 @@ struct HeldByAnotherRun {
         }
         if (run.holds == OtherRun::Holds::presence_name) {
             kept.reset(CreateMutexW(nullptr, FALSE, testing::run_object_name(L"run", key).c_str()));
+        }
+        if (run.holds == OtherRun::Holds::presence_of_other_rights) {
+            UniqueLocalMemory<void> nobody;
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
+                                                                 nobody.put(), nullptr);
+            SECURITY_ATTRIBUTES no_access{sizeof(no_access), nobody.get(), FALSE};
+            kept.reset(CreateEventW(&no_access, TRUE, FALSE,
+                                    testing::run_object_name(L"run", key).c_str()));
         }
         if (kept || run.holds == OtherRun::Holds::nothing) {
             return;
@@ -456,6 +475,9 @@ std::vector<SettleCase> settle_cases() {
     const std::chrono::milliseconds long_wait(5000);
     return {
         {"its application is alive", {by_hand_session, Holds::presence}, left},
+        {"its application runs with other rights",
+         {by_hand_session, Holds::presence_of_other_rights},
+         left},
         {"its watcher is restoring it", {by_hand_session, Holds::session_lock}, left},
         {"its watcher lets go within the wait",
          {by_hand_session, Holds::session_lock, 100},
@@ -515,6 +537,26 @@ TEST(ClientSettle, LeavesALiveRunsMarkerAloneAndSettlesItOnceNothingOfTheRunIsLe
     }
 }
 
+// A run is alive to a restart that would wait for its watcher while anything of it holds its
+// presence, whatever rights that runs with.
+TEST(ClientSettle, ALeftMarkersRunIsAliveWhileAnythingOfItIs) {
+    using Holds = OtherRun::Holds;
+    const std::pair<Holds, bool> cases[] = {
+        {Holds::nothing, false},
+        {Holds::presence, true},
+        {Holds::presence_of_other_rights, true},
+        {Holds::session_lock, false},
+    };
+    for (const auto& [holds, alive] : cases) {
+        SCOPED_TRACE(static_cast<int>(holds));
+        TempDirectory folder;
+        const std::wstring marker = folder.path + L"\\marker.json";
+        write_file(marker, R"({"version":1,"sessionId":")" + by_hand_session + R"("})");
+        const HeldByAnotherRun other({by_hand_session, holds}, marker);
+        EXPECT_EQ(client::leftover_run_alive(marker), alive);
+    }
+}
+
 // A settle that holds the session's lock may be restoring already: the watcher waits for it,
 // and then finds the marker gone.
 TEST(ClientSettle, AWatcherWaitsForASettleThatHoldsTheLock) {
@@ -552,9 +594,35 @@ struct LauncherCase {
     std::string_view message_start = {};
 };
 
+// A working folder that holds a program named like the watchdog, as a download folder may: a
+// stand-in launcher that would report a watcher started.
+struct PlantedFolder {
+    TempDirectory folder;
+    std::wstring previous = std::wstring(MAX_PATH, L'\0');
+
+    PlantedFolder() {
+        previous.resize(GetCurrentDirectoryW(MAX_PATH, previous.data()));
+        CopyFileW(sibling_executable(L"stand-in-main.exe").c_str(),
+                  (folder.path + L"\\system-state-watchdog.exe").c_str(), TRUE);
+        SetCurrentDirectoryW(folder.path.c_str());
+    }
+    PlantedFolder(const PlantedFolder&) = delete;
+    PlantedFolder& operator=(const PlantedFolder&) = delete;
+    ~PlantedFolder() { SetCurrentDirectoryW(previous.c_str()); }
+};
+
+constexpr std::string_view relative_refused =
+    "系统状态看门狗的路径必须是完整路径，不能是相对路径: ";
+
 std::vector<LauncherCase> launcher_cases(const TempDirectory& folder) {
     const std::wstring stand_in = sibling_executable(L"stand-in-main.exe");
     return {
+        {"a relative path, to a program in the working folder", L"system-state-watchdog.exe", L"0",
+         client::Code::invalid_argument, 0, relative_refused},
+        {"a path relative to the current drive", L"\\system-state-watchdog.exe", L"0",
+         client::Code::invalid_argument, 0, relative_refused},
+        {"a path relative to a drive's current folder", L"C:system-state-watchdog.exe", L"0",
+         client::Code::invalid_argument, 0, relative_refused},
         {"no such program", folder.path + L"\\missing.exe", nullptr,
          client::Code::launcher_not_started, 0, "无法启动系统状态看门狗: "},
         {"the launcher refuses its arguments", stand_in, L"2", client::Code::launcher_failed, 2,
@@ -572,6 +640,7 @@ std::vector<LauncherCase> launcher_cases(const TempDirectory& folder) {
 // The watchers that the successful starts leave wait for this test process, and find no marker
 // then.
 TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
+    const PlantedFolder planted;
     TempDirectory folder;
     const std::wstring marker = folder.path + L"\\marker.json";
     for (const auto& row : launcher_cases(folder)) {
@@ -638,6 +707,34 @@ TEST(ClientStart, ALauncherThatDoesNotEndIsEnded) {
         << "the launcher runs on";
 }
 
+// A start that may have left a watcher (one that succeeded, a launcher that did not end and was
+// ended) is noted, so that the clean end asks that watcher to stand down and holds the request
+// for it; one that failed is not, and the end does not wait for a watcher nobody started.
+TEST(ClientStart, AStartThatMayHaveLeftAWatcherIsNoted) {
+    const std::wstring stand_in = sibling_executable(L"stand-in-main.exe");
+    const struct {
+        const char* name;
+        const wchar_t* exit_code;
+        bool noted;
+    } cases[] = {
+        {"started", L"0", true}, {"ended for not ending", L"never", true}, {"failed", L"4", false}};
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        TempDirectory folder;
+        const std::wstring marker = folder.path + L"\\marker.json";
+        const std::string session = client::new_session_id();
+        ASSERT_TRUE(client::write_marker(marker, RecoveryMarker{1, session, {}, {}}));
+        SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", row.exit_code);
+        static_cast<void>(client::start_watchdog_within(stand_in, session, marker,
+                                                        std::chrono::milliseconds(300)));
+        SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+        ASSERT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+        const auto request = open_run_end(testing::run_key(marker, session));
+        ASSERT_TRUE(request.has_value());
+        EXPECT_EQ(WaitForSingleObject(request->get(), 0) == WAIT_OBJECT_0, row.noted);
+    }
+}
+
 // The watcher's current folder need not be the application's: it gets the marker's full path.
 TEST(ClientStart, PassesTheMarkersFullPath) {
     TempDirectory folder;
@@ -675,6 +772,7 @@ TEST(ClientProtect, ProtectsInOneCallAndPutsTheDesktopBackOnTheCleanExit) {
 
 // A marker without a watcher would make the next start "restore" a desktop never changed.
 TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
+    const PlantedFolder planted;
     ClientScene scene;
     ASSERT_TRUE(add_icons(scene, true));
     for (const auto& row : launcher_cases(scene.folder)) {
@@ -683,10 +781,13 @@ TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
         }
         SCOPED_TRACE(row.name);
         SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", row.exit_code);
+        const auto start = std::chrono::steady_clock::now();
         const auto protection = on_desktop(scene.ground, [&] {
             return client::protect_desktop(scene.marker, client::Items::desktop_icons,
                                            row.executable);
         });
+        // A launcher that ended with an error started no watcher: none is waited for (5 s).
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         ASSERT_FALSE(protection.has_value());
         EXPECT_EQ(protection.error().code, *row.refused);
         EXPECT_FALSE(file_exists(scene.marker));
