@@ -104,6 +104,23 @@ namespace SystemStateWatchdog
             byte[] message, nuint message_size);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern Status ssw_settle_leftover_marker_waiting(
+            [MarshalAs(UnmanagedType.LPUTF8Str)] string marker_path, uint wait_for_watcher_ms,
+            uint wait_for_shell_ms, byte[] message, nuint message_size);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern Status ssw_record_desktop_within(
+            [MarshalAs(UnmanagedType.LPUTF8Str)] string marker_path, Items items,
+            [MarshalAs(UnmanagedType.LPUTF8Str)] string session_id, uint wait_for_shell_ms,
+            out RecordedHandle recorded, byte[] message, nuint message_size);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern Status ssw_protect_desktop_within(
+            [MarshalAs(UnmanagedType.LPUTF8Str)] string marker_path, Items items,
+            [MarshalAs(UnmanagedType.LPUTF8Str)] string watchdog_executable,
+            uint wait_for_shell_ms, out IntPtr protection, byte[] message, nuint message_size);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern Status ssw_protect_desktop(
             [MarshalAs(UnmanagedType.LPUTF8Str)] string marker_path, Items items,
             [MarshalAs(UnmanagedType.LPUTF8Str)] string watchdog_executable,

@@ -18,20 +18,23 @@ import (
 var (
 	client = syscall.NewLazyDLL("system-state-watchdog-client.dll")
 
-	procNewSessionID               = client.NewProc("ssw_new_session_id")
-	procRecordDesktop              = client.NewProc("ssw_record_desktop")
-	procRecordedFree               = client.NewProc("ssw_recorded_free")
-	procWriteMarker                = client.NewProc("ssw_write_marker")
-	procStartWatchdog              = client.NewProc("ssw_start_watchdog")
-	procRestoreDesktop             = client.NewProc("ssw_restore_desktop")
-	procFinishCleanly              = client.NewProc("ssw_finish_cleanly")
-	procSettleLeftoverMarker       = client.NewProc("ssw_settle_leftover_marker")
-	procDiscardLeftoverMarker      = client.NewProc("ssw_discard_leftover_marker")
-	procSettleLeftoverMarkerWithin = client.NewProc("ssw_settle_leftover_marker_within")
-	procProtectDesktop             = client.NewProc("ssw_protect_desktop")
-	procProtectionSessionID        = client.NewProc("ssw_protection_session_id")
-	procEndProtection              = client.NewProc("ssw_end_protection")
-	procLibraryVersion             = client.NewProc("ssw_library_version")
+	procNewSessionID                = client.NewProc("ssw_new_session_id")
+	procRecordDesktop               = client.NewProc("ssw_record_desktop")
+	procRecordedFree                = client.NewProc("ssw_recorded_free")
+	procWriteMarker                 = client.NewProc("ssw_write_marker")
+	procStartWatchdog               = client.NewProc("ssw_start_watchdog")
+	procRestoreDesktop              = client.NewProc("ssw_restore_desktop")
+	procFinishCleanly               = client.NewProc("ssw_finish_cleanly")
+	procSettleLeftoverMarker        = client.NewProc("ssw_settle_leftover_marker")
+	procDiscardLeftoverMarker       = client.NewProc("ssw_discard_leftover_marker")
+	procSettleLeftoverMarkerWithin  = client.NewProc("ssw_settle_leftover_marker_within")
+	procSettleLeftoverMarkerWaiting = client.NewProc("ssw_settle_leftover_marker_waiting")
+	procRecordDesktopWithin         = client.NewProc("ssw_record_desktop_within")
+	procProtectDesktop              = client.NewProc("ssw_protect_desktop")
+	procProtectDesktopWithin        = client.NewProc("ssw_protect_desktop_within")
+	procProtectionSessionID         = client.NewProc("ssw_protection_session_id")
+	procEndProtection               = client.NewProc("ssw_end_protection")
+	procLibraryVersion              = client.NewProc("ssw_library_version")
 )
 
 // Status is the C API's ssw_status, with its numbers.
@@ -193,6 +196,28 @@ func ProtectDesktop(markerPath string, items Items, watchdogExe string) (*Protec
 	return &Protection{handle: handle}, nil
 }
 
+// ProtectDesktopWithin is ProtectDesktop (which waits at most 10 s for the shell's windows),
+// waiting at most waitForShellMs for the shell to put them up: a start at logon may come first.
+func ProtectDesktopWithin(markerPath string, items Items, watchdogExe string,
+	waitForShellMs uint32) (*Protection, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return nil, err
+	}
+	watchdog, err := optionalText(watchdogExe)
+	if err != nil {
+		return nil, err
+	}
+	var handle uintptr
+	err = call(procProtectDesktopWithin, uintptr(unsafe.Pointer(marker)), uintptr(items),
+		uintptr(unsafe.Pointer(watchdog)), uintptr(waitForShellMs),
+		uintptr(unsafe.Pointer(&handle)))
+	if err != nil {
+		return nil, err
+	}
+	return &Protection{handle: handle}, nil
+}
+
 // SessionID is the protected run's session id.
 func (p *Protection) SessionID() (string, error) {
 	return sessionID(procProtectionSessionID, p.handle)
@@ -230,6 +255,28 @@ func RecordDesktop(markerPath string, items Items, sessionID string) (*Recorded,
 	var handle uintptr
 	err = call(procRecordDesktop, uintptr(unsafe.Pointer(marker)), uintptr(items),
 		uintptr(unsafe.Pointer(session)),
+		uintptr(unsafe.Pointer(&handle)))
+	if err != nil {
+		return nil, err
+	}
+	return &Recorded{handle: handle}, nil
+}
+
+// RecordDesktopWithin is RecordDesktop once the shell shows the items, waiting at most
+// waitForShellMs.
+func RecordDesktopWithin(markerPath string, items Items, sessionID string,
+	waitForShellMs uint32) (*Recorded, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return nil, err
+	}
+	session, err := text(sessionID)
+	if err != nil {
+		return nil, err
+	}
+	var handle uintptr
+	err = call(procRecordDesktopWithin, uintptr(unsafe.Pointer(marker)), uintptr(items),
+		uintptr(unsafe.Pointer(session)), uintptr(waitForShellMs),
 		uintptr(unsafe.Pointer(&handle)))
 	if err != nil {
 		return nil, err
@@ -310,6 +357,19 @@ func SettleLeftoverMarkerWithin(markerPath string, waitForWatcherMs uint32) (Sta
 	}
 	return outcome(call(procSettleLeftoverMarkerWithin, uintptr(unsafe.Pointer(marker)),
 		uintptr(waitForWatcherMs)),
+		NoMarker)
+}
+
+// SettleLeftoverMarkerWaiting is SettleLeftoverMarkerWithin, waiting at most waitForShellMs for
+// the shell to put up the windows the marker records (10 s in the other two).
+func SettleLeftoverMarkerWaiting(markerPath string, waitForWatcherMs,
+	waitForShellMs uint32) (Status, error) {
+	marker, err := text(markerPath)
+	if err != nil {
+		return InvalidArgument, err
+	}
+	return outcome(call(procSettleLeftoverMarkerWaiting, uintptr(unsafe.Pointer(marker)),
+		uintptr(waitForWatcherMs), uintptr(waitForShellMs)),
 		NoMarker)
 }
 

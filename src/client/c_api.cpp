@@ -106,12 +106,13 @@ ssw_status put_session_id(std::string_view id, char* session_id, size_t size) {
     return SSW_OK;
 }
 
-ssw_status settle(const char* marker_path, std::chrono::milliseconds wait, std::string& text) {
+ssw_status settle(const char* marker_path, std::chrono::milliseconds wait_for_watcher,
+                  std::chrono::milliseconds wait_for_shell, std::string& text) {
     const auto path = wide(marker_path);
     if (!path) {
         return refused(text);
     }
-    const auto settled = client::settle_leftover_marker(*path, wait);
+    const auto settled = client::settle_leftover_marker(*path, wait_for_watcher, wait_for_shell);
     if (!settled) {
         return status_of(settled.error(), text);
     }
@@ -143,12 +144,20 @@ ssw_status ssw_new_session_id(char* session_id, size_t size) {
 
 ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const char* session_id,
                               ssw_recorded** recorded, char* message, size_t message_size) {
+    return ssw_record_desktop_within(marker_path, items, session_id, 0, recorded, message,
+                                     message_size);
+}
+
+ssw_status ssw_record_desktop_within(const char* marker_path, unsigned items,
+                                     const char* session_id, uint32_t wait_for_shell_ms,
+                                     ssw_recorded** recorded, char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr || recorded == nullptr) {
             return refused(text);
         }
-        auto marker = client::record_desktop(*path, static_cast<client::Items>(items), session_id);
+        auto marker = client::record_desktop(*path, static_cast<client::Items>(items), session_id,
+                                             std::chrono::milliseconds(wait_for_shell_ms));
         if (!marker) {
             return status_of(marker.error(), text);
         }
@@ -226,14 +235,24 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
 
 ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(10000), text);
+        return settle(marker_path, client::default_watcher_wait, client::default_shell_wait, text);
     });
 }
 
 ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t wait_for_watcher_ms,
                                              char* message, size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms), text);
+        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
+                      client::default_shell_wait, text);
+    });
+}
+
+ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path, uint32_t wait_for_watcher_ms,
+                                              uint32_t wait_for_shell_ms, char* message,
+                                              size_t message_size) {
+    return guarded(message, message_size, [&](std::string& text) {
+        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
+                      std::chrono::milliseconds(wait_for_shell_ms), text);
     });
 }
 
@@ -255,6 +274,15 @@ ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
 ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
                                const char* watchdog_executable, ssw_protection** protection,
                                char* message, size_t message_size) {
+    return ssw_protect_desktop_within(marker_path, items, watchdog_executable,
+                                      static_cast<uint32_t>(client::default_shell_wait.count()),
+                                      protection, message, message_size);
+}
+
+ssw_status ssw_protect_desktop_within(const char* marker_path, unsigned items,
+                                      const char* watchdog_executable, uint32_t wait_for_shell_ms,
+                                      ssw_protection** protection, char* message,
+                                      size_t message_size) {
     return guarded(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         const auto executable = watchdog_executable == nullptr ? std::optional(std::wstring())
@@ -263,7 +291,8 @@ ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
             return refused(text);
         }
         auto protected_run =
-            client::protect_desktop(*path, static_cast<client::Items>(items), *executable);
+            client::protect_desktop(*path, static_cast<client::Items>(items), *executable,
+                                    std::chrono::milliseconds(wait_for_shell_ms));
         if (!protected_run) {
             return status_of(protected_run.error(), text);
         }

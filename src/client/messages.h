@@ -26,6 +26,9 @@ inline constexpr std::string_view lock_failed_prefix = "无法创建会话锁: "
 inline constexpr std::string_view item_protected_prefix = "此桌面上另一个运行正在保护该项目: ";
 inline constexpr std::string_view item_guard_failed_prefix = "无法创建项目保护对象: ";
 inline constexpr std::string_view protection_ended_message = "该保护已经结束";
+inline constexpr std::string_view taskbar_did_not_appear_prefix = "Windows 任务栏在 ";
+inline constexpr std::string_view icons_did_not_appear_prefix = "Windows 桌面图标窗口在 ";
+inline constexpr std::string_view did_not_appear_suffix = " 秒内未出现";
 inline constexpr std::string_view marker_path_invalid_prefix = "恢复标记路径无效: ";
 
 inline constexpr std::string_view relative_watchdog_prefix =

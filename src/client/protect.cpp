@@ -34,7 +34,8 @@ Protection& Protection::operator=(Protection&& other) noexcept {
 Protection::~Protection() = default;
 
 std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, Items items,
-                                                 std::wstring_view watchdog_executable) {
+                                                 std::wstring_view watchdog_executable,
+                                                 std::chrono::milliseconds wait_for_shell) {
     // Once, here: the application's current folder may change (file dialogs change it) before
     // the protection ends, and a second instance must find the same marker.
     const auto full = full_marker_path(marker_path);
@@ -55,7 +56,7 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
         // The watcher of this marker's previous run may be restoring it still, its items held
         // until it is done: waited for as a settle waits, then asked once more. Another run's
         // protection elsewhere is refused at once, and nothing is settled for it.
-        if (settle_leftover_marker(*full)) {
+        if (settle_leftover_marker(*full, default_watcher_wait, wait_for_shell)) {
             hold = hold_new_protection(key, items);
         }
     }
@@ -63,10 +64,11 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
         return std::unexpected(hold.error());
     }
     protection.hold_ = std::move(*hold);
-    if (const auto settled = settle_leftover_marker(*full); !settled) {
+    if (const auto settled = settle_leftover_marker(*full, default_watcher_wait, wait_for_shell);
+        !settled) {
         return std::unexpected(settled.error());
     }
-    auto recorded = record_desktop(*full, items, protection.session_id_);
+    auto recorded = record_desktop(*full, items, protection.session_id_, wait_for_shell);
     if (!recorded) {
         return std::unexpected(recorded.error());
     }

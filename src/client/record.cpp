@@ -5,7 +5,9 @@
 #include "client/marker_file.h"
 #include "client/messages.h"
 #include "client/session.h"
+#include "client/shell_wait.h"
 #include "desktop_icons/icon_view.h"
+#include "session/session_lock.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/bounded_call.h"
 #include "win/path.h"
@@ -16,6 +18,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -86,10 +89,43 @@ std::unexpected<Error> not_recorded(std::string message) {
     return fail(Code::failed, std::move(message));
 }
 
+constexpr DWORD shell_look_pause_ms = 100;
+
+// "10" or "0.5": the bound as the messages say it, in seconds.
+std::string seconds_of(std::chrono::milliseconds wait) {
+    const auto tenths = wait.count() / 100;
+    return std::to_string(tenths / 10) +
+           (tenths % 10 == 0 ? "" : "." + std::to_string(tenths % 10));
+}
+
 } // namespace
 
-std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_path, Items items,
-                                                    std::string_view session_id) {
+std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
+                                                std::chrono::milliseconds wait) {
+    const auto bound = std::clamp(wait, std::chrono::milliseconds(0), longest_session_wait);
+    // No wait asked: whatever is missing says so in its own words, a moment later.
+    if (bound.count() == 0) {
+        return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (true) {
+        const bool taskbar_missing = taskbar && !find_primary_taskbar();
+        const bool icons_missing = icons && !taskbar_missing && !find_desktop_icon_view();
+        if (!taskbar_missing && !icons_missing) {
+            return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::unexpected((taskbar_missing ? std::string(taskbar_did_not_appear_prefix)
+                                                    : std::string(icons_did_not_appear_prefix)) +
+                                   seconds_of(bound) + std::string(did_not_appear_suffix));
+        }
+        Sleep(shell_look_pause_ms);
+    }
+}
+
+std::expected<RecoveryMarker, Error>
+record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id,
+               std::chrono::milliseconds wait_for_shell_windows) {
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
@@ -106,6 +142,12 @@ std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_pat
         return fail(Code::marker_unsettled, about(marker_unsettled_prefix, *full, {}));
     }
     pin_client_library();
+    if (const auto shown =
+            wait_for_shell(includes(items, Items::taskbar), includes(items, Items::desktop_icons),
+                           wait_for_shell_windows);
+        !shown) {
+        return not_recorded(shown.error());
+    }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (includes(items, Items::taskbar)) {
         auto taskbar = record_taskbar(worker);

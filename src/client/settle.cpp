@@ -3,13 +3,30 @@
 #include "client/errors.h"
 #include "client/left_marker.h"
 #include "client/library_pin.h"
+#include "client/shell_wait.h"
 #include "log/recovery_log.h"
 #include "restore/restore_run.h"
 
+#include <atomic>
+
 namespace watchdog::client {
 
-std::expected<Settled, Error> settle_leftover_marker(std::wstring_view marker_path,
-                                                     std::chrono::milliseconds wait_for_watcher) {
+namespace {
+
+// A shell that has not come up is logged once for a run of the application: a start at logon
+// that tries again and again must not fill the log.
+void log_missing_shell_once(std::wstring_view marker_path, std::string_view message) {
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true)) {
+        append_recovery_log(marker_path, client_log_tag, message);
+    }
+}
+
+} // namespace
+
+std::expected<Settled, Error>
+settle_leftover_marker(std::wstring_view marker_path, std::chrono::milliseconds wait_for_watcher,
+                       std::chrono::milliseconds wait_for_shell_windows) {
     BoundedWorker worker;
     const auto read = read_left_marker(worker, marker_path);
     if (!read) {
@@ -26,6 +43,13 @@ std::expected<Settled, Error> settle_leftover_marker(std::wstring_view marker_pa
         return std::unexpected(lock.error());
     }
     pin_client_library();
+    const RecoveryMarker& left = (*read)->marker;
+    if (const auto shown = wait_for_shell(left.taskbar.has_value(), left.desktopIcons.has_value(),
+                                          wait_for_shell_windows);
+        !shown) {
+        log_missing_shell_once(marker_path, shown.error());
+        return fail(Code::failed, naming(shown.error(), marker_path));
+    }
     const auto restored = restore_from_marker(marker_path, key.session_id, worker);
     if (!restored) {
         // The very line a watcher would have written for this failure.

@@ -24,6 +24,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <array>
 #include <future>
 #include <thread>
 
@@ -581,6 +582,64 @@ TEST(ClientSettle, TheCApiWaitsForAWatcherThatIsRestoring) {
 
     EXPECT_EQ(ssw_settle_leftover_marker(utf16_to_utf8(marker).c_str(), nullptr, 0), SSW_OK);
     EXPECT_FALSE(file_exists(marker));
+}
+
+// --- A start at logon -----------------------------------------------------------------------
+
+const std::string crashed_run_marker =
+    R"({"version":1,"sessionId":"crashed","desktopIcons":{"originalVisible":true},)"
+    R"("taskbar":{"appbar_state":2,"windows":[]}})";
+
+// A start at logon may come before the shell has put up its windows: a protection, and the
+// settle of the previous run's marker it makes first, wait for them within their bound.
+TEST(ClientAtLogon, AProtectionWaitsForTheShellToComeUp) {
+    ClientScene scene;
+    write_file(scene.marker, crashed_run_marker);
+    HWND icons = nullptr;
+    std::thread shell([&] {
+        Sleep(400);
+        add_taskbar(scene, {.kind = TaskbarKind::primary});
+        icons = add_icons(scene, false);
+    });
+    auto protection = on_desktop(scene.ground, [&] {
+        return client::protect_desktop(scene.marker, client::Items::both, {},
+                                       std::chrono::seconds(10));
+    });
+    shell.join();
+    ASSERT_TRUE(protection.has_value()) << protection.error().message;
+    EXPECT_TRUE(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }))
+        << "the previous run's marker was not settled";
+    EXPECT_TRUE(
+        on_desktop(scene.ground, [&] { return client::end_protection(std::move(*protection)); }));
+}
+
+// A shell that never comes up fails a settle after its bound, saying what did not appear; a start
+// that tries again and again logs it once.
+TEST(ClientAtLogon, AShellThatNeverComesUpIsSaidAndLoggedOnce) {
+    ClientScene scene;
+    write_file(scene.marker, crashed_run_marker);
+    const std::string path = utf16_to_utf8(scene.marker);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::array<char, 512> message{};
+        const auto start = std::chrono::steady_clock::now();
+        const ssw_status status = on_desktop(scene.ground, [&] {
+            return ssw_settle_leftover_marker_waiting(path.c_str(), 0, 300, message.data(),
+                                                      message.size());
+        });
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+        EXPECT_EQ(status, SSW_FAILED);
+        EXPECT_EQ(std::string(message.data()), "Windows 任务栏在 0.3 秒内未出现 (" + path + ")");
+    }
+    EXPECT_EQ(read_file(scene.marker), crashed_run_marker);
+    EXPECT_EQ(log_lines_without_time(scene.log),
+              std::vector<std::string>{"[client] Windows 任务栏在 0.3 秒内未出现"});
+    add_taskbar(scene, {.kind = TaskbarKind::primary});
+    const auto icons_missing = on_desktop(scene.ground, [&] {
+        return client::record_desktop(scene.folder.path + L"\\new.json", client::Items::both, "s",
+                                      std::chrono::milliseconds(200));
+    });
+    ASSERT_FALSE(icons_missing.has_value());
+    EXPECT_EQ(icons_missing.error().message, "Windows 桌面图标窗口在 0.2 秒内未出现");
 }
 
 // --- Starting the watchdog -----------------------------------------------------------------

@@ -251,6 +251,53 @@ pub fn protect_desktop(
     Ok(Protection { raw })
 }
 
+/// As [`protect_desktop`] (which waits at most 10 s for the shell's windows), waiting at most
+/// `wait_for_shell_ms` for the shell to put them up: a start at logon may come before it has.
+pub fn protect_desktop_within(
+    marker_path: &Path,
+    items: Items,
+    watchdog_executable: Option<&Path>,
+    wait_for_shell_ms: u32,
+) -> Result<Protection> {
+    let (marker, watchdog) = (path(marker_path)?, optional_path(watchdog_executable)?);
+    let mut raw = ptr::null_mut();
+    call(|message, size| unsafe {
+        sys::ssw_protect_desktop_within(
+            marker.as_ptr(),
+            items.0,
+            as_ptr(&watchdog),
+            wait_for_shell_ms,
+            &mut raw,
+            message,
+            size,
+        )
+    })?;
+    Ok(Protection { raw })
+}
+
+/// As [`record_desktop`], once the shell shows the items: waiting at most `wait_for_shell_ms`.
+pub fn record_desktop_within(
+    marker_path: &Path,
+    items: Items,
+    session_id: &str,
+    wait_for_shell_ms: u32,
+) -> Result<Recorded> {
+    let (marker, session) = (path(marker_path)?, text(session_id)?);
+    let mut raw = ptr::null_mut();
+    call(|message, size| unsafe {
+        sys::ssw_record_desktop_within(
+            marker.as_ptr(),
+            items.0,
+            session.as_ptr(),
+            wait_for_shell_ms,
+            &mut raw,
+            message,
+            size,
+        )
+    })?;
+    Ok(Recorded { raw })
+}
+
 /// A session id that no other run has had.
 pub fn new_session_id() -> Result<String> {
     session_id_from(|buffer, size| unsafe { sys::ssw_new_session_id(buffer, size) })
@@ -358,6 +405,30 @@ pub fn settle_leftover_marker_within(
     let marker = path(marker_path)?;
     let result = call(|message, size| unsafe {
         sys::ssw_settle_leftover_marker_within(marker.as_ptr(), wait_for_watcher_ms, message, size)
+    });
+    outcome(
+        result,
+        &[(Status::NoMarker, Settled::NoMarker)],
+        Settled::Restored,
+    )
+}
+
+/// As [`settle_leftover_marker_within`], waiting at most `wait_for_shell_ms` for the shell to put
+/// up the windows the marker records (10 s in the other two).
+pub fn settle_leftover_marker_waiting(
+    marker_path: &Path,
+    wait_for_watcher_ms: u32,
+    wait_for_shell_ms: u32,
+) -> Result<Settled> {
+    let marker = path(marker_path)?;
+    let result = call(|message, size| unsafe {
+        sys::ssw_settle_leftover_marker_waiting(
+            marker.as_ptr(),
+            wait_for_watcher_ms,
+            wait_for_shell_ms,
+            message,
+            size,
+        )
     });
     outcome(
         result,

@@ -86,6 +86,31 @@ extern "C" {
         message: *mut c_char,
         message_size: usize,
     ) -> ssw_status;
+    pub fn ssw_record_desktop_within(
+        marker_path: *const c_char,
+        items: c_uint,
+        session_id: *const c_char,
+        wait_for_shell_ms: u32,
+        recorded: *mut *mut ssw_recorded,
+        message: *mut c_char,
+        message_size: usize,
+    ) -> ssw_status;
+    pub fn ssw_settle_leftover_marker_waiting(
+        marker_path: *const c_char,
+        wait_for_watcher_ms: u32,
+        wait_for_shell_ms: u32,
+        message: *mut c_char,
+        message_size: usize,
+    ) -> ssw_status;
+    pub fn ssw_protect_desktop_within(
+        marker_path: *const c_char,
+        items: c_uint,
+        watchdog_executable: *const c_char,
+        wait_for_shell_ms: u32,
+        protection: *mut *mut ssw_protection,
+        message: *mut c_char,
+        message_size: usize,
+    ) -> ssw_status;
     pub fn ssw_protect_desktop(
         marker_path: *const c_char,
         items: c_uint,

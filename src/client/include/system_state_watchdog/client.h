@@ -73,6 +73,15 @@ SSW_API ssw_status ssw_record_desktop(const char* marker_path, unsigned items,
 
 SSW_API void ssw_recorded_free(ssw_recorded* recorded);
 
+/* Like ssw_record_desktop (which records at once), once the shell shows the named items: waits
+ * at most `wait_for_shell_ms` (never more than a minute), looking every 100 ms, for the taskbar
+ * and the desktop icon view, a start at logon coming before the shell has put them up. After
+ * that, SSW_FAILED with a message that says what did not appear. */
+SSW_API ssw_status ssw_record_desktop_within(const char* marker_path, unsigned items,
+                                             const char* session_id, uint32_t wait_for_shell_ms,
+                                             ssw_recorded** recorded, char* message,
+                                             size_t message_size);
+
 /* Writes the marker without ever leaving half of one at the path. A run's first marker never
  * replaces another one (SSW_MARKER_UNSETTLED); the run's own marker again replaces it. */
 SSW_API ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorded,
@@ -94,7 +103,8 @@ SSW_API ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* messa
 SSW_API ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id,
                                       char* message, size_t message_size);
 
-/* Restores a marker left behind, as the watchdog would have; SSW_FAILED keeps it. */
+/* Restores a marker left behind, as the watchdog would have; SSW_FAILED keeps it. Waits for the
+ * shell's windows the marker records at most 10 s (see ssw_settle_leftover_marker_waiting). */
 SSW_API ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message,
                                               size_t message_size);
 
@@ -108,18 +118,37 @@ SSW_API ssw_status ssw_settle_leftover_marker_within(const char* marker_path,
                                                      uint32_t wait_for_watcher_ms, char* message,
                                                      size_t message_size);
 
+/* Like ssw_settle_leftover_marker_within, waiting at most `wait_for_shell_ms` (never more than a
+ * minute) for the shell to put up the windows the marker records (10 s in the calls above); a
+ * shell that does not appear fails with SSW_FAILED and a message that says so, logged once for
+ * the process. */
+SSW_API ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path,
+                                                      uint32_t wait_for_watcher_ms,
+                                                      uint32_t wait_for_shell_ms, char* message,
+                                                      size_t message_size);
+
 /* A protected run, for its clean exit; owned by the caller until ssw_end_protection. */
 typedef struct ssw_protection ssw_protection;
 
 /* Everything the start needs: makes the marker path full, claims the items on this desktop
  * (SSW_LEFT_TO_LIVE_RUN, nothing written or changed, while another run protects one of them),
- * settles a marker left behind, makes a new session, records the items, writes the marker where
+ * settles a marker left behind, makes a new session, records the items once the shell shows them
+ * (waiting at most 10 s; see ssw_protect_desktop_within), writes the marker where
  * none is and starts the watchdog (`watchdog_executable` NULL: beside this program). A failure
  * after the marker was written removes it again. On SSW_OK, *protection is the caller's; until
  * it ends, the run counts as alive to every other instance. */
 SSW_API ssw_status ssw_protect_desktop(const char* marker_path, unsigned items,
                                        const char* watchdog_executable, ssw_protection** protection,
                                        char* message, size_t message_size);
+
+/* Like ssw_protect_desktop (which waits at most 10 s for the shell's windows), waiting at most
+ * `wait_for_shell_ms` (never more than a minute) for the shell to put up the windows of the items
+ * named, and for those a marker left behind records. */
+SSW_API ssw_status ssw_protect_desktop_within(const char* marker_path, unsigned items,
+                                              const char* watchdog_executable,
+                                              uint32_t wait_for_shell_ms,
+                                              ssw_protection** protection, char* message,
+                                              size_t message_size);
 
 /* The protected run's session id, as ssw_new_session_id writes one. */
 SSW_API ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,

@@ -47,6 +47,11 @@ struct Error {
     std::uint32_t launcher_exit_code = 0; // for launcher_failed: the launcher's, where it ended
 };
 
+// How long a start waits, by default, for the watcher of a previous run still restoring its
+// marker, and for the shell to put up its windows (a start at logon may come before it has).
+inline constexpr std::chrono::milliseconds default_watcher_wait{10000};
+inline constexpr std::chrono::milliseconds default_shell_wait{10000};
+
 // The items a marker records.
 enum class Items : std::uint32_t {
     taskbar = 1,       // the taskbar windows' extended styles and layered attributes, app-bar state
@@ -58,12 +63,15 @@ enum class Items : std::uint32_t {
 // random bits. Printable ASCII. Any other non-empty text serves as a session id as well.
 std::string new_session_id();
 
-// The state of the named items now, as a marker records them, for the session `session_id`. The
-// marker path is made full first.
-// Refuses while a marker is at `marker_path`: a marker that was not settled may record a desktop
-// that was never put back, and recording now would take the broken desktop for the original.
-std::expected<RecoveryMarker, Error> record_desktop(std::wstring_view marker_path, Items items,
-                                                    std::string_view session_id);
+// The state of the named items, as a marker records them, for the session `session_id`, once the
+// shell shows them (waited for at most `wait_for_shell`, never more than a minute: "Windows
+// 任务栏在 N 秒内未出现" or "Windows 桌面图标窗口在 N 秒内未出现" otherwise). The marker path is
+// made full first. Refuses while a marker is at `marker_path`: a marker that was not settled may
+// record a desktop that was never put back, and recording now would take the broken desktop for the
+// original.
+std::expected<RecoveryMarker, Error>
+record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id,
+               std::chrono::milliseconds wait_for_shell = std::chrono::milliseconds(0));
 
 enum class MarkerForm {
     object, // {"version":1,"sessionId":...}, keys in declared order, absent items left out
@@ -129,10 +137,13 @@ enum class Settled {
 // here in this process, with the marker's own session id, and the same log lines are written.
 // A marker whose run is still alive (a second instance of the application, or a watcher not
 // done yet) is left alone: left_to_live_run. A watcher still restoring is waited for at most
-// `wait_for_watcher`, and never more than a minute. A failed restore keeps the marker: failed.
-std::expected<Settled, Error> settle_leftover_marker(
-    std::wstring_view marker_path,
-    std::chrono::milliseconds wait_for_watcher = std::chrono::milliseconds(10000));
+// `wait_for_watcher`, and the shell's windows the marker records at most `wait_for_shell`, each
+// never more than a minute (a shell that does not appear is logged once for the process). A
+// failed restore keeps the marker: failed.
+std::expected<Settled, Error>
+settle_leftover_marker(std::wstring_view marker_path,
+                       std::chrono::milliseconds wait_for_watcher = default_watcher_wait,
+                       std::chrono::milliseconds wait_for_shell = default_shell_wait);
 
 enum class Discarded {
     discarded,
@@ -167,9 +178,10 @@ class Protection {
 
   private:
     Protection() = default;
-    friend std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path,
-                                                            Items items,
-                                                            std::wstring_view watchdog_executable);
+    friend std::expected<Protection, Error>
+    protect_desktop(std::wstring_view marker_path, Items items,
+                    std::wstring_view watchdog_executable,
+                    std::chrono::milliseconds wait_for_shell);
     friend std::expected<void, Error> end_protection(Protection protection);
 
     std::wstring marker_path_;
@@ -181,13 +193,16 @@ class Protection {
 // Everything the start needs, in one call: takes the marker's full path, claims `items` on this
 // desktop (refused with left_to_live_run, and nothing written or changed, while another
 // protection of one of them is in force, in any process and with any marker path), settles a
-// marker left behind (see settle_leftover_marker), makes a new session, records `items`, writes
+// marker left behind (see settle_leftover_marker), makes a new session, records `items` once the
+// shell shows them (waited for at most `wait_for_shell`; see record_desktop), writes
 // the marker where none is (marker_unsettled when another start was quicker) and starts the
 // watchdog (`watchdog_executable`, a full path, or watchdog_beside_this_program when empty; a
 // relative path is refused with invalid_argument before anything is written). A failure after
 // the marker was written removes it again: a failed protection leaves nothing behind.
-std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, Items items,
-                                                 std::wstring_view watchdog_executable = {});
+std::expected<Protection, Error>
+protect_desktop(std::wstring_view marker_path, Items items,
+                std::wstring_view watchdog_executable = {},
+                std::chrono::milliseconds wait_for_shell = default_shell_wait);
 
 // The clean exit of a protected run: restores the recorded items, then finishes (the marker
 // goes, the watcher stands down, the session is no longer kept alive). The marker stays when the

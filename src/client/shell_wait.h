@@ -1,0 +1,20 @@
+#pragma once
+
+// A start at logon may come before the shell has put up its taskbar and its desktop: the
+// library, the application's own half, waits for them within a bound (the watcher never does).
+
+#include <system_state_watchdog/client.hpp>
+
+#include <chrono>
+#include <expected>
+#include <string>
+
+namespace watchdog::client {
+
+// Waits until the shell shows its primary taskbar (when `taskbar`) and its desktop icon view (when
+// `icons`), looking every 100 ms, for at most `wait` (never more than a minute). Why not, naming
+// what did not appear, in this library's words.
+std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
+                                                std::chrono::milliseconds wait);
+
+} // namespace watchdog::client
