@@ -11,8 +11,8 @@ install(TARGETS system_state_watchdog watchdog_client_archive watchdog_client_dl
         RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-# The public headers, the marker's records among them, in one folder.
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/src/client/include/" "${PROJECT_SOURCE_DIR}/src/marker/include/"
+# The public headers, in one folder.
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/src/client/include/"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(EXPORT SystemStateWatchdogTargets NAMESPACE SystemStateWatchdog::
         DESTINATION "${watchdog_package_dir}")

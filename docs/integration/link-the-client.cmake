@@ -1,4 +1,4 @@
-find_package(SystemStateWatchdog 1 REQUIRED)
+find_package(SystemStateWatchdog 2 REQUIRED)
 target_link_libraries(my_app PRIVATE SystemStateWatchdog::client)      # C++ and C, static
 # or SystemStateWatchdog::client_dll: the C API as system-state-watchdog-client.dll (C#, ...)
 if(MINGW)

@@ -16,7 +16,7 @@
 #include <string_view>
 
 struct ssw_recorded {
-    watchdog::RecoveryMarker marker;
+    watchdog::client::Recorded recorded;
 };
 
 struct ssw_protection {
@@ -30,6 +30,7 @@ using client::Code;
 
 // The C++ codes are the C statuses, one to one.
 static_assert(static_cast<int>(Code::failed) == SSW_FAILED);
+static_assert(static_cast<int>(Code::buffer_too_small) == SSW_BUFFER_TOO_SMALL);
 static_assert(static_cast<int>(Code::invalid_argument) == SSW_INVALID_ARGUMENT);
 static_assert(static_cast<int>(Code::marker_unsettled) == SSW_MARKER_UNSETTLED);
 static_assert(static_cast<int>(Code::no_marker) == SSW_NO_MARKER);
@@ -112,11 +113,7 @@ ssw_status settle(const char* marker_path, std::chrono::milliseconds wait_for_wa
     if (!path) {
         return refused(text);
     }
-    const auto settled = client::settle_leftover_marker(*path, wait_for_watcher, wait_for_shell);
-    if (!settled) {
-        return status_of(settled.error(), text);
-    }
-    return *settled == client::Settled::restored ? SSW_OK : SSW_NO_MARKER;
+    return from(client::settle_leftover_marker(*path, wait_for_watcher, wait_for_shell), text);
 }
 
 // The watchdog named by the caller, or the one beside this program (NULL).
@@ -177,7 +174,7 @@ ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorde
         if (!path || recorded == nullptr) {
             return refused(text);
         }
-        return from(client::write_marker(*path, recorded->marker), text);
+        return from(client::write_marker(*path, recorded->recorded), text);
     });
 }
 
@@ -206,7 +203,7 @@ ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message, size
         if (recorded == nullptr) {
             return refused(text);
         }
-        return from(client::restore_desktop(recorded->marker), text);
+        return from(client::restore_desktop(recorded->recorded), text);
     });
 }
 
@@ -217,19 +214,7 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
         if (!path || session_id == nullptr) {
             return refused(text);
         }
-        const auto finished = client::finish_cleanly(*path, session_id);
-        if (!finished) {
-            return status_of(finished.error(), text);
-        }
-        switch (*finished) {
-        case client::Finished::marker_removed:
-            return SSW_OK;
-        case client::Finished::no_marker:
-            return SSW_NO_MARKER;
-        case client::Finished::marker_of_another_session:
-            break;
-        }
-        return SSW_OTHER_SESSION;
+        return from(client::finish_cleanly(*path, session_id), text);
     });
 }
 
@@ -263,11 +248,7 @@ ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
         if (!path) {
             return refused(text);
         }
-        const auto discarded = client::discard_leftover_marker(*path);
-        if (!discarded) {
-            return status_of(discarded.error(), text);
-        }
-        return *discarded == client::Discarded::discarded ? SSW_OK : SSW_NO_MARKER;
+        return from(client::discard_leftover_marker(*path), text);
     });
 }
 

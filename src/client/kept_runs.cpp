@@ -64,6 +64,8 @@ void sweep_pending_ends() {
     });
 }
 
+} // namespace
+
 std::vector<GuardedItem> items_of(Items items) {
     const auto named = [items](Items item) {
         return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
@@ -77,6 +79,8 @@ std::vector<GuardedItem> items_of(Items items) {
     }
     return guarded;
 }
+
+namespace {
 
 std::unexpected<Error> refused(const HoldRefusal& refusal) {
     const NameHolder holder = refusal.state.holder;

@@ -7,6 +7,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "marker/records.h"
 #include "session/run_hold.h"
 
 #include <chrono>
@@ -19,6 +20,7 @@ struct KeptRun {
     SessionKey key;
     RunHold objects;
     bool watcher_started = false;
+    RecoveryMarker recorded; // a Protection's: what its clean end puts back
 };
 
 using KeptRunOwner = std::unique_ptr<KeptRun, KeptRunRelease>;
@@ -26,6 +28,9 @@ using KeptRunOwner = std::unique_ptr<KeptRun, KeptRunRelease>;
 // How long a clean end waits for the watcher it started to let go of the run. A watcher that
 // waits already answers within milliseconds; one that is still starting needs longer.
 inline constexpr std::chrono::milliseconds watcher_answer_wait{5000};
+
+// The run's items, as a session guards them.
+std::vector<GuardedItem> items_of(Items items);
 
 // The hold of a new protection: the items claimed (refused with left_to_live_run while another
 // protection holds one of them), then the run's presence.

@@ -30,11 +30,10 @@ std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string mess
     return std::unexpected(Error{Code::launcher_failed, std::move(message), exit_code});
 }
 
-std::expected<WatchdogStarted, Error> outcome_of(DWORD exit_code, DWORD launcher_id,
-                                                 std::wstring_view executable) {
+std::expected<void, Error> outcome_of(DWORD exit_code, std::wstring_view executable) {
     switch (static_cast<ExitCode>(exit_code)) {
     case ExitCode::Success:
-        return WatchdogStarted{launcher_id};
+        return {};
     case ExitCode::UsageError:
         return launcher_failed(exit_code, about(usage_error_prefix, executable, {}));
     case ExitCode::ExecutablePathUnavailable:
@@ -73,16 +72,16 @@ std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_
     return std::wstring(watchdog_executable);
 }
 
-std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
-                                                     std::string_view session_id,
-                                                     std::wstring_view marker_path) {
+std::expected<void, Error> start_watchdog(std::wstring_view watchdog_executable,
+                                          std::string_view session_id,
+                                          std::wstring_view marker_path) {
     return start_watchdog_within(watchdog_executable, session_id, marker_path, launcher_wait);
 }
 
-std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view watchdog_executable,
-                                                            std::string_view session_id,
-                                                            std::wstring_view marker_path,
-                                                            std::chrono::milliseconds wait) {
+std::expected<void, Error> start_watchdog_within(std::wstring_view watchdog_executable,
+                                                 std::string_view session_id,
+                                                 std::wstring_view marker_path,
+                                                 std::chrono::milliseconds wait) {
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
@@ -126,7 +125,7 @@ std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view wa
         return launcher_failed(
             0, about(unexpected_exit_prefix, executable, windows_error_text(last_win32_failure())));
     }
-    auto outcome = outcome_of(exit_code, started->id, executable);
+    auto outcome = outcome_of(exit_code, executable);
     if (outcome) {
         note_watcher_started(key_of(marker, session_id));
     }

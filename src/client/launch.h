@@ -17,9 +17,9 @@ std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_
 
 // start_watchdog with the launcher waited for at most `wait`; a launcher still running then is
 // ended and the start fails.
-std::expected<WatchdogStarted, Error> start_watchdog_within(std::wstring_view watchdog_executable,
-                                                            std::string_view session_id,
-                                                            std::wstring_view marker_path,
-                                                            std::chrono::milliseconds wait);
+std::expected<void, Error> start_watchdog_within(std::wstring_view watchdog_executable,
+                                                 std::string_view session_id,
+                                                 std::wstring_view marker_path,
+                                                 std::chrono::milliseconds wait);
 
 } // namespace watchdog::client

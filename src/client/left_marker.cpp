@@ -1,11 +1,16 @@
 #include "client/left_marker.h"
 
 #include "client/errors.h"
+#include "client/library_pin.h"
 #include "client/messages.h"
+#include "client/shell_wait.h"
 #include "log/recovery_log.h"
+#include "restore/restore_run.h"
 #include "session/run_hold.h"
 #include "win/error_text.h"
 #include "win/utf.h"
+
+#include <atomic>
 
 namespace watchdog::client {
 namespace {
@@ -22,6 +27,15 @@ std::unexpected<Error> unclear(std::string_view prefix, std::wstring_view marker
     }
     return fail(Code::failed,
                 about(prefix, marker_path, windows_error_text(state.failure) + " (" + name + ")"));
+}
+
+// A shell that has not come up is logged once for a run of the application: a start at logon
+// that tries again and again must not fill the log.
+void log_missing_shell_once(std::wstring_view marker_path, std::string_view message) {
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true)) {
+        append_recovery_log(marker_path, client_log_tag, message);
+    }
 }
 
 } // namespace
@@ -77,6 +91,80 @@ std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const
         break;
     }
     return unclear(presence_unknown_prefix, marker_path, presence, name_of(L"run", key));
+}
+
+std::expected<void, Error>
+settle_leftover_marker(std::wstring_view marker_path, std::chrono::milliseconds wait_for_watcher,
+                       std::chrono::milliseconds wait_for_shell_windows) {
+    BoundedWorker worker;
+    const auto read = read_left_marker(worker, marker_path);
+    if (!read) {
+        return std::unexpected(read.error());
+    }
+    if (!*read) {
+        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
+    }
+    // A marker that is no marker of this version goes to the restore run all the same, which
+    // reports why in its own words.
+    const SessionKey key{(*read)->identity, (*read)->marker.sessionId};
+    const auto lock = take_over(marker_path, key, wait_for_watcher);
+    if (!lock) {
+        return std::unexpected(lock.error());
+    }
+    pin_client_library();
+    const RecoveryMarker& left = (*read)->marker;
+    if (const auto shown = wait_for_shell(left.taskbar.has_value(), left.desktopIcons.has_value(),
+                                          wait_for_shell_windows);
+        !shown) {
+        log_missing_shell_once(marker_path, shown.error());
+        return fail(Code::failed, naming(shown.error(), marker_path));
+    }
+    const auto restored = restore_from_marker(marker_path, key.session_id, worker);
+    if (!restored) {
+        // The very line a watcher would have written for this failure.
+        append_recovery_log(marker_path, watchdog_log_tag, restored.error());
+        return fail(Code::failed, naming(restored.error(), marker_path));
+    }
+    // A watcher that was waited for has restored, and deleted the marker, meanwhile; another
+    // session's marker in its place is a new run's, left alone.
+    if (*restored != RestoreRun::restored) {
+        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
+    }
+    return {};
+}
+
+std::expected<void, Error> discard_leftover_marker(std::wstring_view marker_path) {
+    BoundedWorker worker;
+    const auto read = read_left_marker(worker, marker_path);
+    if (!read) {
+        return std::unexpected(read.error());
+    }
+    // Gone, or another run's marker in its place.
+    const auto gone = [marker_path] {
+        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
+    };
+    if (!*read) {
+        return gone();
+    }
+    const SessionMarker& left = **read;
+    const std::string& session_id = left.marker.sessionId;
+    const auto lock =
+        take_over(marker_path, {left.identity, session_id}, std::chrono::milliseconds(0));
+    if (!lock) {
+        return std::unexpected(lock.error());
+    }
+    const auto deletion = delete_marker_file(
+        worker, marker_path, [bytes = left.bytes](std::string_view now) { return now == bytes; });
+    if (!deletion) {
+        return fail(Code::failed, about(delete_failed_prefix, marker_path, deletion.error()));
+    }
+    if (*deletion != MarkerDeletion::deleted) {
+        return gone();
+    }
+    append_recovery_log(marker_path, client_log_tag,
+                        std::string(discarded_message) +
+                            (session_id.empty() ? "" : ": " + session_id));
+    return {};
 }
 
 } // namespace watchdog::client

@@ -2,17 +2,11 @@
 
 #include "client/errors.h"
 #include "client/kept_runs.h"
-#include "client/left_marker.h"
-#include "client/library_pin.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
-#include "log/recovery_log.h"
 #include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
-#include "restore/restore_run.h"
 #include "win/path.h"
-
-#include <chrono>
 
 namespace watchdog::client {
 namespace {
@@ -89,26 +83,22 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
     if (const auto checked = check_session_id(marker.sessionId); !checked) {
         return checked;
     }
-    return write_marker_file(marker_path, serialize_marker(marker));
+    return write_marker_file(marker_path, serialize_marker(marker, MarkerLayout::object));
 }
 
-std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
-    return watchdog::serialize_marker(marker, form == MarkerForm::array ? MarkerLayout::array
-                                                                        : MarkerLayout::object);
-}
-
-std::expected<void, Error> restore_desktop(const RecoveryMarker& recorded) {
-    pin_client_library();
-    BoundedWorker worker;
-    const ItemOutcomes outcomes = restore_recorded_items(recorded, worker);
-    if (!outcomes.failures.empty()) {
-        return fail(Code::failed, join_failures(outcomes.failures));
+std::expected<void, Error> write_marker(std::wstring_view marker_path, const Recorded& recorded) {
+    if (!recorded) {
+        return fail(Code::invalid_argument, std::string(nothing_recorded_message));
     }
-    return {};
+    return write_marker(marker_path, recorded->marker);
 }
 
-std::expected<Finished, Error> delete_session_marker(std::wstring_view marker_path,
-                                                     std::string_view session_id) {
+void RecordedRelease::operator()(RecordedState* recorded) const noexcept {
+    delete recorded;
+}
+
+std::expected<MarkerDeletion, Error> delete_session_marker(std::wstring_view marker_path,
+                                                           std::string_view session_id) {
     BoundedWorker worker;
     const auto deletion = delete_marker_file(
         worker, marker_path, [session = std::string(session_id)](std::string_view bytes) {
@@ -118,59 +108,7 @@ std::expected<Finished, Error> delete_session_marker(std::wstring_view marker_pa
     if (!deletion) {
         return file_failure(delete_failed_prefix, marker_path, deletion.error());
     }
-    switch (*deletion) {
-    case MarkerDeletion::deleted:
-        return Finished::marker_removed;
-    case MarkerDeletion::kept:
-        return Finished::marker_of_another_session;
-    case MarkerDeletion::absent:
-        break;
-    }
-    return Finished::no_marker;
-}
-
-std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
-                                              std::string_view session_id) {
-    if (const auto checked = check_session_id(session_id); !checked) {
-        return std::unexpected(checked.error());
-    }
-    const auto finished = delete_session_marker(marker_path, session_id);
-    // A marker that could not be removed keeps the run in force: its hold stays.
-    if (finished) {
-        const SessionKey key = key_of(marker_path, session_id);
-        end_run(key, take_kept_run(key));
-    }
-    return finished;
-}
-
-std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path) {
-    BoundedWorker worker;
-    const auto read = read_left_marker(worker, marker_path);
-    if (!read) {
-        return std::unexpected(read.error());
-    }
-    if (!*read) {
-        return Discarded::no_marker;
-    }
-    const SessionMarker& left = **read;
-    const std::string& session_id = left.marker.sessionId;
-    const auto lock =
-        take_over(marker_path, {left.identity, session_id}, std::chrono::milliseconds(0));
-    if (!lock) {
-        return std::unexpected(lock.error());
-    }
-    const auto deletion = delete_marker_file(
-        worker, marker_path, [bytes = left.bytes](std::string_view now) { return now == bytes; });
-    if (!deletion) {
-        return file_failure(delete_failed_prefix, marker_path, deletion.error());
-    }
-    if (*deletion != MarkerDeletion::deleted) {
-        return Discarded::no_marker; // it went, or another run's marker took its place
-    }
-    append_recovery_log(marker_path, client_log_tag,
-                        std::string(discarded_message) +
-                            (session_id.empty() ? "" : ": " + session_id));
-    return Discarded::discarded;
+    return *deletion;
 }
 
 } // namespace watchdog::client

@@ -1,7 +1,11 @@
 #pragma once
 
+// The client's side of the marker's file: its full path, its run's key, its writing and its
+// removal, over the marker's own room (marker_file/marker_file.h).
+
 #include <system_state_watchdog/client.hpp>
 
+#include "marker/records.h"
 #include "marker_file/marker_file.h"
 #include "session/object_names.h"
 
@@ -9,6 +13,10 @@
 #include <string_view>
 
 namespace watchdog::client {
+
+struct RecordedState {
+    RecoveryMarker marker;
+};
 
 // The marker path as every step of a protection uses it: its full form (GetFullPathNameW), so
 // that a later change of the current folder does not move it. invalid_argument when the system
@@ -23,8 +31,16 @@ SessionKey key_of(std::wstring_view marker_path, std::string_view session_id);
 std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::string_view bytes,
                                           MarkerWrite write);
 
+// Writes `bytes` as the marker, as write_marker writes a recorded one, and keeps the run of the
+// marker they hold in force (none for bytes that are no marker of this library's making).
+std::expected<void, Error> write_marker_file(std::wstring_view marker_path, std::string_view bytes);
+
+// write_marker_file of the marker in object form.
+std::expected<void, Error> write_marker(std::wstring_view marker_path,
+                                        const RecoveryMarker& marker);
+
 // Removes the marker only while it holds `session_id` (write and delete shut out meanwhile).
-std::expected<Finished, Error> delete_session_marker(std::wstring_view marker_path,
-                                                     std::string_view session_id);
+std::expected<MarkerDeletion, Error> delete_session_marker(std::wstring_view marker_path,
+                                                           std::string_view session_id);
 
 } // namespace watchdog::client

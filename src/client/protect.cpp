@@ -11,11 +11,20 @@
 #include "client/left_marker.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
+#include "marker/marker_writer.h"
 #include "win/path.h"
 
 #include <utility>
 
 namespace watchdog::client {
+namespace {
+
+// A marker left behind that is gone, settled or never there: the start may go on.
+bool settled_or_absent(const std::expected<void, Error>& settled) {
+    return settled || settled.error().code == Code::no_marker;
+}
+
+} // namespace
 
 Protection::Protection(Protection&& other) noexcept {
     *this = std::move(other);
@@ -25,7 +34,6 @@ Protection& Protection::operator=(Protection&& other) noexcept {
     if (this != &other) {
         marker_path_ = std::exchange(other.marker_path_, {});
         session_id_ = std::exchange(other.session_id_, {});
-        recorded_ = std::exchange(other.recorded_, {});
         hold_ = std::move(other.hold_);
     }
     return *this;
@@ -56,7 +64,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
         // The watcher of this marker's previous run may be restoring it still, its items held
         // until it is done: waited for as a settle waits, then asked once more. Another run's
         // protection elsewhere is refused at once, and nothing is settled for it.
-        if (settle_leftover_marker(*full, default_watcher_wait, wait_for_shell)) {
+        if (settled_or_absent(
+                settle_leftover_marker(*full, default_watcher_wait, wait_for_shell))) {
             hold = hold_new_protection(key, items);
         }
     }
@@ -65,15 +74,15 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     }
     protection.hold_ = std::move(*hold);
     if (const auto settled = settle_leftover_marker(*full, default_watcher_wait, wait_for_shell);
-        !settled) {
+        !settled_or_absent(settled)) {
         return std::unexpected(settled.error());
     }
     auto recorded = record_desktop(*full, items, protection.session_id_, wait_for_shell);
     if (!recorded) {
         return std::unexpected(recorded.error());
     }
-    protection.recorded_ = std::move(*recorded);
-    const std::string bytes = serialize_marker(protection.recorded_);
+    protection.hold_->recorded = std::move((*recorded)->marker);
+    const std::string bytes = serialize_marker(protection.hold_->recorded, MarkerLayout::object);
     if (const auto written = replace_marker(*full, bytes, MarkerWrite::first); !written) {
         return std::unexpected(written.error());
     }
@@ -90,27 +99,6 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     }
     protection.hold_->watcher_started = true;
     return protection;
-}
-
-std::expected<void, Error> end_protection(Protection protection) {
-    if (!protection.hold_) {
-        return fail(Code::invalid_argument, std::string(protection_ended_message));
-    }
-    // A desktop that did not come back keeps its marker: the watcher, which waits for this
-    // process still, or the next start puts it back.
-    if (const auto restored = restore_desktop(protection.recorded_); !restored) {
-        return restored;
-    }
-    // A marker that cannot be removed keeps the run in force through its watcher, which still
-    // waits for this process; this protection is over either way.
-    KeptRunOwner hold = std::move(protection.hold_);
-    const auto removed = delete_session_marker(protection.marker_path_, protection.session_id_);
-    if (!removed) {
-        return std::unexpected(removed.error());
-    }
-    const SessionKey key = hold->key;
-    end_run(key, std::move(hold));
-    return {};
 }
 
 } // namespace watchdog::client

@@ -1,10 +1,10 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
 #include "client/library_pin.h"
 #include "client/marker_file.h"
 #include "client/messages.h"
-#include "client/session.h"
 #include "client/shell_wait.h"
 #include "desktop_icons/icon_view.h"
 #include "session/session_lock.h"
@@ -123,13 +123,16 @@ std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
     }
 }
 
-std::expected<RecoveryMarker, Error>
-record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id,
-               std::chrono::milliseconds wait_for_shell_windows) {
+std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Items items,
+                                              std::string_view session_id,
+                                              std::chrono::milliseconds wait_for_shell_windows) {
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
-    if (!includes(items, Items::both)) {
+    const auto named = items_of(items);
+    const bool wants_taskbar = std::ranges::find(named, GuardedItem::taskbar) != named.end();
+    const bool wants_icons = std::ranges::find(named, GuardedItem::desktop_icons) != named.end();
+    if (!wants_taskbar && !wants_icons) {
         return fail(Code::invalid_argument, std::string(nothing_to_record_message));
     }
     const auto full = full_marker_path(marker_path);
@@ -142,28 +145,26 @@ record_desktop(std::wstring_view marker_path, Items items, std::string_view sess
         return fail(Code::marker_unsettled, about(marker_unsettled_prefix, *full, {}));
     }
     pin_client_library();
-    if (const auto shown =
-            wait_for_shell(includes(items, Items::taskbar), includes(items, Items::desktop_icons),
-                           wait_for_shell_windows);
+    if (const auto shown = wait_for_shell(wants_taskbar, wants_icons, wait_for_shell_windows);
         !shown) {
         return not_recorded(shown.error());
     }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
-    if (includes(items, Items::taskbar)) {
+    if (wants_taskbar) {
         auto taskbar = record_taskbar(worker);
         if (!taskbar) {
             return not_recorded(taskbar.error());
         }
         marker.taskbar = std::move(*taskbar);
     }
-    if (includes(items, Items::desktop_icons)) {
+    if (wants_icons) {
         const auto icons = record_desktop_icons();
         if (!icons) {
             return not_recorded(icons.error());
         }
         marker.desktopIcons = *icons;
     }
-    return marker;
+    return Recorded(new RecordedState{std::move(marker)});
 }
 
 } // namespace watchdog::client

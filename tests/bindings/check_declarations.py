@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Every function that client.h exports (SSW_API) is declared in each language binding, with as
+"""Every function that client.h exports (SSW_API) is exported by the DLL's module definition and
+declared in each language binding, with as
 many parameters where the binding's declaration shows them, so that a function added to the
 header without its bindings fails the suite; and C# reads a text that a function returns as the
 narrow text it is.
@@ -15,6 +16,8 @@ BINDINGS = (
     ("rust", "rust/src/sys.rs", r"\bfn (ssw_\w+)\s*\(([^)]*)\)"),
     ("go", "go/*.go", r"NewProc\(\"(ssw_\w+)\"\)"),
     ("c#", "csharp/*.cs", r"static extern [^(]*?\b(ssw_\w+)\s*\(([^)]*)\)"),
+    # What the DLL exports: the module definition beside the C API's sources.
+    ("dll", "../src/client/client.def", r"(?m)^\s+(ssw_\w+)\s*$"),
 )
 
 
@@ -57,7 +60,8 @@ def main():
         return 1
     failures = 0
     for language, file_pattern, declaration in BINDINGS:
-        text = "".join(path.read_text(encoding="utf-8") for path in sorted(bindings_dir.glob(file_pattern)))
+        folder, pattern = (bindings_dir / file_pattern).parent.resolve(), pathlib.Path(file_pattern).name
+        text = "".join(path.read_text(encoding="utf-8") for path in sorted(folder.glob(pattern)))
         # Attributes ([MarshalAs(...)]) say how a parameter is passed, not how many there are.
         text = re.sub(r"\[[^\[\]]*\]", "", text)
         failures_before = failures

@@ -5,6 +5,8 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "client/marker_file.h"
+#include "marker/marker_writer.h"
 #include "shell_lookup.h"
 #include "test_files.h"
 #include "win/unique_resource.h"
@@ -114,17 +116,19 @@ std::string utf8(const std::wstring& text) {
 // application does; a test may make the marker disagree with the command line, or ask for the
 // array form, which the watchdog reads as well.
 bool record_and_write(const Options& options) {
-    auto marker =
+    auto recorded =
         client::record_desktop(options.marker, client::Items::both, utf8(options.session));
-    if (!marker) {
+    if (!recorded) {
         return false;
     }
-    marker->version = options.marker_version;
+    watchdog::RecoveryMarker& marker = (*recorded)->marker;
+    marker.version = options.marker_version;
     if (options.marker_session) {
-        marker->sessionId = utf8(*options.marker_session);
+        marker.sessionId = utf8(*options.marker_session);
     }
-    const auto form = options.array_form ? client::MarkerForm::array : client::MarkerForm::object;
-    return client::write_marker_file(options.marker, client::serialize_marker(*marker, form))
+    const auto form =
+        options.array_form ? watchdog::MarkerLayout::array : watchdog::MarkerLayout::object;
+    return client::write_marker_file(options.marker, watchdog::serialize_marker(marker, form))
         .has_value();
 }
 
@@ -139,8 +143,8 @@ void break_desktop() {
     }
 }
 
-// With --launcher-report the launcher's id and exit code are written to that file, so that a
-// test can find the watcher (the launcher's child) although the launcher itself is long gone.
+// With --launcher-report this process's id (0 when no watcher was started) and the launcher's
+// exit code are written to that file, so that a test knows when to look for the watcher.
 void report_launcher(const Options& options, DWORD id, DWORD exit_code) {
     if (!options.launcher_report.empty()) {
         watchdog::testing::write_file(options.launcher_report,
@@ -219,7 +223,7 @@ int break_desktop_and_end(const Options& options) {
         return 4;
     }
     break_desktop();
-    report_launcher(options, started->launcher_process_id, 0);
+    report_launcher(options, GetCurrentProcessId(), 0);
     wait_for_permission_to_end(options.proceed_event);
     end_as_told(options.end);
 }

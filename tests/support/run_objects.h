@@ -3,7 +3,11 @@
 // A run's objects as a test reaches them: by the key every process of the run makes of its
 // marker.
 
+#include <system_state_watchdog/client.hpp>
+
 #include "session/object_names.h"
+
+#include <optional>
 
 #include <string>
 #include <string_view>
@@ -15,5 +19,11 @@ SessionKey run_key(const std::wstring& marker_path, std::string_view session_id)
 // The name of the run's object: "session" (its lock), "run" (its presence), "end" (its end
 // request).
 std::wstring run_object_name(std::wstring_view kind, const SessionKey& key);
+
+// The code of a client call's outcome; none for success.
+template <typename T>
+std::optional<client::Code> code_of(const std::expected<T, client::Error>& outcome) {
+    return outcome ? std::nullopt : std::optional(outcome.error().code);
+}
 
 } // namespace watchdog::testing

@@ -17,17 +17,19 @@ std::wstring unique_name(const wchar_t* what) {
            L"-" + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
 }
 
-// The watcher that a launcher with this id started for this very marker. The launcher is gone
-// by now and Wine hands its id out again at once, so a child of the id is not enough: the marker
-// path in the command line tells this test's watcher from any other process.
-std::optional<ChildProcess> wait_for_watcher(DWORD launcher_id, std::uint64_t created_not_before,
+// The watcher for this main application and this very marker: its command line names both. The
+// launcher that started it is gone by now, and Wine hands its id out again at once.
+std::optional<ChildProcess> wait_for_watcher(DWORD main_id, std::uint64_t created_not_before,
                                              const std::wstring& marker, DWORD milliseconds) {
+    const std::wstring watching = L"--watch " + std::to_wstring(main_id) + L" ";
     for (DWORD waited = 0; waited < milliseconds; waited += 10) {
-        for (DWORD id : child_process_ids(launcher_id, created_not_before)) {
-            auto child = open_process(id);
-            const auto line = child ? command_line_of(child->handle.get()) : std::nullopt;
-            if (line && line->find(marker) != std::wstring::npos) {
-                return child;
+        for (const ProcessEntry& entry : running_processes()) {
+            auto process = open_process(entry.id);
+            const auto line = process ? command_line_of(process->handle.get()) : std::nullopt;
+            if (line && line->find(watching) != std::wstring::npos &&
+                line->find(marker) != std::wstring::npos &&
+                creation_time(process->handle.get()) >= created_not_before) {
+                return process;
             }
         }
         Sleep(10);
@@ -143,12 +145,12 @@ Protected start_protected_application(Scene& scene, const Arguments& extra, HAND
     if (launched) {
         result.launcher_exit_code = launched->exit_code;
     }
-    // Only a launcher that started a watcher has an id: 0 stands for none, and every process
-    // that was started from outside Windows names 0 as its parent.
+    // Only a launcher that started a watcher is reported with an id (the main application's).
     if (launched && launched->id != 0) {
-        // The launcher was created after the main application, and the watcher after it.
-        result.watcher = wait_for_watcher(
-            launched->id, creation_time(result.main_application.handle.get()), scene.marker, 5000);
+        // The watcher was created after the main application.
+        result.watcher = wait_for_watcher(result.main_application.id,
+                                          creation_time(result.main_application.handle.get()),
+                                          scene.marker, 5000);
     }
     return result;
 }

@@ -5,6 +5,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "processes.h"
+#include "run_objects.h"
 #include "stated_version.h"
 #include "test_files.h"
 #include "win/utf.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace watchdog {
@@ -127,24 +129,107 @@ TEST(ClientCApi, TellsAProgramThatDidNotStartFromALauncherThatFailed) {
     EXPECT_NE(std::string(message.data()).find(stand_in), std::string::npos) << message.data();
 }
 
-TEST(ClientCApi, TellsAMissingMarkerAndAMarkerStillToSettleApart) {
+// A status means in C what the code of the same number means in C++: the same situation gives
+// both, and every status the C API reaches has its code.
+TEST(ClientCApi, EachStatusMeansWhatItsCodeMeansInCpp) {
     testing::TempDirectory folder;
-    const std::string marker = utf16_to_utf8(folder.path) + "\\marker.json";
-    std::array<char, 256> message{'x'};
-    EXPECT_EQ(ssw_settle_leftover_marker(marker.c_str(), message.data(), message.size()),
-              SSW_NO_MARKER);
-    EXPECT_EQ(std::string(message.data()), "");
-    EXPECT_EQ(ssw_finish_cleanly(marker.c_str(), "s", nullptr, 0), SSW_NO_MARKER);
+    const std::wstring marker = folder.path + L"\\marker.json";
+    const std::string path = utf16_to_utf8(marker);
+    const std::string stand_in = utf16_to_utf8(testing::sibling_executable(L"stand-in-main.exe"));
+    const auto leave = [&](const std::string& bytes) {
+        testing::write_file(marker, bytes);
+    };
+    const std::string version_2 = R"({"version":2,"sessionId":"old"})";
+    const std::string another = R"({"version":1,"sessionId":"other"})";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::function<ssw_status()> in_c;
+        std::function<std::optional<client::Code>()> in_cpp;
+        client::Code code;
+    };
+    const Case cases[] = {
+        {"nothing to settle", [] {},
+         [&] { return ssw_settle_leftover_marker(path.c_str(), nullptr, 0); },
+         [&] { return testing::code_of(client::settle_leftover_marker(marker)); },
+         client::Code::no_marker},
+        {"nothing to finish", [] {},
+         [&] { return ssw_finish_cleanly(path.c_str(), "s", nullptr, 0); },
+         [&] { return testing::code_of(client::finish_cleanly(marker, "s")); },
+         client::Code::no_marker},
+        {"nothing to discard", [] {},
+         [&] { return ssw_discard_leftover_marker(path.c_str(), nullptr, 0); },
+         [&] { return testing::code_of(client::discard_leftover_marker(marker)); },
+         client::Code::no_marker},
+        {"another session's marker to finish", [&] { leave(another); },
+         [&] { return ssw_finish_cleanly(path.c_str(), "s", nullptr, 0); },
+         [&] { return testing::code_of(client::finish_cleanly(marker, "s")); },
+         client::Code::other_session},
+        {"a marker in the way of a recording", [&] { leave(another); },
+         [&] {
+             ssw_recorded* recorded = nullptr;
+             return ssw_record_desktop(path.c_str(), SSW_ITEM_DESKTOP_ICONS, "s", &recorded,
+                                       nullptr, 0);
+         },
+         [&] {
+             return testing::code_of(
+                 client::record_desktop(marker, client::Items::desktop_icons, "s"));
+         },
+         client::Code::marker_unsettled},
+        {"a marker of another version to settle", [&] { leave(version_2); },
+         [&] { return ssw_settle_leftover_marker_within(path.c_str(), 0, nullptr, 0); },
+         [&] { return testing::code_of(client::settle_leftover_marker(marker, {})); },
+         client::Code::failed},
+        {"an empty session", [] {},
+         [&] { return ssw_finish_cleanly(path.c_str(), "", nullptr, 0); },
+         [&] { return testing::code_of(client::finish_cleanly(marker, "")); },
+         client::Code::invalid_argument},
+        {"a relative watchdog path", [] {},
+         [&] { return ssw_start_watchdog("watchdog.exe", "s", path.c_str(), nullptr, nullptr, 0); },
+         [&] { return testing::code_of(client::start_watchdog(L"watchdog.exe", "s", marker)); },
+         client::Code::invalid_argument},
+        {"no such watchdog", [] {},
+         [&] {
+             return ssw_start_watchdog((path + ".exe").c_str(), "s", path.c_str(), nullptr, nullptr,
+                                       0);
+         },
+         [&] { return testing::code_of(client::start_watchdog(marker + L".exe", "s", marker)); },
+         client::Code::launcher_not_started},
+        {"a launcher that cannot read its own path",
+         [] { SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", L"3"); },
+         [&] {
+             return ssw_start_watchdog(stand_in.c_str(), "s", path.c_str(), nullptr, nullptr, 0);
+         },
+         [&] {
+             return testing::code_of(client::start_watchdog(*utf8_to_utf16(stand_in), "s", marker));
+         },
+         client::Code::launcher_failed},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        DeleteFileW(marker.c_str());
+        row.arrange();
+        EXPECT_EQ(row.in_c(), static_cast<ssw_status>(row.code));
+        EXPECT_EQ(row.in_cpp(), row.code);
+        SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
+    }
+    std::array<char, 4> small{};
+    EXPECT_EQ(ssw_new_session_id(small.data(), small.size()),
+              static_cast<ssw_status>(client::Code::buffer_too_small));
+}
 
-    testing::write_file(folder.path + L"\\marker.json", R"({"version":1,"sessionId":"other"})");
-    ssw_recorded* recorded = nullptr;
-    EXPECT_EQ(ssw_record_desktop(marker.c_str(), SSW_ITEM_DESKTOP_ICONS, "s", &recorded,
-                                 message.data(), message.size()),
-              SSW_MARKER_UNSETTLED);
-    EXPECT_EQ(recorded, nullptr);
-    EXPECT_EQ(ssw_finish_cleanly(marker.c_str(), "s", nullptr, 0), SSW_OTHER_SESSION);
-    EXPECT_EQ(ssw_discard_leftover_marker(marker.c_str(), nullptr, 0), SSW_OK);
-    EXPECT_EQ(ssw_settle_leftover_marker_within(marker.c_str(), 0, nullptr, 0), SSW_NO_MARKER);
+// A message is cut to the caller's buffer, its terminating zero inside it.
+TEST(ClientCApi, WritesAMessageWithinTheCallersBufferOnly) {
+    for (std::size_t size : {1u, 2u, 7u, 8u, 40u}) {
+        SCOPED_TRACE(size);
+        std::array<char, 48> buffer{};
+        buffer.fill('#');
+        EXPECT_EQ(ssw_write_marker(nullptr, nullptr, buffer.data(), size), SSW_INVALID_ARGUMENT);
+        EXPECT_EQ(buffer[size], '#') << "written past the buffer";
+        const std::string written(buffer.data());
+        EXPECT_LT(written.size(), size);
+        EXPECT_TRUE(invalid_argument.starts_with(written)) << written;
+    }
 }
 
 // What an application logs as the version it runs with is the one the manifest states, in C and

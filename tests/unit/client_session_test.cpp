@@ -1,9 +1,7 @@
-// The client library's own parts that need no desktop: where its random bits come from, and
-// that the DLL stays loaded once it may have started a thread.
+// The client DLL stays loaded once it may have started a thread.
 
 #include <system_state_watchdog/client.h>
 
-#include "client/session.h"
 #include "test_files.h"
 #include "win/utf.h"
 
@@ -11,31 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace watchdog {
 namespace {
-
-constexpr LONG status_unsuccessful = static_cast<LONG>(0xC0000001);
-
-LONG WINAPI fills_with_ab(void*, unsigned char* buffer, ULONG size, ULONG) {
-    std::memset(buffer, 0xAB, size);
-    return 0;
-}
-LONG WINAPI fills_and_warns(void*, unsigned char* buffer, ULONG size, ULONG) {
-    std::memset(buffer, 0xCD, size);
-    return 1; // an informational status is still success
-}
-LONG WINAPI fails(void*, unsigned char*, ULONG, ULONG) {
-    return status_unsuccessful;
-}
-
-TEST(SessionRandom, TakesTheGeneratorsBitsOnlyWhenItSucceeds) {
-    EXPECT_EQ(client::random_from(fills_with_ab), 0xABABABABABABABABULL);
-    EXPECT_EQ(client::random_from(fills_and_warns), 0xCDCDCDCDCDCDCDCDULL);
-    EXPECT_EQ(client::random_from(fails), std::nullopt);
-    EXPECT_EQ(client::random_from(nullptr), std::nullopt);
-}
 
 // A call that may start the restore's worker thread pins the DLL: unloaded under a running
 // thread, the process would crash.

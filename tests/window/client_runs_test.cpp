@@ -5,7 +5,9 @@
 #include <system_state_watchdog/client.h>
 #include <system_state_watchdog/client.hpp>
 
+#include "client/marker_file.h"
 #include "main/watch.h"
+#include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
 #include "run_objects.h"
@@ -223,8 +225,7 @@ TEST(ClientRuns, ACleanEndStandsDownAWatcherStartedElsewhere) {
                                                 *utf8_to_utf16(by_hand_session), scene.marker});
     const SessionKey key = run_key(scene.marker, by_hand_session);
     ASSERT_TRUE(within(10000, [&] { return named_event_exists(run_object_name(L"end", key)); }));
-    EXPECT_EQ(client::finish_cleanly(scene.marker, by_hand_session),
-              client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(scene.marker, by_hand_session)), std::nullopt);
     EXPECT_EQ(wait_for_exit(watcher, 5000), 0u) << "the watcher did not stand down";
     terminate(main_process);
     EXPECT_FALSE(file_exists(scene.folder.path + L"\\logs"));
@@ -313,8 +314,8 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
 
     // A watcher whose application is gone holds the items its marker records until it has
     // restored them.
-    const std::string crashed =
-        client::serialize_marker(RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}});
+    const std::string crashed = serialize_marker(
+        RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}}, MarkerLayout::object);
     write_file(scene.marker, crashed);
     std::optional<RunHold> watcher = on_desktop(scene.ground, [&] {
         BoundedWorker worker;
@@ -334,8 +335,8 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
 // settle does, and then protects the items the watcher held.
 TEST(ClientRuns, ARestartWaitsForThePreviousRunsWatcher) {
     RunScene scene;
-    write_file(scene.marker,
-               client::serialize_marker({1, "previous", DesktopIconRecovery{true}, {}}));
+    write_file(scene.marker, serialize_marker({1, "previous", DesktopIconRecovery{true}, {}},
+                                              MarkerLayout::object));
     std::promise<void> holding;
     std::thread watcher([&] {
         on_desktop(scene.ground, [&] {
@@ -403,7 +404,6 @@ TEST(ClientRuns, AnItemProtectedByAnInstanceOfOtherRightsIsRefusedOnlyToAProtect
     const auto finished =
         on_desktop(scene.ground, [&] { return client::finish_cleanly(scene.marker, "steps"); });
     ASSERT_TRUE(finished.has_value()) << finished.error().message;
-    EXPECT_EQ(*finished, client::Finished::marker_removed);
 }
 
 // An ended protection, or one moved from, ends nothing: the desktop stays as it is.
@@ -438,7 +438,7 @@ TEST(ClientRuns, FailuresOnTheWayInOrOutKeepTheMarker) {
     ASSERT_FALSE(ended.has_value());
     EXPECT_EQ(ended.error().code, client::Code::failed);
     EXPECT_TRUE(file_exists(scene.marker));
-    EXPECT_EQ(client::finish_cleanly(scene.marker, session), client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(scene.marker, session)), std::nullopt);
 
     const std::string unsettleable = R"({"version":2,"sessionId":"earlier"})";
     write_file(scene.marker, unsettleable);

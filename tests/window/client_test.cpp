@@ -6,7 +6,9 @@
 
 #include "client/launch.h"
 #include "client/left_marker.h"
+#include "client/marker_file.h"
 #include "main/watch.h"
+#include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "processes.h"
 #include "run_objects.h"
@@ -54,10 +56,15 @@ HWND add_icons(ClientScene& scene, bool visible) {
     });
 }
 
+// What record_desktop recorded, as a marker holds it.
 std::expected<RecoveryMarker, client::Error> record(ClientScene& scene, client::Items items,
                                                     std::string_view session = "s") {
-    return on_desktop(scene.ground,
-                      [&] { return client::record_desktop(scene.marker, items, session); });
+    auto recorded = on_desktop(
+        scene.ground, [&] { return client::record_desktop(scene.marker, items, session); });
+    if (!recorded) {
+        return std::unexpected(recorded.error());
+    }
+    return (*recorded)->marker;
 }
 
 TaskbarWindowRecoveryState plain(HWND window, DWORD ex_style) {
@@ -208,7 +215,7 @@ TEST(ClientWrite, ARewriteThatFailsHalfwayLeavesTheOldMarkerAndNoTemporaryFile) 
     EXPECT_EQ(files_in(run.folder.path), std::vector<std::wstring>{L"marker.json"});
     // The run's first marker is still there, and so is the run.
     EXPECT_TRUE(alive(run.marker, run.session));
-    EXPECT_EQ(client::finish_cleanly(run.marker, run.session), client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(run.marker, run.session)), std::nullopt);
 }
 
 // A watcher making sure it deletes only the marker it read holds it for moments: the rewrite
@@ -229,27 +236,25 @@ TEST(ClientWrite, AMarkerHeldForAMomentIsStillRewritten) {
 
     EXPECT_TRUE(written.has_value()) << written.error().message;
     EXPECT_EQ(parse_recovery_marker(read_file(run.marker).value_or("")), run.second);
-    EXPECT_EQ(client::finish_cleanly(run.marker, run.session), client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(run.marker, run.session)), std::nullopt);
 }
 
 struct FinishCase {
     const char* name;
     std::optional<std::string> marker; // none: no marker
-    client::Finished finished;
+    std::optional<client::Code> finished;
     bool marker_left;
     const wchar_t* marker_name = L"marker.json";
 };
 
 TEST(ClientFinish, RemovesTheMarkerOnlyWhileItHoldsThisSession) {
     const FinishCase cases[] = {
-        {"this session's", R"({"version":1,"sessionId":"this"})", client::Finished::marker_removed,
-         false},
-        {"another session's", R"({"version":1,"sessionId":"next"})",
-         client::Finished::marker_of_another_session, true},
-        {"unparsable, so nobody's to remove", "{\"version\":1,",
-         client::Finished::marker_of_another_session, true},
-        {"none", std::nullopt, client::Finished::no_marker, false},
-        {"not even its folder", std::nullopt, client::Finished::no_marker, false,
+        {"this session's", R"({"version":1,"sessionId":"this"})", std::nullopt, false},
+        {"another session's", R"({"version":1,"sessionId":"next"})", client::Code::other_session,
+         true},
+        {"unparsable, so nobody's to remove", "{\"version\":1,", client::Code::other_session, true},
+        {"none", std::nullopt, client::Code::no_marker, false},
+        {"not even its folder", std::nullopt, client::Code::no_marker, false,
          L"missing\\marker.json"},
     };
     for (const auto& row : cases) {
@@ -259,7 +264,7 @@ TEST(ClientFinish, RemovesTheMarkerOnlyWhileItHoldsThisSession) {
         if (row.marker) {
             write_file(marker, *row.marker);
         }
-        EXPECT_EQ(client::finish_cleanly(marker, "this"), row.finished);
+        EXPECT_EQ(code_of(client::finish_cleanly(marker, "this")), row.finished);
         EXPECT_EQ(file_exists(marker), row.marker_left);
     }
 }
@@ -273,7 +278,7 @@ TEST(ClientFinish, TheSessionIsAliveFromTheWriteUntilTheFinish) {
     EXPECT_FALSE(alive(marker, session));
     ASSERT_TRUE(client::write_marker(marker, RecoveryMarker{1, session, {}, {}}));
     EXPECT_TRUE(alive(marker, session));
-    EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(marker, session)), std::nullopt);
     EXPECT_FALSE(alive(marker, session));
 }
 
@@ -290,7 +295,7 @@ TEST(ClientFinish, TheRunStaysInForceUntilItsMarkerIsGone) {
     EXPECT_FALSE(client::finish_cleanly(marker, session).has_value());
     EXPECT_TRUE(alive(marker, session));
     holder.reset();
-    EXPECT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+    EXPECT_EQ(code_of(client::finish_cleanly(marker, session)), std::nullopt);
     EXPECT_FALSE(alive(marker, session));
 
     const std::string squatted = client::new_session_id();
@@ -312,7 +317,8 @@ TEST(ClientFinish, TheRunStaysInForceUntilItsMarkerIsGone) {
 const std::string by_hand_session = "3f2a9c4e-session-" + std::to_string(GetCurrentProcessId());
 
 std::string icons_marker(const std::string& session) {
-    return client::serialize_marker(RecoveryMarker{1, session, DesktopIconRecovery{true}, {}});
+    return serialize_marker(RecoveryMarker{1, session, DesktopIconRecovery{true}, {}},
+                            MarkerLayout::object);
 }
 
 TEST(ClientSettle, ALeftMarkerIsRestoredLikeTheWatcherWouldHaveAndThenRecordingGoesOn) {
@@ -327,7 +333,7 @@ TEST(ClientSettle, ALeftMarkerIsRestoredLikeTheWatcherWouldHaveAndThenRecordingG
 
     ASSERT_FALSE(before.has_value()) << "recorded over an unsettled marker";
     EXPECT_EQ(before.error().code, client::Code::marker_unsettled);
-    EXPECT_EQ(settled, client::Settled::restored) << settled.error().message;
+    EXPECT_EQ(code_of(settled), std::nullopt) << settled.error().message;
     EXPECT_TRUE(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }));
     EXPECT_FALSE(file_exists(scene.marker));
     EXPECT_EQ(log_lines_without_time(scene.log),
@@ -350,14 +356,15 @@ TEST(ClientSettle, AMarkerThatCannotBeSettledIsLoggedKeptAndDiscardedOnlyOnReque
               "不支持的系统状态恢复标记版本: 2 (" + utf16_to_utf8(scene.marker) + ")");
     EXPECT_EQ(read_file(scene.marker), unsettleable);
 
-    EXPECT_EQ(client::discard_leftover_marker(scene.marker), client::Discarded::discarded);
+    EXPECT_EQ(code_of(client::discard_leftover_marker(scene.marker)), std::nullopt);
     EXPECT_FALSE(file_exists(scene.marker));
     EXPECT_EQ(log_lines_without_time(scene.log),
               (std::vector<std::string>{"[watchdog] 不支持的系统状态恢复标记版本: 2",
                                         "[client] 已按调用方要求丢弃恢复标记: earlier"}));
-    EXPECT_EQ(client::discard_leftover_marker(scene.marker), client::Discarded::no_marker);
-    EXPECT_EQ(client::discard_leftover_marker(scene.folder.path + L"\\missing\\marker.json"),
-              client::Discarded::no_marker);
+    EXPECT_EQ(code_of(client::discard_leftover_marker(scene.marker)), client::Code::no_marker);
+    EXPECT_EQ(
+        code_of(client::discard_leftover_marker(scene.folder.path + L"\\missing\\marker.json")),
+        client::Code::no_marker);
     EXPECT_TRUE(record(scene, client::Items::desktop_icons).has_value());
 }
 
@@ -448,7 +455,7 @@ enum class LeftAs { marker, folder, held_exclusively };
 struct SettleCase {
     const char* name;
     OtherRun other;
-    std::expected<client::Settled, client::Code> settled;
+    std::optional<client::Code> settled; // none: restored
     LeftAs left = LeftAs::marker;
     std::chrono::milliseconds wait{200};
 };
@@ -470,9 +477,9 @@ std::vector<SettleCase> settle_cases() {
     using Holds = OtherRun::Holds;
     const std::string reused_id =
         "ssw1-" + std::to_string(GetCurrentProcessId()) + "-0000000000000001-0000000000000001";
-    const auto left = std::unexpected(client::Code::left_to_live_run);
-    const auto failed = std::unexpected(client::Code::failed);
-    const auto restored = client::Settled::restored;
+    const auto left = client::Code::left_to_live_run;
+    const auto failed = client::Code::failed;
+    const std::optional<client::Code> restored;
     const std::chrono::milliseconds long_wait(5000);
     return {
         {"its application is alive", {by_hand_session, Holds::presence}, left},
@@ -487,7 +494,7 @@ std::vector<SettleCase> settle_cases() {
          long_wait},
         {"its watcher restores it within the wait",
          {by_hand_session, Holds::session_lock, 100, true},
-         client::Settled::no_marker,
+         client::Code::no_marker,
          LeftAs::marker,
          long_wait},
         {"its watcher ended while restoring", {by_hand_session, Holds::abandoned_lock}, restored},
@@ -520,17 +527,13 @@ TEST(ClientSettle, LeavesALiveRunsMarkerAloneAndSettlesItOnceNothingOfTheRunIsLe
         const auto settled = on_desktop(
             scene.ground, [&] { return client::settle_leftover_marker(scene.marker, row.wait); });
 
-        ASSERT_EQ(settled.has_value(), row.settled.has_value())
-            << (settled ? "settled" : settled.error().message);
-        if (!settled) {
-            EXPECT_EQ(settled.error().code, row.settled.error()) << settled.error().message;
+        EXPECT_EQ(code_of(settled), row.settled) << (settled ? "settled" : settled.error().message);
+        if (row.settled && row.settled != client::Code::no_marker) {
             EXPECT_EQ(read_file(scene.marker), bytes);
-        } else {
-            EXPECT_EQ(*settled, *row.settled);
         }
         EXPECT_EQ(on_shell(scene.ground, [&] { return IsWindowVisible(icons) != FALSE; }),
-                  settled == client::Settled::restored);
-        if (row.settled == std::unexpected(client::Code::left_to_live_run)) {
+                  settled.has_value());
+        if (row.settled == client::Code::left_to_live_run) {
             const auto discarded = client::discard_leftover_marker(scene.marker);
             ASSERT_FALSE(discarded.has_value());
             EXPECT_EQ(discarded.error().code, client::Code::left_to_live_run);
@@ -708,7 +711,6 @@ TEST(ClientStart, SaysWhichWayTheLaunchWentAndWhichProgramItWas) {
         const auto started = client::start_watchdog(row.executable, "s", marker);
         ASSERT_EQ(started.has_value(), !row.refused);
         if (started) {
-            EXPECT_NE(started->launcher_process_id, 0u);
             continue;
         }
         EXPECT_EQ(started.error().code, *row.refused);
@@ -787,7 +789,7 @@ TEST(ClientStart, AStartThatMayHaveLeftAWatcherIsNoted) {
         static_cast<void>(client::start_watchdog_within(stand_in, session, marker,
                                                         std::chrono::milliseconds(300)));
         SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
-        ASSERT_EQ(client::finish_cleanly(marker, session), client::Finished::marker_removed);
+        ASSERT_EQ(code_of(client::finish_cleanly(marker, session)), std::nullopt);
         const auto request = open_run_end(testing::run_key(marker, session));
         ASSERT_TRUE(request.has_value());
         EXPECT_EQ(WaitForSingleObject(request->get(), 0) == WAIT_OBJECT_0, row.noted);
@@ -852,7 +854,7 @@ TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
         EXPECT_FALSE(file_exists(scene.marker));
     }
     SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
-    EXPECT_EQ(client::settle_leftover_marker(scene.marker), client::Settled::no_marker);
+    EXPECT_EQ(code_of(client::settle_leftover_marker(scene.marker)), client::Code::no_marker);
     EXPECT_FALSE(file_exists(scene.log));
 }
 

@@ -22,11 +22,7 @@
 #include <stdint.h>
 
 #if defined(_WIN32) && defined(SSW_CLIENT_DLL)
-#if defined(SSW_CLIENT_BUILDING_DLL)
-#define SSW_API __declspec(dllexport)
-#else
 #define SSW_API __declspec(dllimport)
-#endif
 #else
 #define SSW_API
 #endif

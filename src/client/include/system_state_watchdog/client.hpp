@@ -13,11 +13,10 @@
 //               start_watchdog, and only then change the desktop;
 //   clean exit: restore_desktop (or put the desktop back your own way), finish_cleanly.
 //
-// Paths are native wide strings; texts are UTF-8. Every failure comes back as an Error, whose
-// code means what the C API's status of the same number means; nothing is thrown for them. No
-// Windows header is needed to use this one. docs/client-api.md describes every call.
-
-#include <system_state_watchdog/records.h>
+// Paths are native wide strings; texts are UTF-8. Every outcome but success comes back as an
+// Error, whose code is the C API's status of the same number and meaning (no marker there, a
+// marker of another session, among them); nothing is thrown for them. No Windows header is needed
+// to use this one. docs/client-api.md describes every call.
 
 #include <chrono>
 #include <cstdint>
@@ -28,17 +27,19 @@
 
 namespace watchdog::client {
 
-// Why a call failed. The numbers are the C API's ssw_status values.
+// Why a call did not succeed: the C API's ssw_status, number for number.
 enum class Code : int {
     failed = 1,               // see the message
-    invalid_argument = 2,     // an empty session id, text that is not UTF-8, no item named
+    invalid_argument = 2,     // an empty session id, text that is not UTF-8, no item named, a
+                              // watchdog path that is not full
     marker_unsettled = 3,     // a marker is (or came to be) at the path: settle or discard it
-    no_marker = 4,            // (the C API's outcome; in C++ an outcome value, never an Error)
+    no_marker = 4,            // settle, finish, discard: nothing was at the path
     left_to_live_run = 5,     // the marker's run, or its watcher, is alive; or (protect) another
                               // run protects one of the items
-    other_session = 6,        // (the C API's outcome; in C++ an outcome value, never an Error)
+    other_session = 6,        // finish: the marker holds another session; left as it is
     launcher_failed = 7,      // the launcher ended with an error, or did not end and was ended
     launcher_not_started = 8, // the launcher itself could not be started
+    buffer_too_small = 9,     // (the C API's only: a caller's buffer for a session id)
 };
 
 struct Error {
@@ -63,99 +64,75 @@ enum class Items : std::uint32_t {
 // random bits. Printable ASCII. Any other non-empty text serves as a session id as well.
 std::string new_session_id();
 
+// The desktop as record_desktop found it, for write_marker and restore_desktop; opaque.
+struct RecordedState;
+struct RecordedRelease {
+    void operator()(RecordedState* recorded) const noexcept;
+};
+using Recorded = std::unique_ptr<RecordedState, RecordedRelease>;
+
 // The state of the named items, as a marker records them, for the session `session_id`, once the
 // shell shows them (waited for at most `wait_for_shell`, never more than a minute: "Windows
 // 任务栏在 N 秒内未出现" or "Windows 桌面图标窗口在 N 秒内未出现" otherwise). The marker path is
 // made full first. Refuses while a marker is at `marker_path`: a marker that was not settled may
-// record a desktop that was never put back, and recording now would take the broken desktop for the
-// original.
-std::expected<RecoveryMarker, Error>
+// record a desktop that was never put back, and recording now would take the broken desktop for
+// the original.
+std::expected<Recorded, Error>
 record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id,
                std::chrono::milliseconds wait_for_shell = std::chrono::milliseconds(0));
 
-enum class MarkerForm {
-    object, // {"version":1,"sessionId":...}, keys in declared order, absent items left out
-    array,  // [1,"...",null,null]: every field by position, absent items as null
-};
-
-// The marker as UTF-8 JSON, made from the same field declaration the watchdog reads it by.
-std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form = MarkerForm::object);
-
-// Writes the marker in object form, as write_marker_file does.
-std::expected<void, Error> write_marker(std::wstring_view marker_path,
-                                        const RecoveryMarker& marker);
-
-// Writes `bytes` as the marker (creating its folder if need be): into a temporary file in the
-// same folder, flushed, then moved into place in one step, so that the path never holds half a
-// marker. A run's first marker is moved only where no marker is (marker_unsettled otherwise);
-// the run's own marker written again replaces it, and one held open elsewhere for a moment (a
-// watcher making sure it deletes only the marker it read) is tried again for half a second. On
-// failure an earlier marker at the path is as it was, and no temporary file is left behind.
-// From here until finish_cleanly this process keeps the marker's session alive (a second
-// instance leaves the marker alone) and the items it records protected.
-std::expected<void, Error> write_marker_file(std::wstring_view marker_path, std::string_view bytes);
+// Writes the marker (creating its folder if need be): into a new file in the same folder,
+// flushed, then renamed into place in one step, so that the path never holds half a marker. A
+// run's first marker is moved only where no marker is (marker_unsettled otherwise); the run's
+// own marker written again replaces it, and one held open elsewhere for a moment (a watcher
+// making sure it deletes only the marker it read) is tried again for half a second. On failure
+// an earlier marker at the path is as it was, and nothing of the new one is left behind. From
+// here until finish_cleanly this process keeps the marker's session alive (a second instance
+// leaves the marker alone) and the items it records protected.
+std::expected<void, Error> write_marker(std::wstring_view marker_path, const Recorded& recorded);
 
 // The watchdog beside the running program: system-state-watchdog.exe in its executable's folder,
 // made from the executable's full path; failed when that cannot be read.
 std::expected<std::wstring, Error> watchdog_beside_this_program();
-
-struct WatchdogStarted {
-    std::uint32_t launcher_process_id = 0; // the launcher has ended; the watcher is its child
-};
 
 // Starts the watchdog for this process: `--bootstrap <this process id> <session id> <marker's
 // full path>`, quoted by the rules the watchdog splits its command line by, with no handle
 // inherited and no busy cursor, and waits (at most half a minute) for the launcher, which ends
 // at once; one that does not is ended. `watchdog_executable` must be a full path
 // (invalid_argument otherwise): Windows would complete a relative one from the current folder.
-std::expected<WatchdogStarted, Error> start_watchdog(std::wstring_view watchdog_executable,
-                                                     std::string_view session_id,
-                                                     std::wstring_view marker_path);
+std::expected<void, Error> start_watchdog(std::wstring_view watchdog_executable,
+                                          std::string_view session_id,
+                                          std::wstring_view marker_path);
 
 // Puts back in this process what `recorded` holds, by the same restore the watchdog makes: for
 // a clean exit, before finish_cleanly.
-std::expected<void, Error> restore_desktop(const RecoveryMarker& recorded);
+std::expected<void, Error> restore_desktop(const Recorded& recorded);
 
-enum class Finished {
-    marker_removed,
-    no_marker,
-    marker_of_another_session, // left as it is
-};
-
-// Removes the marker after a clean exit, but only while it still holds this run's session, tells
-// the watcher to stand down (waiting at most 5 s for one that this process started), and ends
-// this process's part in keeping the session alive and its items protected.
-std::expected<Finished, Error> finish_cleanly(std::wstring_view marker_path,
-                                              std::string_view session_id);
-
-enum class Settled {
-    no_marker, // nothing was left behind
-    restored,  // the marker's items are back and the marker is gone
-};
+// Removes the marker after a clean exit, but only while it still holds this run's session
+// (other_session, the marker left as it is, otherwise; no_marker when none is there), tells the
+// watcher to stand down (waiting at most 5 s for one that this process started), and ends this
+// process's part in keeping the session alive and its items protected.
+std::expected<void, Error> finish_cleanly(std::wstring_view marker_path,
+                                          std::string_view session_id);
 
 // At start: a marker at `marker_path` is restored by the same restore run the watchdog runs,
-// here in this process, with the marker's own session id, and the same log lines are written.
-// A marker whose run is still alive (a second instance of the application, or a watcher not
-// done yet) is left alone: left_to_live_run. A watcher still restoring is waited for at most
-// `wait_for_watcher`, and the shell's windows the marker records at most `wait_for_shell`, each
-// never more than a minute (a shell that does not appear is logged once for the process). A
-// failed restore keeps the marker: failed.
-std::expected<Settled, Error>
+// here in this process, with the marker's own session id, and the same log lines are written;
+// no_marker when nothing was left behind. A marker whose run is still alive (a second instance
+// of the application, or a watcher not done yet) is left alone: left_to_live_run. A watcher
+// still restoring is waited for at most `wait_for_watcher`, and the shell's windows the marker
+// records at most `wait_for_shell`, each never more than a minute (a shell that does not appear
+// is logged once for the process). A failed restore keeps the marker: failed.
+std::expected<void, Error>
 settle_leftover_marker(std::wstring_view marker_path,
                        std::chrono::milliseconds wait_for_watcher = default_watcher_wait,
                        std::chrono::milliseconds wait_for_shell = default_shell_wait);
 
-enum class Discarded {
-    discarded,
-    no_marker,
-};
-
 // Deletes a marker that cannot be settled (unreadable, another version, a shell that never
-// answers), by the caller's explicit choice, and logs that it did. A live run's marker is left:
-// left_to_live_run.
-std::expected<Discarded, Error> discard_leftover_marker(std::wstring_view marker_path);
+// answers), by the caller's explicit choice, and logs that it did; no_marker when none is there.
+// A live run's marker is left: left_to_live_run.
+std::expected<void, Error> discard_leftover_marker(std::wstring_view marker_path);
 
-// What a protected run holds of its session (see Protection); opaque.
+// What a protected run holds of its session and the desktop it recorded; opaque.
 struct KeptRun;
 struct KeptRunRelease {
     void operator()(KeptRun* run) const noexcept;
@@ -186,7 +163,6 @@ class Protection {
 
     std::wstring marker_path_;
     std::string session_id_;
-    RecoveryMarker recorded_;
     std::unique_ptr<KeptRun, KeptRunRelease> hold_;
 };
 

@@ -1,16 +1,14 @@
-#include "client/session.h"
-
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
 #include "client/messages.h"
+#include "session/object_names.h"
 #include "win/module_path.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 
 namespace watchdog::client {
 namespace {
@@ -29,37 +27,27 @@ std::uint64_t start_time_of(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-std::string hex16(std::uint64_t value) {
-    char text[17] = {};
-    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
-} // namespace
-
-std::optional<std::uint64_t> random_from(GenerateRandom generate) {
-    std::uint64_t value = 0;
-    // An NTSTATUS: negative values are errors, the rest success.
-    if (generate == nullptr || generate(nullptr, reinterpret_cast<unsigned char*>(&value),
-                                        sizeof value, use_system_preferred_rng) < 0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
+// 64 bits from the system's preferred generator (bcrypt.dll from the system folder only), as
+// 16 hexadecimal digits.
 std::string random_hex() {
+    using GenerateRandom = LONG(WINAPI*)(void*, unsigned char*, ULONG, ULONG);
     const auto bcrypt = load_system_library(L"bcrypt.dll");
     const auto generate = bcrypt ? reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
                                        GetProcAddress(bcrypt->get(), "BCryptGenRandom")))
                                  : nullptr;
-    if (const auto value = random_from(generate)) {
-        return hex16(*value);
+    std::uint64_t value = 0;
+    // An NTSTATUS: negative values are errors, the rest success.
+    if (generate != nullptr && generate(nullptr, reinterpret_cast<unsigned char*>(&value),
+                                        sizeof value, use_system_preferred_rng) >= 0) {
+        return hex16(value);
     }
     // Still different from every other run: the process id and start time come first.
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
     return hex16(static_cast<std::uint64_t>(counter.QuadPart));
 }
+
+} // namespace
 
 std::string new_session_id() {
     return std::string(session_prefix) + std::to_string(GetCurrentProcessId()) + "-" +
