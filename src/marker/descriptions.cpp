@@ -1,5 +1,7 @@
 #include "marker/descriptions.h"
 
+#include "win/utf.h"
+
 namespace watchdog {
 namespace {
 
@@ -9,14 +11,8 @@ constexpr std::size_t quoted_text_limit = 64;
 
 // Cuts text to the limit without splitting a UTF-8 sequence, and marks the cut.
 std::string shortened(std::string_view text) {
-    if (text.size() <= quoted_text_limit) {
-        return std::string(text);
-    }
-    std::size_t end = quoted_text_limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return std::string(text.substr(0, end)) + "…";
+    const std::string_view kept = utf8_prefix(text, quoted_text_limit);
+    return kept.size() == text.size() ? std::string(text) : std::string(kept) + "…";
 }
 
 // JSON-style escapes keep a quoted string on one line and show unambiguously where it ends.
