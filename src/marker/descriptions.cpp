@@ -15,32 +15,6 @@ std::string shortened(std::string_view text) {
     return kept.size() == text.size() ? std::string(text) : std::string(kept) + "…";
 }
 
-// JSON-style escapes keep a quoted string on one line and show unambiguously where it ends.
-std::string escaped(std::string_view text) {
-    constexpr std::string_view hex_digits = "0123456789abcdef";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            out += "\\u00";
-            out += hex_digits[byte >> 4];
-            out += hex_digits[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string described(const ParsedValue& value) {
     switch (value.kind) {
     case JsonKind::integer:
@@ -48,7 +22,7 @@ std::string described(const ParsedValue& value) {
     case JsonKind::floating_point:
         return "floating point `" + shortened(value.text) + "`";
     case JsonKind::string:
-        return "string \"" + escaped(shortened(value.text)) + "\"";
+        return "string " + json_string(shortened(value.text));
     case JsonKind::boolean:
         return value.boolean ? "boolean `true`" : "boolean `false`";
     case JsonKind::null:

@@ -14,26 +14,6 @@ namespace {
 
 using Form = MarkerLayout;
 
-// Bytes from 0x80 on are written as they are: the reader only accepts valid UTF-8 anyway.
-void write_string(std::string& out, std::string_view text) {
-    constexpr char hex_digits[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += hex_digits[byte >> 4];
-            out += hex_digits[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
 template <typename Record> void write_record(std::string& out, const Record& record, Form form);
 
 void write_value(std::string& out, bool value, Form) {
@@ -45,7 +25,7 @@ template <std::integral T> void write_value(std::string& out, T value, Form) {
 }
 
 void write_value(std::string& out, const std::string& value, Form) {
-    write_string(out, value);
+    out += json_string(value);
 }
 
 template <typename Record>
@@ -91,7 +71,7 @@ template <typename Record> void write_record(std::string& out, const Record& rec
         out += first ? "" : ",";
         first = false;
         if (form == Form::object) {
-            write_string(out, field.key);
+            out += json_string(field.key);
             out += ':';
         }
         std::visit([&](auto member) { write_value(out, record.*member, form); }, field.member);
