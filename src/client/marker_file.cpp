@@ -153,8 +153,9 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
 }
 
 std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
-    return watchdog::serialize_marker(marker, form == MarkerForm::array ? MarkerLayout::array
-                                                                        : MarkerLayout::object);
+    return watchdog::serialize_marker(marker, form == MarkerForm::array
+                                                  ? watchdog::MarkerForm::array
+                                                  : watchdog::MarkerForm::object);
 }
 
 std::expected<void, Error> restore_desktop(const RecoveryMarker& recorded) {

@@ -12,24 +12,23 @@
 namespace watchdog {
 namespace {
 
-using Form = MarkerLayout;
+template <typename Record>
+void write_record(std::string& out, const Record& record, MarkerForm form);
 
-template <typename Record> void write_record(std::string& out, const Record& record, Form form);
-
-void write_value(std::string& out, bool value, Form) {
+void write_value(std::string& out, bool value, MarkerForm) {
     out += value ? "true" : "false";
 }
 
-template <std::integral T> void write_value(std::string& out, T value, Form) {
+template <std::integral T> void write_value(std::string& out, T value, MarkerForm) {
     out += std::to_string(value);
 }
 
-void write_value(std::string& out, const std::string& value, Form) {
+void write_value(std::string& out, const std::string& value, MarkerForm) {
     out += json_string(value);
 }
 
 template <typename Record>
-void write_value(std::string& out, const std::optional<Record>& value, Form form) {
+void write_value(std::string& out, const std::optional<Record>& value, MarkerForm form) {
     if (value) {
         write_record(out, *value, form);
     } else {
@@ -38,7 +37,7 @@ void write_value(std::string& out, const std::optional<Record>& value, Form form
 }
 
 template <typename Element>
-void write_value(std::string& out, const std::vector<Element>& elements, Form form) {
+void write_value(std::string& out, const std::vector<Element>& elements, MarkerForm form) {
     out += '[';
     for (std::size_t i = 0; i < elements.size(); ++i) {
         out += i == 0 ? "" : ",";
@@ -61,27 +60,28 @@ template <typename Record> bool is_absent(const Record& record, const Field<Reco
         field.member);
 }
 
-template <typename Record> void write_record(std::string& out, const Record& record, Form form) {
-    out += form == Form::object ? '{' : '[';
+template <typename Record>
+void write_record(std::string& out, const Record& record, MarkerForm form) {
+    out += form == MarkerForm::object ? '{' : '[';
     bool first = true;
     for (const Field<Record>& field : Declaration<Record>::fields) {
-        if (form == Form::object && is_absent(record, field)) {
+        if (form == MarkerForm::object && is_absent(record, field)) {
             continue;
         }
         out += first ? "" : ",";
         first = false;
-        if (form == Form::object) {
+        if (form == MarkerForm::object) {
             out += json_string(field.key);
             out += ':';
         }
         std::visit([&](auto member) { write_value(out, record.*member, form); }, field.member);
     }
-    out += form == Form::object ? '}' : ']';
+    out += form == MarkerForm::object ? '}' : ']';
 }
 
 } // namespace
 
-std::string serialize_marker(const RecoveryMarker& marker, MarkerLayout form) {
+std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
     std::string out;
     write_record(out, marker, form);
     return out;
