@@ -74,20 +74,17 @@ template <> struct Declaration<TaskbarWindowRecoveryState> {
 
 template <typename Record> constexpr std::size_t field_count = Declaration<Record>::fields.size();
 
-template <typename T> constexpr bool is_optional_field = false;
-template <typename T> constexpr bool is_optional_field<std::optional<T>> = true;
-
-template <typename Pointer> struct MemberTypeOf;
-template <typename Record, typename T> struct MemberTypeOf<T Record::*> { using type = T; };
+template <typename Record, typename T> constexpr bool is_optional(T Record::*) {
+    return false;
+}
+template <typename Record, typename T> constexpr bool is_optional(std::optional<T> Record::*) {
+    return true;
+}
 
 // Only optional records may be left out of the object form; in the array form every field has
 // its element, null standing for an absent record.
 template <typename Record> constexpr bool is_required(const Field<Record>& field) {
-    return std::visit(
-        [](auto member) {
-            return !is_optional_field<typename MemberTypeOf<decltype(member)>::type>;
-        },
-        field.member);
+    return !std::visit([](auto member) { return is_optional(member); }, field.member);
 }
 
 // The text quoted and escaped. The short escapes and \u007f keep it on one line and show

@@ -46,37 +46,36 @@ void write_value(std::string& out, const std::vector<Element>& elements, MarkerF
     out += ']';
 }
 
-// An absent record is left out of the object form, and written as null in the array form,
-// where every field has its place.
-template <typename Record> bool is_absent(const Record& record, const Field<Record>& field) {
-    return std::visit(
-        [&record](auto member) {
-            if constexpr (is_optional_field<typename MemberTypeOf<decltype(member)>::type>) {
-                return !(record.*member).has_value();
-            } else {
-                return false;
-            }
-        },
-        field.member);
+template <typename T> bool is_present(const T&) {
+    return true;
+}
+template <typename T> bool is_present(const std::optional<T>& value) {
+    return value.has_value();
 }
 
+// An absent record is left out of the object form, and written as null in the array form,
+// where every field has its place.
 template <typename Record>
 void write_record(std::string& out, const Record& record, MarkerForm form) {
-    out += form == MarkerForm::object ? '{' : '[';
+    const bool object = form == MarkerForm::object;
+    out += object ? '{' : '[';
     bool first = true;
     for (const Field<Record>& field : Declaration<Record>::fields) {
-        if (form == MarkerForm::object && is_absent(record, field)) {
+        const auto present = [&record](auto member) {
+            return is_present(record.*member);
+        };
+        if (object && !std::visit(present, field.member)) {
             continue;
         }
         out += first ? "" : ",";
         first = false;
-        if (form == MarkerForm::object) {
+        if (object) {
             out += json_string(field.key);
             out += ':';
         }
         std::visit([&](auto member) { write_value(out, record.*member, form); }, field.member);
     }
-    out += form == MarkerForm::object ? '}' : ']';
+    out += object ? '}' : ']';
 }
 
 } // namespace
