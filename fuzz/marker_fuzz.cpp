@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    using MarkerForm = watchdog::MarkerLayout;
+    using watchdog::MarkerForm;
     for (const std::string& written : {watchdog::serialize_marker(*first, MarkerForm::object),
                                        watchdog::serialize_marker(*first, MarkerForm::array)}) {
         const auto again = watchdog::parse_recovery_marker(written);

@@ -81,7 +81,7 @@ RecoveryMarker marker(FuzzedDataProvider& data) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
     const RecoveryMarker made = marker(data);
-    using MarkerForm = watchdog::MarkerLayout;
+    using watchdog::MarkerForm;
     for (const MarkerForm form : {MarkerForm::object, MarkerForm::array}) {
         const std::string written = watchdog::serialize_marker(made, form);
         const auto read = watchdog::parse_recovery_marker(written);

@@ -47,13 +47,9 @@ void put_message(std::string_view text, char* message, std::size_t message_size)
     if (message == nullptr || message_size == 0) {
         return;
     }
-    std::size_t length = std::min(text.size(), message_size - 1);
-    while (length > 0 && length < text.size() &&
-           (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-        --length;
-    }
-    std::memcpy(message, text.data(), length);
-    message[length] = '\0';
+    const std::string_view kept = watchdog::utf8_prefix(text, message_size - 1);
+    std::memcpy(message, kept.data(), kept.size());
+    message[kept.size()] = '\0';
 }
 
 ssw_status report(ssw_status status, std::string_view text, char* message,

@@ -83,7 +83,7 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
     if (const auto checked = check_session_id(marker.sessionId); !checked) {
         return checked;
     }
-    return write_marker_file(marker_path, serialize_marker(marker, MarkerLayout::object));
+    return write_marker_file(marker_path, serialize_marker(marker, MarkerForm::object));
 }
 
 std::expected<void, Error> write_marker(std::wstring_view marker_path, const Recorded& recorded) {

@@ -82,7 +82,7 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
         return std::unexpected(recorded.error());
     }
     protection.hold_->recorded = std::move((*recorded)->marker);
-    const std::string bytes = serialize_marker(protection.hold_->recorded, MarkerLayout::object);
+    const std::string bytes = serialize_marker(protection.hold_->recorded, MarkerForm::object);
     if (const auto written = replace_marker(*full, bytes, MarkerWrite::first); !written) {
         return std::unexpected(written.error());
     }

@@ -3,7 +3,8 @@
 // The marker's records declared once, as data: for each record its name and, in declared order,
 // each field's JSON key and member. The declared order is the order of the array form and the
 // order in which missing keys are reported. Whatever reads or writes a marker walks these
-// tables, so a field is added, renamed or moved here and nowhere else. No Windows header.
+// tables, so a field is added, renamed or moved here and nowhere else. Also the JSON string
+// form that the writer writes and the reader's descriptions quote. No Windows header.
 
 #include "marker/records.h"
 
@@ -73,20 +74,41 @@ template <> struct Declaration<TaskbarWindowRecoveryState> {
 
 template <typename Record> constexpr std::size_t field_count = Declaration<Record>::fields.size();
 
-template <typename T> constexpr bool is_optional_field = false;
-template <typename T> constexpr bool is_optional_field<std::optional<T>> = true;
-
-template <typename Pointer> struct MemberTypeOf;
-template <typename Record, typename T> struct MemberTypeOf<T Record::*> { using type = T; };
+template <typename Record, typename T> constexpr bool is_optional(T Record::*) {
+    return false;
+}
+template <typename Record, typename T> constexpr bool is_optional(std::optional<T> Record::*) {
+    return true;
+}
 
 // Only optional records may be left out of the object form; in the array form every field has
 // its element, null standing for an absent record.
 template <typename Record> constexpr bool is_required(const Field<Record>& field) {
-    return std::visit(
-        [](auto member) {
-            return !is_optional_field<typename MemberTypeOf<decltype(member)>::type>;
-        },
-        field.member);
+    return !std::visit([](auto member) { return is_optional(member); }, field.member);
+}
+
+// The text quoted and escaped. The short escapes and \u007f keep it on one line and show
+// unambiguously where it ends; bytes from 0x80 on stay as they are: the reader only accepts
+// valid UTF-8 anyway.
+inline std::string json_string(std::string_view text) {
+    constexpr std::string_view hex_digits = "0123456789abcdef";
+    constexpr std::string_view escaped = "\"\\\n\r\t";
+    constexpr std::string_view escapes = "\"\\nrt";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (const std::size_t named = escaped.find(c); named != std::string_view::npos) {
+            out += '\\';
+            out += escapes[named];
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u00";
+            out += hex_digits[byte >> 4];
+            out += hex_digits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
 }
 
 } // namespace watchdog

@@ -12,44 +12,23 @@
 namespace watchdog {
 namespace {
 
-using Form = MarkerLayout;
+template <typename Record>
+void write_record(std::string& out, const Record& record, MarkerForm form);
 
-// Bytes from 0x80 on are written as they are: the reader only accepts valid UTF-8 anyway.
-void write_string(std::string& out, std::string_view text) {
-    constexpr char hex_digits[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += hex_digits[byte >> 4];
-            out += hex_digits[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-template <typename Record> void write_record(std::string& out, const Record& record, Form form);
-
-void write_value(std::string& out, bool value, Form) {
+void write_value(std::string& out, bool value, MarkerForm) {
     out += value ? "true" : "false";
 }
 
-template <std::integral T> void write_value(std::string& out, T value, Form) {
+template <std::integral T> void write_value(std::string& out, T value, MarkerForm) {
     out += std::to_string(value);
 }
 
-void write_value(std::string& out, const std::string& value, Form) {
-    write_string(out, value);
+void write_value(std::string& out, const std::string& value, MarkerForm) {
+    out += json_string(value);
 }
 
 template <typename Record>
-void write_value(std::string& out, const std::optional<Record>& value, Form form) {
+void write_value(std::string& out, const std::optional<Record>& value, MarkerForm form) {
     if (value) {
         write_record(out, *value, form);
     } else {
@@ -58,7 +37,7 @@ void write_value(std::string& out, const std::optional<Record>& value, Form form
 }
 
 template <typename Element>
-void write_value(std::string& out, const std::vector<Element>& elements, Form form) {
+void write_value(std::string& out, const std::vector<Element>& elements, MarkerForm form) {
     out += '[';
     for (std::size_t i = 0; i < elements.size(); ++i) {
         out += i == 0 ? "" : ",";
@@ -67,41 +46,41 @@ void write_value(std::string& out, const std::vector<Element>& elements, Form fo
     out += ']';
 }
 
-// An absent record is left out of the object form, and written as null in the array form,
-// where every field has its place.
-template <typename Record> bool is_absent(const Record& record, const Field<Record>& field) {
-    return std::visit(
-        [&record](auto member) {
-            if constexpr (is_optional_field<typename MemberTypeOf<decltype(member)>::type>) {
-                return !(record.*member).has_value();
-            } else {
-                return false;
-            }
-        },
-        field.member);
+template <typename T> bool is_present(const T&) {
+    return true;
+}
+template <typename T> bool is_present(const std::optional<T>& value) {
+    return value.has_value();
 }
 
-template <typename Record> void write_record(std::string& out, const Record& record, Form form) {
-    out += form == Form::object ? '{' : '[';
+// An absent record is left out of the object form, and written as null in the array form,
+// where every field has its place.
+template <typename Record>
+void write_record(std::string& out, const Record& record, MarkerForm form) {
+    const bool object = form == MarkerForm::object;
+    out += object ? '{' : '[';
     bool first = true;
     for (const Field<Record>& field : Declaration<Record>::fields) {
-        if (form == Form::object && is_absent(record, field)) {
+        const auto present = [&record](auto member) {
+            return is_present(record.*member);
+        };
+        if (object && !std::visit(present, field.member)) {
             continue;
         }
         out += first ? "" : ",";
         first = false;
-        if (form == Form::object) {
-            write_string(out, field.key);
+        if (object) {
+            out += json_string(field.key);
             out += ':';
         }
         std::visit([&](auto member) { write_value(out, record.*member, form); }, field.member);
     }
-    out += form == Form::object ? '}' : ']';
+    out += object ? '}' : ']';
 }
 
 } // namespace
 
-std::string serialize_marker(const RecoveryMarker& marker, MarkerLayout form) {
+std::string serialize_marker(const RecoveryMarker& marker, MarkerForm form) {
     std::string out;
     write_record(out, marker, form);
     return out;

@@ -127,7 +127,7 @@ bool record_and_write(const Options& options) {
         marker.sessionId = utf8(*options.marker_session);
     }
     const auto form =
-        options.array_form ? watchdog::MarkerLayout::array : watchdog::MarkerLayout::object;
+        options.array_form ? watchdog::MarkerForm::array : watchdog::MarkerForm::object;
     return client::write_marker_file(options.marker, watchdog::serialize_marker(marker, form))
         .has_value();
 }

@@ -315,7 +315,7 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
     // A watcher whose application is gone holds the items its marker records until it has
     // restored them.
     const std::string crashed = serialize_marker(
-        RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}}, MarkerLayout::object);
+        RecoveryMarker{1, "crashed", {}, TaskbarRecoverySnapshot{0, {}}}, MarkerForm::object);
     write_file(scene.marker, crashed);
     std::optional<RunHold> watcher = on_desktop(scene.ground, [&] {
         BoundedWorker worker;
@@ -336,7 +336,7 @@ TEST(ClientRuns, AnItemIsProtectedOnceOnADesktop) {
 TEST(ClientRuns, ARestartWaitsForThePreviousRunsWatcher) {
     RunScene scene;
     write_file(scene.marker, serialize_marker({1, "previous", DesktopIconRecovery{true}, {}},
-                                              MarkerLayout::object));
+                                              MarkerForm::object));
     std::promise<void> holding;
     std::thread watcher([&] {
         on_desktop(scene.ground, [&] {

@@ -318,7 +318,7 @@ const std::string by_hand_session = "3f2a9c4e-session-" + std::to_string(GetCurr
 
 std::string icons_marker(const std::string& session) {
     return serialize_marker(RecoveryMarker{1, session, DesktopIconRecovery{true}, {}},
-                            MarkerLayout::object);
+                            MarkerForm::object);
 }
 
 TEST(ClientSettle, ALeftMarkerIsRestoredLikeTheWatcherWouldHaveAndThenRecordingGoesOn) {
