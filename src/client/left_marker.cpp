@@ -47,8 +47,6 @@ std::expected<std::optional<SessionMarker>, Error> read_left_marker(BoundedWorke
     case MarkerVerdict::absent:
         return std::nullopt;
     case MarkerVerdict::unknown:
-        read.failure = std::string(read_failed_prefix) + read.failure;
-        [[fallthrough]];
     case MarkerVerdict::unreadable:
         // The very line a watcher would have written for it.
         append_recovery_log(marker_path, watchdog_log_tag, read.failure);

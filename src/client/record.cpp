@@ -91,11 +91,11 @@ std::unexpected<Error> not_recorded(std::string message) {
 
 constexpr DWORD shell_look_pause_ms = 100;
 
-// "10" or "0.5": the bound as the messages say it, in seconds.
+// "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
 std::string seconds_of(std::chrono::milliseconds wait) {
-    const auto tenths = wait.count() / 100;
-    return std::to_string(tenths / 10) +
-           (tenths % 10 == 0 ? "" : "." + std::to_string(tenths % 10));
+    std::string fraction = std::to_string(1000 + wait.count() % 1000).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    return std::to_string(wait.count() / 1000) + (fraction.empty() ? "" : "." + fraction);
 }
 
 } // namespace

@@ -19,8 +19,22 @@ constexpr DWORD share_everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHA
 constexpr int rewrite_attempts = 20;
 constexpr DWORD rewrite_retry_pause_ms = 25;
 
+// The failure of a marker that is no file of its writer's: a link, or a file with a second name.
+constexpr std::uint32_t not_its_own_code = ERROR_BAD_FILE_TYPE;
+
 bool is_not_found(Win32Failure failure) {
     return failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND;
+}
+
+std::string failure_text(Win32Failure failure) {
+    switch (failure.code) {
+    case untrusted_link_code:
+        return std::string(untrusted_link_message);
+    case not_its_own_code:
+        return std::string(marker_is_link_message);
+    default:
+        return file_error_text(failure);
+    }
 }
 
 // The folder the marker is in, held, and the marker's name in it.
@@ -48,14 +62,35 @@ std::expected<MarkerPlace, Win32Failure> place_of(std::wstring_view path, bool c
     return MarkerPlace{std::move(*folder), std::move(name), std::move(*full)};
 }
 
-std::string failure_text(Win32Failure failure) {
-    return failure.code == untrusted_link_code ? std::string(untrusted_link_message)
-                                               : file_error_text(failure);
+struct OpenedMarker {
+    UniqueHandle handle;
+    OpenedFile file;
+};
+
+// The marker itself, opened through its folder, never through a link of its name: refused unless
+// it is the one name of a plain file.
+std::expected<OpenedMarker, Win32Failure>
+open_marker(const MarkerPlace& place, const OpenRequest& request, const LinkTrust& trust) {
+    auto handle = open_in(place.folder.handle.get(), place.name, request);
+    if (!handle) {
+        return std::unexpected(handle.error());
+    }
+    auto file = trust.inspect(handle->get());
+    if (!file) {
+        return std::unexpected(file.error());
+    }
+    if (is_link(*file) || file->links > 1) {
+        return std::unexpected(Win32Failure{not_its_own_code});
+    }
+    return OpenedMarker{std::move(*handle), std::move(*file)};
 }
 
-// A marker is its own only as the one name of a plain file.
-bool is_own_marker(const OpenedFile& file) {
-    return !is_link(file) && file.links <= 1;
+// Whether anything of that name is there, whatever its kind.
+std::expected<OpenedMarker, Win32Failure> probe_marker(const MarkerPlace& place,
+                                                       const LinkTrust& trust) {
+    return open_marker(
+        place, {FILE_READ_ATTRIBUTES, share_everything, Disposition::existing, OpenKind::either},
+        trust);
 }
 
 std::wstring identity_of(const MarkerPlace& place, const OpenedFile* file) {
@@ -69,31 +104,14 @@ std::wstring identity_of(const MarkerPlace& place, const OpenedFile* file) {
     return comparable_path(join_path(place.folder.final_path, name));
 }
 
-SessionMarker with_verdict(MarkerVerdict verdict, std::string failure) {
-    SessionMarker found;
-    found.verdict = verdict;
-    found.failure = std::move(failure);
-    return found;
-}
-
-// Where the marker cannot be read: a second look tells a missing marker from one that cannot be
-// read now, and from one that is not its own.
-SessionMarker unread(const MarkerPlace& place, Win32Failure read_failure, const LinkTrust& trust) {
-    const auto probe =
-        open_in(place.folder.handle.get(), place.name,
-                {FILE_READ_ATTRIBUTES, share_everything, Disposition::existing, OpenKind::either});
-    if (!probe) {
-        return with_verdict(is_not_found(probe.error()) ? MarkerVerdict::absent
-                                                        : MarkerVerdict::unknown,
-                            failure_text(probe.error()));
+// Only "not found" is no marker. A marker refused, or that cannot be read, is unreadable; one
+// whose attributes cannot even be had, unknown.
+MarkerVerdict verdict_after(Win32Failure failure) {
+    if (is_not_found(failure)) {
+        return MarkerVerdict::absent;
     }
-    const auto file = trust.inspect(probe->get());
-    if (file && !is_own_marker(*file)) {
-        return with_verdict(MarkerVerdict::unreadable,
-                            std::string(read_failed_prefix) + std::string(marker_is_link_message));
-    }
-    return with_verdict(MarkerVerdict::unreadable,
-                        std::string(read_failed_prefix) + failure_text(read_failure));
+    const bool refused = failure.code == untrusted_link_code || failure.code == not_its_own_code;
+    return refused ? MarkerVerdict::unreadable : MarkerVerdict::unknown;
 }
 
 SessionMarker judged(SessionMarker found, std::optional<std::string_view> session) {
@@ -118,41 +136,32 @@ SessionMarker judged(SessionMarker found, std::optional<std::string_view> sessio
 
 SessionMarker read_marker(std::wstring_view path, std::optional<std::string_view> session,
                           const LinkTrust& trust) {
+    SessionMarker found;
+    found.identity = comparable_path(path);
+    const auto failed = [&found](MarkerVerdict verdict, Win32Failure failure) {
+        found.verdict = verdict;
+        found.failure = std::string(read_failed_prefix) + failure_text(failure);
+        return found;
+    };
     const auto place = place_of(path, false, trust);
     if (!place) {
-        SessionMarker found = with_verdict(is_not_found(place.error()) ? MarkerVerdict::absent
-                                                                       : MarkerVerdict::unknown,
-                                           failure_text(place.error()));
-        if (place.error().code == untrusted_link_code) {
-            found.verdict = MarkerVerdict::unreadable;
-            found.failure = std::string(read_failed_prefix) + found.failure;
-        }
-        found.identity = comparable_path(path);
-        return found;
+        return failed(verdict_after(place.error()), place.error());
     }
-    const auto file = open_in(place->folder.handle.get(), place->name,
-                              {GENERIC_READ, share_everything, Disposition::existing});
-    if (!file) {
-        SessionMarker found = unread(*place, file.error(), trust);
-        found.identity = identity_of(*place, nullptr);
-        return found;
+    found.identity = identity_of(*place, nullptr);
+    const auto opened =
+        open_marker(*place, {GENERIC_READ, share_everything, Disposition::existing}, trust);
+    if (!opened) {
+        // A second look tells a missing marker from one that cannot be read now.
+        const auto probe = probe_marker(*place, trust);
+        return probe ? failed(MarkerVerdict::unreadable, opened.error())
+                     : failed(verdict_after(probe.error()), probe.error());
     }
-    const auto opened = trust.inspect(file->get());
-    if (opened && !is_own_marker(*opened)) {
-        SessionMarker found =
-            with_verdict(MarkerVerdict::unreadable,
-                         std::string(read_failed_prefix) + std::string(marker_is_link_message));
-        found.identity = identity_of(*place, nullptr);
-        return found;
-    }
-    auto bytes = read_to_end(file->get());
+    auto bytes = read_to_end(opened->handle.get());
     if (!bytes) {
-        return with_verdict(MarkerVerdict::unreadable,
-                            std::string(read_failed_prefix) + file_error_text(bytes.error()));
+        return failed(MarkerVerdict::unreadable, bytes.error());
     }
-    SessionMarker found;
     found.bytes = std::move(*bytes);
-    found.identity = identity_of(*place, opened ? &*opened : nullptr);
+    found.identity = identity_of(*place, &opened->file);
     return judged(std::move(found), session);
 }
 
@@ -160,37 +169,26 @@ std::expected<MarkerDeletion, std::string>
 delete_marker(std::wstring_view path, const std::function<bool(std::string_view)>& still_ours,
               const LinkTrust& trust) {
     const auto place = place_of(path, false, trust);
-    if (!place) {
-        if (is_not_found(place.error())) {
-            return MarkerDeletion::absent;
-        }
-        return std::unexpected(failure_text(place.error()));
-    }
     // No write or delete sharing: nobody changes or replaces it between the comparison and the
     // deletion, which goes through this very handle.
-    const auto file = open_in(place->folder.handle.get(), place->name,
-                              {GENERIC_READ | DELETE, FILE_SHARE_READ, Disposition::existing});
-    if (!file) {
-        if (is_not_found(file.error())) {
+    const auto opened =
+        place ? open_marker(*place, {GENERIC_READ | DELETE, FILE_SHARE_READ, Disposition::existing},
+                            trust)
+              : std::unexpected(place.error());
+    if (!opened) {
+        if (is_not_found(opened.error())) {
             return MarkerDeletion::absent;
         }
-        return std::unexpected(file_error_text(file.error()));
+        return std::unexpected(failure_text(opened.error()));
     }
-    const auto opened = trust.inspect(file->get());
-    if (!opened) {
-        return std::unexpected(file_error_text(opened.error()));
-    }
-    if (!is_own_marker(*opened)) {
-        return std::unexpected(std::string(marker_is_link_message));
-    }
-    const auto bytes = read_to_end(file->get());
+    const auto bytes = read_to_end(opened->handle.get());
     if (!bytes) {
         return std::unexpected(file_error_text(bytes.error()));
     }
     if (!still_ours(*bytes)) {
         return MarkerDeletion::kept;
     }
-    if (const auto deleted = delete_open_file(file->get()); !deleted) {
+    if (const auto deleted = delete_open_file(opened->handle.get()); !deleted) {
         return std::unexpected(file_error_text(deleted.error()));
     }
     return MarkerDeletion::deleted;
@@ -237,18 +235,6 @@ std::expected<void, Win32Failure> move_into_place(HANDLE temporary, const Marker
     return moved;
 }
 
-// A marker that is there now and is not its own is never replaced.
-bool replaces_a_stranger(const MarkerPlace& place, const LinkTrust& trust) {
-    const auto present =
-        open_in(place.folder.handle.get(), place.name,
-                {FILE_READ_ATTRIBUTES, share_everything, Disposition::existing, OpenKind::either});
-    if (!present) {
-        return false;
-    }
-    const auto file = trust.inspect(present->get());
-    return !file || !is_own_marker(*file);
-}
-
 template <typename Result>
 std::optional<Result> on_worker(BoundedWorker& worker, HANDLE interrupt, Result stalled,
                                 std::function<Result()> work) {
@@ -272,9 +258,9 @@ std::optional<SessionMarker> read_session_marker(BoundedWorker& worker, std::wst
                                                  std::optional<std::string_view> session,
                                                  HANDLE interrupt, const LinkTrust& trust) {
     const std::optional<std::string> wanted(session);
-    SessionMarker stalled =
-        with_verdict(MarkerVerdict::unreadable,
-                     std::string(read_failed_prefix) + std::string(marker_stalled_message));
+    SessionMarker stalled;
+    stalled.verdict = MarkerVerdict::unreadable;
+    stalled.failure = std::string(read_failed_prefix) + std::string(marker_stalled_message);
     stalled.identity = comparable_path(path);
     return on_worker<SessionMarker>(
         worker, interrupt, std::move(stalled),
@@ -298,8 +284,10 @@ std::expected<Written, std::string> write_marker_file(std::wstring_view path,
     if (!place) {
         return std::unexpected(failure_text(place.error()));
     }
-    if (write == MarkerWrite::rewrite && replaces_a_stranger(*place, trust)) {
-        return std::unexpected(std::string(marker_is_link_message));
+    // A marker that is there now and is not its own is never replaced.
+    if (const auto present = probe_marker(*place, trust);
+        write == MarkerWrite::rewrite && !present && !is_not_found(present.error())) {
+        return std::unexpected(failure_text(present.error()));
     }
     const auto temporary = create_temporary(*place);
     if (!temporary) {
@@ -322,11 +310,8 @@ std::expected<Written, std::string> write_marker_file(std::wstring_view path,
 std::wstring marker_identity(std::wstring_view path, const LinkTrust& trust) {
     const auto place = place_of(path, false, trust);
     if (place) {
-        const auto file = open_in(
-            place->folder.handle.get(), place->name,
-            {FILE_READ_ATTRIBUTES, share_everything, Disposition::existing, OpenKind::either});
-        const auto opened = file ? trust.inspect(file->get()) : std::unexpected(file.error());
-        return identity_of(*place, opened ? &*opened : nullptr);
+        const auto opened = probe_marker(*place, trust);
+        return identity_of(*place, opened ? &opened->file : nullptr);
     }
     // A folder not made yet is named by the deepest one that is there and the names below it,
     // as the folder will be named once it is made.

@@ -71,15 +71,22 @@ Scene::Scene(const Arguments& shell_arguments) {
         L"--ready",   shell_ready.name,        L"--quit", shell_quit.name, L"--report",
         shell_report, L"--secondary-taskbars", L"2"};
     arguments.insert(arguments.end(), shell_arguments.begin(), shell_arguments.end());
-    shell = start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
-                          {.desktop = ground.desktop.name});
-    HANDLE waits[] = {shell_ready.handle.get(), shell.handle.get()};
-    if (WaitForMultipleObjects(2, waits, FALSE, generous_wait) != WAIT_OBJECT_0) {
+    // Under load Wine now and then fails a window creation on a new desktop (CreateWindowExW
+    // with error 0): a shell that could not start is started again, twice at most.
+    for (int attempt = 0;; ++attempt) {
+        shell = start_process(sibling_executable(L"stand-in-shell.exe"), arguments,
+                              {.desktop = ground.desktop.name});
+        HANDLE waits[] = {shell_ready.handle.get(), shell.handle.get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, generous_wait) == WAIT_OBJECT_0) {
+            return;
+        }
         DWORD code = 0;
         GetExitCodeProcess(shell.handle.get(), &code);
-        throw std::runtime_error("the stand-in shell did not start: exit code " +
-                                 std::to_string(code) + ", " +
-                                 read_file(shell_report).value_or("no report"));
+        if (attempt == 2) {
+            throw std::runtime_error("the stand-in shell did not start: exit code " +
+                                     std::to_string(code) + ", " +
+                                     read_file(shell_report).value_or("no report"));
+        }
     }
 }
 
@@ -125,9 +132,9 @@ std::vector<std::string> log_lines(const Scene& scene) {
     return log_lines_without_time(scene.log);
 }
 
-// Starts the stand-in main application, which records and breaks the desktop and starts the
-// watchdog; returns once the watcher is held, with the main application still alive.
-Protected start_protected_application(Scene& scene, const Arguments& extra, HANDLE job) {
+namespace {
+
+Protected start_protected_application_once(Scene& scene, const Arguments& extra, HANDLE job) {
     const std::wstring report = scene.folder.path + L"\\launcher.txt";
     Arguments arguments{
         L"break-desktop",     L"--watchdog", sibling_executable(L"system-state-watchdog.exe"),
@@ -150,9 +157,25 @@ Protected start_protected_application(Scene& scene, const Arguments& extra, HAND
         // The watcher was created after the main application.
         result.watcher = wait_for_watcher(result.main_application.id,
                                           creation_time(result.main_application.handle.get()),
-                                          scene.marker, 5000);
+                                          scene.marker, generous_wait);
     }
     return result;
+}
+
+} // namespace
+
+// Under load Wine now and then fails the launcher's creation of the watcher (the launcher ends
+// with exit code 4, as it must): the platform's failure, not the product's, so the start is made
+// again, twice at most, with the marker it left removed.
+Protected start_protected_application(Scene& scene, const Arguments& extra, HANDLE job) {
+    for (int attempt = 0;; ++attempt) {
+        Protected run = start_protected_application_once(scene, extra, job);
+        if (run.launcher_exit_code != 4u || attempt == 2) {
+            return run;
+        }
+        wait_for_exit(run.main_application, generous_wait);
+        DeleteFileW(scene.marker.c_str());
+    }
 }
 
 std::optional<DWORD> end_and_wait(Scene& scene, Protected& run) {

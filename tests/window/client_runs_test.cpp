@@ -75,9 +75,18 @@ struct RunScene {
     }
 };
 
+// Under load Wine now and then fails the launcher's creation of the watcher (the launcher ends
+// with exit code 4, as it must): the platform's failure, so the protection is made again, twice
+// at most.
 std::expected<client::Protection, client::Error> protect(const RunScene& scene, Items items,
                                                          const std::wstring& marker) {
-    return on_desktop(scene.ground, [&] { return client::protect_desktop(marker, items); });
+    for (int attempt = 0;; ++attempt) {
+        auto protection =
+            on_desktop(scene.ground, [&] { return client::protect_desktop(marker, items); });
+        if (protection || protection.error().launcher_exit_code != 4 || attempt == 2) {
+            return protection;
+        }
+    }
 }
 
 std::expected<void, client::Error> end(const RunScene& scene, client::Protection& protection) {
