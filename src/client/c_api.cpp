@@ -66,7 +66,7 @@ std::optional<std::wstring> wide(const char* text) {
 }
 
 // Runs `call`, which returns a status and sets `text`; anything thrown becomes SSW_FAILED.
-template <typename Call> ssw_status guarded(char* message, std::size_t message_size, Call call) {
+template <typename Call> ssw_status catching(char* message, std::size_t message_size, Call call) {
     std::string text;
     try {
         const ssw_status status = call(text);
@@ -130,7 +130,7 @@ std::expected<std::wstring, client::Error> watchdog_named(const char* watchdog_e
 extern "C" {
 
 ssw_status ssw_new_session_id(char* session_id, size_t size) {
-    return guarded(nullptr, 0, [&](std::string&) {
+    return catching(nullptr, 0, [&](std::string&) {
         return put_session_id(client::new_session_id(), session_id, size);
     });
 }
@@ -144,7 +144,7 @@ ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const cha
 ssw_status ssw_record_desktop_within(const char* marker_path, unsigned items,
                                      const char* session_id, uint32_t wait_for_shell_ms,
                                      ssw_recorded** recorded, char* message, size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr || recorded == nullptr) {
             return refused(text);
@@ -165,7 +165,7 @@ void ssw_recorded_free(ssw_recorded* recorded) {
 
 ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorded, char* message,
                             size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || recorded == nullptr) {
             return refused(text);
@@ -177,7 +177,7 @@ ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorde
 ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* session_id,
                               const char* marker_path, uint32_t* launcher_exit_code, char* message,
                               size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr) {
             return refused(text);
@@ -195,7 +195,7 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
 }
 
 ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message, size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         if (recorded == nullptr) {
             return refused(text);
         }
@@ -205,7 +205,7 @@ ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message, size
 
 ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, char* message,
                               size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr) {
             return refused(text);
@@ -215,14 +215,14 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
 }
 
 ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         return settle(marker_path, client::default_watcher_wait, client::default_shell_wait, text);
     });
 }
 
 ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t wait_for_watcher_ms,
                                              char* message, size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
                       client::default_shell_wait, text);
     });
@@ -231,7 +231,7 @@ ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t w
 ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path, uint32_t wait_for_watcher_ms,
                                               uint32_t wait_for_shell_ms, char* message,
                                               size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
                       std::chrono::milliseconds(wait_for_shell_ms), text);
     });
@@ -239,7 +239,7 @@ ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path, uint32_t 
 
 ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
                                        size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         if (!path) {
             return refused(text);
@@ -260,7 +260,7 @@ ssw_status ssw_protect_desktop_within(const char* marker_path, unsigned items,
                                       const char* watchdog_executable, uint32_t wait_for_shell_ms,
                                       ssw_protection** protection, char* message,
                                       size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
         const auto executable = watchdog_executable == nullptr ? std::optional(std::wstring())
                                                                : wide(watchdog_executable);
@@ -280,7 +280,7 @@ ssw_status ssw_protect_desktop_within(const char* marker_path, unsigned items,
 
 ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,
                                      size_t size) {
-    return guarded(nullptr, 0, [&](std::string&) {
+    return catching(nullptr, 0, [&](std::string&) {
         if (protection == nullptr) {
             return SSW_INVALID_ARGUMENT;
         }
@@ -289,7 +289,7 @@ ssw_status ssw_protection_session_id(const ssw_protection* protection, char* ses
 }
 
 ssw_status ssw_end_protection(ssw_protection* protection, char* message, size_t message_size) {
-    return guarded(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&](std::string& text) {
         if (protection == nullptr) {
             return refused(text);
         }

@@ -70,14 +70,14 @@ std::vector<GuardedItem> items_of(Items items) {
     const auto named = [items](Items item) {
         return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
     };
-    std::vector<GuardedItem> guarded;
+    std::vector<GuardedItem> guards;
     if (named(Items::taskbar)) {
-        guarded.push_back(GuardedItem::taskbar);
+        guards.push_back(GuardedItem::taskbar);
     }
     if (named(Items::desktop_icons)) {
-        guarded.push_back(GuardedItem::desktop_icons);
+        guards.push_back(GuardedItem::desktop_icons);
     }
-    return guarded;
+    return guards;
 }
 
 namespace {

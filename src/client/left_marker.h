@@ -15,8 +15,9 @@
 
 namespace watchdog::client {
 
-// The marker left at the path, read once: nothing when there is none, why not when it is there
-// but cannot be read now. A marker that is no marker of this version comes back as it is.
+// The marker left at the path, read once: nothing when there is none, a failed Error saying why
+// when it is there but cannot be read now. A marker that is no marker of this version comes back as
+// it is.
 std::expected<std::optional<SessionMarker>, Error> read_left_marker(BoundedWorker& worker,
                                                                     std::wstring_view marker_path);
 
@@ -25,7 +26,8 @@ std::expected<std::optional<SessionMarker>, Error> read_left_marker(BoundedWorke
 bool leftover_run_alive(std::wstring_view marker_path);
 
 // A left marker may be acted on only by whoever holds its session's lock (waited for at most
-// `wait_for_watcher`), and only while nothing of its run is alive: the lock, or why not.
+// `wait_for_watcher`), and only while nothing of its run is alive: the lock, or an Error saying
+// whose it is.
 std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const SessionKey& key,
                                             std::chrono::milliseconds wait_for_watcher);
 

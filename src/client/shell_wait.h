@@ -12,8 +12,8 @@
 namespace watchdog::client {
 
 // Waits until the shell shows its primary taskbar (when `taskbar`) and its desktop icon view (when
-// `icons`), looking every 100 ms, for at most `wait` (never more than a minute). Why not, naming
-// what did not appear, in this library's words.
+// `icons`), looking every 100 ms, for at most `wait` (never more than a minute). Otherwise a
+// message naming what did not appear, in this library's words.
 std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
                                                 std::chrono::milliseconds wait);
 

@@ -99,7 +99,7 @@ ExitCode run_bootstrap(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    return run_bootstrap_guarded(
+    return run_bootstrap_catching(
         [&] { return start_watcher(arguments, current_executable_path, spawn_watcher); });
 }
 

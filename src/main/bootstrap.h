@@ -24,7 +24,7 @@ ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWa
 // Runs the launcher's work; an exception that escapes it ends the launcher with SpawnFailed
 // (the main application then knows that no watcher protects it) instead of reaching abort(),
 // which shows a runtime error box and ends the process with 3.
-template <typename Work> ExitCode run_bootstrap_guarded(Work work) noexcept {
+template <typename Work> ExitCode run_bootstrap_catching(Work work) noexcept {
     try {
         return work();
     } catch (...) {

@@ -35,7 +35,7 @@ int run_command_line() {
     // Each mode keeps its own exceptions; only splitting the command line is left here, and a
     // launcher that ends there has started no watcher.
     return static_cast<int>(
-        run_bootstrap_guarded([] { return dispatch_command_line(GetCommandLineW()); }));
+        run_bootstrap_catching([] { return dispatch_command_line(GetCommandLineW()); }));
 }
 
 } // namespace watchdog

@@ -142,7 +142,7 @@ ExitCode run_watch(ModeArguments arguments) {
     if (arguments.size() != mode_argument_count) {
         return ExitCode::UsageError;
     }
-    return run_watch_guarded(arguments[2], [&] {
+    return run_watch_catching(arguments[2], [&] {
         const auto process_id = parse_process_id(utf16_to_utf8(arguments[0]));
         if (!process_id) {
             return ExitCode::UsageError;

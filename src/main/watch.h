@@ -88,7 +88,7 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
 // process with 3, a code that means something else: it is logged with the "watchdog" tag and
 // the watcher ends with RestoreFailed.
 template <typename Work>
-ExitCode run_watch_guarded(std::wstring_view marker_path, Work work) noexcept {
+ExitCode run_watch_catching(std::wstring_view marker_path, Work work) noexcept {
     try {
         return work();
     } catch (const std::exception& failure) {

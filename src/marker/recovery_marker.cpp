@@ -310,51 +310,51 @@ struct MarkerReader {
     bool on_document_end(ErrorCode&) { return true; }
 
     bool on_object_begin(ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_value({.kind = JsonKind::map}, ec); });
+        return within_memory(ec, [&] { return handle_value({.kind = JsonKind::map}, ec); });
     }
     bool on_object_end(std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return close_container(ec); });
+        return within_memory(ec, [&] { return close_container(ec); });
     }
     bool on_array_begin(ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_value({.kind = JsonKind::sequence}, ec); });
+        return within_memory(ec, [&] { return handle_value({.kind = JsonKind::sequence}, ec); });
     }
     bool on_array_end(std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return close_container(ec); });
+        return within_memory(ec, [&] { return close_container(ec); });
     }
 
     bool on_key_part(json::string_view part, std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return collect(key_parts, part); });
+        return within_memory(ec, [&] { return collect(key_parts, part); });
     }
     bool on_key(json::string_view rest, std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_key(rest, ec); });
+        return within_memory(ec, [&] { return handle_key(rest, ec); });
     }
     bool on_string_part(json::string_view part, std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return collect(string_parts, part); });
+        return within_memory(ec, [&] { return collect(string_parts, part); });
     }
     bool on_string(json::string_view rest, std::size_t, ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_string(rest, ec); });
+        return within_memory(ec, [&] { return handle_string(rest, ec); });
     }
 
     bool on_number_part(json::string_view part, ErrorCode& ec) {
-        return guarded(ec, [&] { return collect(number_parts, part); });
+        return within_memory(ec, [&] { return collect(number_parts, part); });
     }
     bool on_int64(std::int64_t number, json::string_view rest, ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
+        return within_memory(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
     }
     bool on_uint64(std::uint64_t number, json::string_view rest, ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
+        return within_memory(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
     }
     // Also called for integers beyond 64 bits; the text tells them from fractions.
     bool on_double(double, json::string_view rest, ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_number(IntegerValue(), rest, ec); });
+        return within_memory(ec, [&] { return handle_number(IntegerValue(), rest, ec); });
     }
 
     bool on_bool(bool flag, ErrorCode& ec) {
-        return guarded(
+        return within_memory(
             ec, [&] { return handle_value({.kind = JsonKind::boolean, .boolean = flag}, ec); });
     }
     bool on_null(ErrorCode& ec) {
-        return guarded(ec, [&] { return handle_value({.kind = JsonKind::null}, ec); });
+        return within_memory(ec, [&] { return handle_value({.kind = JsonKind::null}, ec); });
     }
 
     // Comments are not enabled in the parse options, so these are never called.
@@ -460,7 +460,7 @@ struct MarkerReader {
 
     // Running out of memory stops the parse like any other problem, so the description still
     // gets the position, and nothing is thrown through the parser.
-    template <typename Step> bool guarded(ErrorCode& ec, Step step) {
+    template <typename Step> bool within_memory(ErrorCode& ec, Step step) {
         try {
             return step();
         } catch (const std::bad_alloc&) {

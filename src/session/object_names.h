@@ -33,7 +33,8 @@ struct SessionKey {
 std::string hex16(std::uint64_t value);
 
 // The name of the run's object of the given kind. An FNV-1a hash of the key stands in for it,
-// since a path and a session id may hold any character. Why not when the namespace cannot be had.
+// since a path and a session id may hold any character. The failure when the namespace cannot be
+// made or opened.
 std::expected<std::wstring, Win32Failure> session_object_name(std::wstring_view kind,
                                                               const SessionKey& key);
 
@@ -54,8 +55,8 @@ NamespaceCalls system_namespace_calls();
 
 // The prefix of every name: the private namespace, created or (when another process of the user
 // has it already) opened, the pair tried again when it vanished in between, and kept open for the
-// life of the process; `Local\` where the platform gives no boundary descriptor. Why not when a
-// namespace cannot be had.
+// life of the process; `Local\` where the platform gives no boundary descriptor; the failure of
+// the call that refused the namespace otherwise.
 std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls& calls);
 
 } // namespace watchdog

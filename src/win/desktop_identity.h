@@ -8,7 +8,7 @@
 namespace watchdog {
 
 // "<window station>\<desktop>" of the calling thread: the desktop whose shell windows it finds
-// and changes; why not when the system cannot say.
+// and changes; or the failure that asking gave.
 std::expected<std::wstring, Win32Failure> current_desktop_identity();
 
 } // namespace watchdog

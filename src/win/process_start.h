@@ -40,7 +40,7 @@ struct StartedProcess {
     DWORD id = 0;
 };
 
-// Why not when the process cannot be created.
+// The started process, or the failure of CreateProcessW.
 std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& start);
 
 } // namespace watchdog

@@ -119,11 +119,11 @@ TEST(LauncherSteps, ItsExitCodeSaysWhichStepFailed) {
 TEST(EscapingExceptions, EndTheWatcherWithOneLogLineAndTheLauncherWithFour) {
     testing::TempDirectory folder;
     const std::wstring marker = folder.path + L"\\marker.json";
-    EXPECT_EQ(run_watch_guarded(marker, []() -> ExitCode { throw std::bad_alloc(); }),
+    EXPECT_EQ(run_watch_catching(marker, []() -> ExitCode { throw std::bad_alloc(); }),
               ExitCode::RestoreFailed);
     EXPECT_EQ(testing::log_lines_without_time(folder.path + L"\\logs\\system-state-recovery.log"),
               std::vector<std::string>{"[watchdog] 恢复过程意外中止: std::bad_alloc"});
-    EXPECT_EQ(run_bootstrap_guarded([]() -> ExitCode { throw std::bad_alloc(); }),
+    EXPECT_EQ(run_bootstrap_catching([]() -> ExitCode { throw std::bad_alloc(); }),
               ExitCode::SpawnFailed);
 }
 
