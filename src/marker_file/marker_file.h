@@ -69,7 +69,8 @@ enum class MarkerDeletion { deleted, kept, absent };
 
 // Deletes the marker only while `still_ours` accepts the bytes it holds, through the handle it
 // read them with (no writer can change it in between), on `worker` and for at most
-// marker_file_wait. kept: it held other bytes; absent: it was gone. The message says why it was not deleted.
+// marker_file_wait. kept: it held other bytes; absent: it was gone. A message when it could not
+// be deleted.
 std::expected<MarkerDeletion, std::string>
 delete_marker_file(BoundedWorker& worker, std::wstring_view path,
                    std::function<bool(std::string_view)> still_ours,
