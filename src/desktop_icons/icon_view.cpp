@@ -2,48 +2,31 @@
 
 #include "win/error_text.h"
 #include "win/shell_window.h"
-#include "win/utf.h"
-
-#include <array>
 
 namespace watchdog {
 namespace {
 
-constexpr int class_name_buffer_units = 64;
 constexpr const wchar_t* program_manager_class = L"Progman";
 
-// Handed to the child-window callback by address only; it lives in the searching call's
-// frame for the length of one enumeration.
-struct ChildWindowSearch {
-    std::string_view class_name;
-    HWND found = nullptr;
-};
-
-bool has_class(HWND window, std::string_view class_name) {
-    const auto name = get_window_class_name(window);
-    return name.has_value() && *name == class_name;
-}
-
-// The callbacks run inside user32's enumeration loop: an exception unwinding through those
-// frames would be undefined, so a window that cannot be examined counts as not matching.
-BOOL CALLBACK visit_child_window(HWND window, LPARAM search_address) {
-    auto& search = *reinterpret_cast<ChildWindowSearch*>(search_address);
-    try {
-        if (has_class(window, search.class_name)) {
-            search.found = window;
-            return FALSE;
-        }
-    } catch (...) {
+// The first SysListView32 under the first SHELLDLL_DefView under `window`. A later shell view
+// under the same window is never examined.
+std::optional<HWND> find_icon_list_view_under(HWND window) {
+    const auto shell_view = find_child_window_by_class(window, shell_view_class);
+    if (!shell_view) {
+        return std::nullopt;
     }
-    return TRUE;
+    return find_child_window_by_class(*shell_view, icon_list_view_class);
 }
 
-// Handed to the top-level callback by address only, like ChildWindowSearch.
+// Handed to the callback by address only; it lives in the searching call's frame for the
+// length of one enumeration.
 struct TopLevelSearch {
     std::optional<DWORD> shell;
     HWND found = nullptr;
 };
 
+// The callback runs inside user32's enumeration loop: an exception unwinding through those
+// frames would be undefined, so a window that cannot be examined counts as not matching.
 BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
     auto& search = *reinterpret_cast<TopLevelSearch*>(search_address);
     try {
@@ -69,39 +52,6 @@ std::optional<HWND> find_under_program_manager(std::optional<DWORD> shell) {
 }
 
 } // namespace
-
-std::optional<std::string> get_window_class_name(HWND window) {
-    std::array<wchar_t, class_name_buffer_units> buffer{};
-    const int length = GetClassNameW(window, buffer.data(), class_name_buffer_units);
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    return utf16_to_utf8(std::wstring_view(buffer.data(), static_cast<std::size_t>(length)));
-}
-
-std::optional<HWND> find_child_window_by_class(HWND parent, std::string_view class_name) {
-    // EnumChildWindows with a null parent would walk the top-level windows instead, which are
-    // nobody's descendants.
-    if (parent == nullptr) {
-        return std::nullopt;
-    }
-    ChildWindowSearch search{class_name, nullptr};
-    // The return value says nothing useful: it is FALSE both when the callback stopped the
-    // enumeration and when there was nothing to enumerate. `found` alone tells the outcome.
-    EnumChildWindows(parent, visit_child_window, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
-        return std::nullopt;
-    }
-    return search.found;
-}
-
-std::optional<HWND> find_icon_list_view_under(HWND window) {
-    const auto shell_view = find_child_window_by_class(window, shell_view_class);
-    if (!shell_view) {
-        return std::nullopt;
-    }
-    return find_child_window_by_class(*shell_view, icon_list_view_class);
-}
 
 std::expected<HWND, std::string> find_desktop_icon_view() {
     const auto shell = shell_process();

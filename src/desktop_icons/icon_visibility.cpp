@@ -2,6 +2,7 @@
 
 #include "desktop_icons/icon_view.h"
 #include "win/error_text.h"
+#include "win/shell_window.h"
 
 namespace watchdog {
 namespace {

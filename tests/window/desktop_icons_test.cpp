@@ -3,6 +3,7 @@
 
 #include "stand_in_desktop.h"
 #include "win/error_text.h"
+#include "win/shell_window.h"
 
 #include <gtest/gtest.h>
 
