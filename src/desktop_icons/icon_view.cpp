@@ -62,20 +62,14 @@ std::expected<HWND, std::string> find_desktop_icon_view() {
     // Cleared first so that a failure that sets no error of its own is not reported with a
     // stale error left by an earlier, unrelated call.
     SetLastError(ERROR_SUCCESS);
-    std::expected<void, Win32Failure> enumeration;
-    if (!EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search))) {
-        enumeration = std::unexpected(last_win32_failure());
+    const bool completed = EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search));
+    // EnumWindows reports FALSE whenever the callback stopped it, so a found view wins; only
+    // an enumeration that failed without finding anything reports its failure.
+    if (search.found != nullptr) {
+        return search.found;
     }
-    return top_level_search_outcome(search.found, enumeration);
-}
-
-std::expected<HWND, std::string>
-top_level_search_outcome(HWND found, std::expected<void, Win32Failure> enumeration) {
-    if (found != nullptr) {
-        return found;
-    }
-    if (!enumeration) {
-        return std::unexpected(windows_error_text(enumeration.error()));
+    if (!completed) {
+        return std::unexpected(windows_error_text(last_win32_failure()));
     }
     return std::unexpected(std::string(icon_view_not_found_message));
 }

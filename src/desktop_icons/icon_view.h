@@ -5,13 +5,9 @@
 // window (WorkerW on current Windows versions). Nothing is cached: the shell may re-create
 // these windows at any time, so every caller searches afresh.
 
-#include "win/win32_failure.h"
-
 #include <windows.h>
 
-#include <cstdint>
 #include <expected>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,11 +22,5 @@ inline constexpr std::string_view icon_view_not_found_message = "未找到 Windo
 // window, windows of other processes are passed over: a file dialog holds a shell view and a
 // list view too.
 std::expected<HWND, std::string> find_desktop_icon_view();
-
-// How the top-level pass ends. EnumWindows reports FALSE whenever the callback stopped it,
-// so a found view wins over that result; only an enumeration that failed without finding
-// anything reports its failure.
-std::expected<HWND, std::string>
-top_level_search_outcome(HWND found, std::expected<void, Win32Failure> enumeration);
 
 } // namespace watchdog
