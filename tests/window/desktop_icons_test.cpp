@@ -604,189 +604,140 @@ void check_restore(const RestoreCase& row) {
     EXPECT_LE(to_milliseconds(restore.elapsed), worst_case_restore + timing_slack);
 }
 
-TEST(DesktopIconRestore, IconsAlreadyInStateGetNeitherCommandNorShowWindow) {
-    const RestoreCase cases[] = {
-        {.name = "visible", .wanted = true, .initially_visible = true},
-        {.name = "hidden", .wanted = false, .initially_visible = false},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
+constexpr int six = 6;
 
-TEST(DesktopIconRestore, TheShellsCommandAloneRestoresWhenItWorks) {
-    const RestoreCase cases[] = {
-        {.name = "shows",
-         .wanted = true,
-         .initially_visible = false,
-         .commands = 1,
-         .minimum_time = one_pause},
-        {.name = "hides",
-         .wanted = false,
-         .initially_visible = true,
-         .commands = 1,
-         .minimum_time = one_pause},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-TEST(DesktopIconRestore, AnIgnoredCommandIsFollowedByShowWindow) {
-    const RestoreCase cases[] = {
-        {.name = "shows",
-         .wanted = true,
-         .initially_visible = false,
-         .behaviour = ToggleBehaviour::ignore,
-         .commands = 1,
-         .show_window_calls = 1,
-         .minimum_time = two_pauses},
-        {.name = "hides",
-         .wanted = false,
-         .initially_visible = true,
-         .behaviour = ToggleBehaviour::ignore,
-         .commands = 1,
-         .show_window_calls = 1,
-         .minimum_time = two_pauses},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-// A command that was not answered in time is still carried out once the shell gets to it, so it
-// is never sent twice: the second attempt waits for the shell instead. A shell that drops the
-// command gets its icons from ShowWindow (ShowWindowAsync, made by the view's thread once the
-// stall is over); one that toggles late toggles once. The state is read after the stall.
-TEST(DesktopIconRestore, AStalledShellGetsOneCommandAndTheIconsStayRightOnceItCatchesUp) {
-    const RestoreCase cases[] = {
-        {.name = "dropped, shows",
-         .wanted = true,
-         .initially_visible = false,
-         .behaviour = ToggleBehaviour::hang,
-         .commands = 1,
-         .show_window_calls = 1,
-         .minimum_time = hung_command_duration},
-        {.name = "dropped, hides",
-         .wanted = false,
-         .initially_visible = true,
-         .behaviour = ToggleBehaviour::hang,
-         .commands = 1,
-         .show_window_calls = 1,
-         .minimum_time = hung_command_duration},
-        {.name = "toggled late, shows",
-         .wanted = true,
-         .initially_visible = false,
-         .behaviour = ToggleBehaviour::slow_toggle,
-         .commands = 1,
-         .minimum_time = hung_command_duration},
-        {.name = "toggled late, hides",
-         .wanted = false,
-         .initially_visible = true,
-         .behaviour = ToggleBehaviour::slow_toggle,
-         .commands = 1,
-         .minimum_time = hung_command_duration},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-TEST(DesktopIconRestore, AListViewNotDirectlyUnderTheShellViewGetsNoCommand) {
-    // The shell view would toggle the list view if it received the command; it must not.
-    const RestoreCase cases[] = {
-        {.name = "shows",
-         .wanted = true,
-         .initially_visible = false,
-         .nested_list_view = true,
-         .show_window_calls = 1,
-         .minimum_time = one_pause},
-        {.name = "hides",
-         .wanted = false,
-         .initially_visible = true,
-         .nested_list_view = true,
-         .show_window_calls = 1,
-         .minimum_time = one_pause},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-TEST(DesktopIconRestore, AViewRecreatedByTheCommandIsFoundByTheNextAttempt) {
-    const RestoreCase cases[] = {
-        // The old handle reads as hidden: ShowWindow on it achieves nothing, and the attempt
-        // fails after both pauses.
-        {.name = "shows",
-         .wanted = true,
-         .initially_visible = false,
-         .behaviour = ToggleBehaviour::recreate,
-         .commands = 1,
-         .views_created = 1,
-         .minimum_time = two_pauses},
-        // The old handle reads as hidden too, but a gone view confirms nothing: the next
-        // attempt finds the new, hidden view.
-        {.name = "hides",
-         .wanted = false,
-         .initially_visible = true,
-         .behaviour = ToggleBehaviour::recreate,
-         .commands = 1,
-         .views_created = 1,
-         .minimum_time = one_pause},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-TEST(DesktopIconRestore, AViewThatNeverChangesFailsAfterSixFullAttempts) {
-    constexpr int six = 6;
-    const RestoreCase cases[] = {
-        {.name = "never shows",
-         .wanted = true,
-         .initially_visible = false,
-         .refuse_visibility_change = true,
-         .restored = false,
-         .commands = six,
-         .show_window_calls = six,
-         .minimum_time = six_attempts},
-        {.name = "never hides",
-         .wanted = false,
-         .initially_visible = true,
-         .refuse_visibility_change = true,
-         .restored = false,
-         .commands = six,
-         .show_window_calls = six,
-         .minimum_time = six_attempts},
-    };
-    for (const auto& row : cases) {
-        check_restore(row);
-    }
-}
-
-TEST(DesktopIconRestore, AViewReplacedInTheSameStateIsNeverTakenForRestored) {
+const RestoreCase restore_cases[] = {
+    // Icons already in the wanted state get neither the command nor ShowWindow.
+    {.name = "already visible", .wanted = true, .initially_visible = true},
+    {.name = "already hidden", .wanted = false, .initially_visible = false},
+    // The shell's command alone restores when it works.
+    {.name = "the command shows",
+     .wanted = true,
+     .initially_visible = false,
+     .commands = 1,
+     .minimum_time = one_pause},
+    {.name = "the command hides",
+     .wanted = false,
+     .initially_visible = true,
+     .commands = 1,
+     .minimum_time = one_pause},
+    // An ignored command is followed by ShowWindow.
+    {.name = "ignored, ShowWindow shows",
+     .wanted = true,
+     .initially_visible = false,
+     .behaviour = ToggleBehaviour::ignore,
+     .commands = 1,
+     .show_window_calls = 1,
+     .minimum_time = two_pauses},
+    {.name = "ignored, ShowWindow hides",
+     .wanted = false,
+     .initially_visible = true,
+     .behaviour = ToggleBehaviour::ignore,
+     .commands = 1,
+     .show_window_calls = 1,
+     .minimum_time = two_pauses},
+    // A command that was not answered in time is still carried out once the shell gets to it,
+    // so it is never sent twice: the second attempt waits for the shell instead. A shell that
+    // drops the command gets its icons from ShowWindow (ShowWindowAsync, made by the view's
+    // thread once the stall is over); one that toggles late toggles once. The state is read
+    // after the stall.
+    {.name = "stalled, dropped, shows",
+     .wanted = true,
+     .initially_visible = false,
+     .behaviour = ToggleBehaviour::hang,
+     .commands = 1,
+     .show_window_calls = 1,
+     .minimum_time = hung_command_duration},
+    {.name = "stalled, dropped, hides",
+     .wanted = false,
+     .initially_visible = true,
+     .behaviour = ToggleBehaviour::hang,
+     .commands = 1,
+     .show_window_calls = 1,
+     .minimum_time = hung_command_duration},
+    {.name = "stalled, toggled late, shows",
+     .wanted = true,
+     .initially_visible = false,
+     .behaviour = ToggleBehaviour::slow_toggle,
+     .commands = 1,
+     .minimum_time = hung_command_duration},
+    {.name = "stalled, toggled late, hides",
+     .wanted = false,
+     .initially_visible = true,
+     .behaviour = ToggleBehaviour::slow_toggle,
+     .commands = 1,
+     .minimum_time = hung_command_duration},
+    // A list view not directly under the shell view gets no command: the shell view would
+    // toggle the list view if it received it.
+    {.name = "nested, shows",
+     .wanted = true,
+     .initially_visible = false,
+     .nested_list_view = true,
+     .show_window_calls = 1,
+     .minimum_time = one_pause},
+    {.name = "nested, hides",
+     .wanted = false,
+     .initially_visible = true,
+     .nested_list_view = true,
+     .show_window_calls = 1,
+     .minimum_time = one_pause},
+    // A view re-created by the command is found by the next attempt. The old handle reads as
+    // hidden: ShowWindow on it achieves nothing, and the attempt fails after both pauses.
+    {.name = "re-created, shows",
+     .wanted = true,
+     .initially_visible = false,
+     .behaviour = ToggleBehaviour::recreate,
+     .commands = 1,
+     .views_created = 1,
+     .minimum_time = two_pauses},
+    // The old handle reads as hidden too, but a gone view confirms nothing: the next attempt
+    // finds the new, hidden view.
+    {.name = "re-created, hides",
+     .wanted = false,
+     .initially_visible = true,
+     .behaviour = ToggleBehaviour::recreate,
+     .commands = 1,
+     .views_created = 1,
+     .minimum_time = one_pause},
+    // A view that never changes fails after six full attempts.
+    {.name = "never shows",
+     .wanted = true,
+     .initially_visible = false,
+     .refuse_visibility_change = true,
+     .restored = false,
+     .commands = six,
+     .show_window_calls = six,
+     .minimum_time = six_attempts},
+    {.name = "never hides",
+     .wanted = false,
+     .initially_visible = true,
+     .refuse_visibility_change = true,
+     .restored = false,
+     .commands = six,
+     .show_window_calls = six,
+     .minimum_time = six_attempts},
     // Every command replaces the view by one just as visible as before. The replaced handle
     // reads as hidden, which must not pass for hidden icons.
-    constexpr int six = 6;
-    const RestoreCase cases[] = {
-        {.name = "stays hidden",
-         .wanted = true,
-         .initially_visible = false,
-         .behaviour = ToggleBehaviour::recreate_unchanged,
-         .restored = false,
-         .commands = six,
-         .views_created = six,
-         .minimum_time = six_attempts},
-        {.name = "stays visible",
-         .wanted = false,
-         .initially_visible = true,
-         .behaviour = ToggleBehaviour::recreate_unchanged,
-         .restored = false,
-         .commands = six,
-         .views_created = six,
-         .minimum_time = six * one_pause},
-    };
-    for (const auto& row : cases) {
+    {.name = "replaced, stays hidden",
+     .wanted = true,
+     .initially_visible = false,
+     .behaviour = ToggleBehaviour::recreate_unchanged,
+     .restored = false,
+     .commands = six,
+     .views_created = six,
+     .minimum_time = six_attempts},
+    {.name = "replaced, stays visible",
+     .wanted = false,
+     .initially_visible = true,
+     .behaviour = ToggleBehaviour::recreate_unchanged,
+     .restored = false,
+     .commands = six,
+     .views_created = six,
+     .minimum_time = six * one_pause},
+};
+
+TEST(DesktopIconRestore, BringsTheIconsToTheWantedStateOrReportsThatItCouldNot) {
+    for (const auto& row : restore_cases) {
         check_restore(row);
     }
 }
