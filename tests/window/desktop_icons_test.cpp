@@ -372,6 +372,9 @@ TEST(WindowClassName, ReadsUpToSixtyThreeUnitsAsUtf8) {
         {L"icons\U0001F5A5", "icons\xF0\x9F\x96\xA5"},
         // The cut falls between the halves of a surrogate pair.
         {b62 + L"\U0001F5A5", std::string(62, 'b') + "\xEF\xBF\xBD"},
+        // Unpaired surrogates elsewhere: a low one alone, a high one before a letter.
+        {std::wstring{L'a', wchar_t(0xDC00), L'b'}, "a\uFFFDb"},
+        {std::wstring{wchar_t(0xD83D), L'c'}, "\uFFFDc"},
     };
     StandInDesktop desktop;
     for (const auto& row : cases) {
