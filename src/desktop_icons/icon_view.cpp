@@ -42,21 +42,16 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
     return TRUE;
 }
 
-std::optional<HWND> find_under_program_manager(std::optional<DWORD> shell) {
-    // Not finding the window is no failure here: the top-level pass decides.
-    const auto window = find_shell_top_level_window(shell, nullptr, program_manager_class);
-    if (!window) {
-        return std::nullopt;
-    }
-    return find_icon_list_view_under(*window);
-}
-
 } // namespace
 
 std::expected<HWND, std::string> find_desktop_icon_view() {
     const auto shell = shell_process();
-    if (const auto view = find_under_program_manager(shell)) {
-        return *view;
+    // Not finding the program-manager window is no failure here: the top-level pass decides.
+    if (const auto program_manager =
+            find_shell_top_level_window(shell, nullptr, program_manager_class)) {
+        if (const auto view = find_icon_list_view_under(*program_manager)) {
+            return *view;
+        }
     }
     TopLevelSearch search{shell, nullptr};
     // Cleared first so that a failure that sets no error of its own is not reported with a

@@ -88,10 +88,7 @@ std::optional<HWND> find_child_window_by_class(HWND parent, std::string_view cla
     // The return value says nothing useful: it is FALSE both when the callback stopped the
     // enumeration and when there was nothing to enumerate. `found` alone tells the outcome.
     EnumChildWindows(parent, visit_child_window, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
-        return std::nullopt;
-    }
-    return search.found;
+    return search.found != nullptr ? std::optional(search.found) : std::nullopt;
 }
 
 } // namespace watchdog
