@@ -21,8 +21,6 @@ namespace {
 // The shell reads the structure by its 64-bit layout; a different size would be rejected.
 static_assert(sizeof(APPBARDATA) == 48);
 
-// Keep position, size and Z order, do not activate, recalculate the frame for the style just
-// written, and show.
 constexpr UINT frame_refresh_flags =
     SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED | SWP_SHOWWINDOW;
 static_assert(frame_refresh_flags == 0x0077);
@@ -62,12 +60,6 @@ void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
     SHAppBarMessage(ABM_SETSTATE, &data);
 }
 
-// How long the next wait for the shell may take, when `waited` has been spent so far.
-std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
-    return std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
-                      taskbar_answer_limit);
-}
-
 // The shell's threads that have not answered in time. Once one has not, none of its windows is
 // waited for again.
 struct ShellWaits {
@@ -84,8 +76,9 @@ bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<vo
     }
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waits.start);
-    if (run_bounded(waits.worker, shell_wait_limit(waited), std::move(calls)) ==
-        BoundedRun::finished) {
+    const auto limit = std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
+                                  taskbar_answer_limit);
+    if (run_bounded(waits.worker, limit, std::move(calls)) == BoundedRun::finished) {
         return true;
     }
     waits.silent_threads.push_back(thread);
@@ -132,7 +125,6 @@ std::vector<HWND> find_taskbar_windows(HWND primary) {
     const auto shell = shell_process();
     std::vector<HWND> windows{primary};
     HWND after = nullptr;
-    // The search ends where FindWindowExW finds no more.
     while (const auto next = find_shell_top_level_window(shell, after, L"Shell_SecondaryTrayWnd")) {
         windows.push_back(*next);
         after = *next;
