@@ -66,45 +66,43 @@ TEST(DesktopIconAttemptSchedule, SixAttemptsAPauseAfterAGoneViewAndTheSearchMess
     }
 }
 
-// Shell views that take `pause_ms` and then answer, or fail with `last_error` (none when 0).
-template <DWORD pause_ms>
-LRESULT WINAPI answers_after(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
-    Sleep(pause_ms);
+// Shell views that take their time and then answer, time out, or fail without a word.
+LRESULT WINAPI answers_late(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
     return 1;
 }
+LRESULT WINAPI times_out(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
+    SetLastError(ERROR_TIMEOUT);
+    return 0;
+}
+LRESULT WINAPI fails_without_a_word(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(300);
+    return 0;
+}
+// Shell views that fail with `last_error` after `pause_ms`.
 template <DWORD last_error, DWORD pause_ms>
 LRESULT WINAPI fails_after(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
     Sleep(pause_ms);
-    if constexpr (last_error != ERROR_SUCCESS) {
-        SetLastError(last_error);
-    }
+    SetLastError(last_error);
     return 0;
 }
 
-// Only a send that waited for the shell and timed out leaves the command queued for the shell
-// view to carry out late. The send is judged by its own last error, never by what an earlier
-// call left: each row starts with a stale time-out.
-TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnItsWay) {
-    const struct {
-        const char* name;
-        SendMessageTimeoutFunction send;
-        ToggleSend expected;
-    } cases[] = {
-        {"answered late", answers_after<300>, ToggleSend::answered},
-        {"timed out well before the 500 ms", fails_after<ERROR_TIMEOUT, 300>,
-         ToggleSend::on_its_way},
-        {"refused at once, the shell counting as hung", fails_after<ERROR_TIMEOUT, 0>,
-         ToggleSend::unanswered},
-        {"failed without setting an error", fails_after<ERROR_SUCCESS, 300>,
-         ToggleSend::unanswered},
-        {"the view is gone", fails_after<ERROR_INVALID_WINDOW_HANDLE, 0>, ToggleSend::unanswered},
-        {"the view went while the send waited", fails_after<ERROR_INVALID_WINDOW_HANDLE, 300>,
-         ToggleSend::unanswered},
+// What the send itself says, never what an earlier call left behind: a time-out that some other
+// call reported before must not make a command that was never queued count as on its way.
+TEST(DesktopIconToggleCommand, ASendIsJudgedByItsOwnLastError) {
+    const std::pair<SendMessageTimeoutFunction, ToggleSend> cases[] = {
+        {answers_late, ToggleSend::answered},
+        {times_out, ToggleSend::on_its_way},
+        {fails_without_a_word, ToggleSend::unanswered},
+        // Refused at once (the shell counting as hung), the view gone before or during the wait.
+        {fails_after<ERROR_TIMEOUT, 0>, ToggleSend::unanswered},
+        {fails_after<ERROR_INVALID_WINDOW_HANDLE, 0>, ToggleSend::unanswered},
+        {fails_after<ERROR_INVALID_WINDOW_HANDLE, 300>, ToggleSend::unanswered},
     };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [send, expected] : cases) {
         SetLastError(ERROR_TIMEOUT);
-        EXPECT_EQ(send_toggle_command(nullptr, row.send), row.expected);
+        EXPECT_EQ(send_toggle_command(nullptr, send), expected);
     }
 }
 

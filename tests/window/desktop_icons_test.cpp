@@ -61,6 +61,19 @@ TimedOutcome timed_restore(const StandInDesktop& desktop, bool visible) {
     });
 }
 
+struct TimedSend {
+    ToggleSend result;
+    Clock::duration elapsed;
+};
+
+TimedSend timed_toggle(const StandInDesktop& desktop, HWND shell_view) {
+    return on_desktop(desktop, [&] {
+        const auto start = Clock::now();
+        const ToggleSend result = send_toggle_command(shell_view);
+        return TimedSend{result, Clock::now() - start};
+    });
+}
+
 std::expected<HWND, std::string>
 list_view_of(const std::expected<DesktopIconWindows, std::string>& windows) {
     if (!windows) {
@@ -473,59 +486,63 @@ struct DeliveredCase {
     bool visible_after;
 };
 
-// Whatever the shell makes of the command, it answers it.
-TEST(DesktopIconToggleCommand, TheShellViewAnswersTheCommandWhateverItMakesOfIt) {
+void check_delivered_command(const DeliveredCase& row) {
+    SCOPED_TRACE(row.name);
+    StandInDesktop desktop;
+    desktop.icons.behaviour = row.behaviour;
+    const auto tree = on_shell(
+        desktop, [&] { return create_program_manager_icons(desktop.icons, row.icons_visible); });
+    ASSERT_TRUE(tree.has_value()) << tree.error();
+
+    const auto sent = timed_toggle(desktop, tree->shell_view);
+
+    EXPECT_EQ(sent.result, ToggleSend::answered);
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::toggle_command), 1);
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::stray_command), 0);
+    EXPECT_EQ(visible_on_desktop(desktop, tree->list_view), row.visible_after);
+}
+
+TEST(DesktopIconToggleCommand, ADeliveredCommandSucceedsWhateverTheShellMadeOfIt) {
     const DeliveredCase cases[] = {
         {"toggled to visible", ToggleBehaviour::toggle, false, true},
         {"toggled to hidden", ToggleBehaviour::toggle, true, false},
         {"ignored", ToggleBehaviour::ignore, false, false},
     };
     for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        StandInDesktop desktop;
-        desktop.icons.behaviour = row.behaviour;
-        const auto tree = on_shell(desktop, [&] {
-            return create_program_manager_icons(desktop.icons, row.icons_visible);
-        });
-        ASSERT_TRUE(tree.has_value()) << tree.error();
-
-        EXPECT_EQ(on_desktop(desktop, [&] { return send_toggle_command(tree->shell_view); }),
-                  ToggleSend::answered);
-        EXPECT_EQ(events_of(desktop, IconShellEventKind::toggle_command), 1);
-        EXPECT_EQ(events_of(desktop, IconShellEventKind::stray_command), 0);
-        EXPECT_EQ(visible_on_desktop(desktop, tree->list_view), row.visible_after);
+        check_delivered_command(row);
     }
 }
 
-// A list view whose parent only resembles the shell view gets its icons from ShowWindow: the
-// command goes to nothing but the shell view.
+void check_command_withheld(const wchar_t* parent_class) {
+    SCOPED_TRACE(parent_class);
+    StandInDesktop desktop;
+    const auto view = on_shell(desktop, [&]() -> std::expected<HWND, std::string> {
+        auto program_manager = create_plain_window(nullptr, L"Progman", &desktop.icons);
+        auto shell_view =
+            program_manager ? create_shell_view(*program_manager, desktop.icons) : program_manager;
+        auto parent = shell_view ? create_plain_window(*shell_view, parent_class, &desktop.icons)
+                                 : shell_view;
+        return parent ? create_icon_list_view(*parent, desktop.icons, false) : parent;
+    });
+    ASSERT_TRUE(view.has_value()) << view.error();
+
+    const auto restore = timed_restore(desktop, true);
+
+    EXPECT_TRUE(restore.result.has_value()) << restore.result.error();
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::toggle_command), 0);
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::stray_command), 0);
+    EXPECT_EQ(events_of(desktop, IconShellEventKind::shown_from_outside), 1);
+    EXPECT_TRUE(visible_on_desktop(desktop, *view));
+}
+
 TEST(DesktopIconToggleCommand, GoesOnlyToAParentOfTheExactShellViewClass) {
-    for (const wchar_t* parent_class :
-         {L"WatchdogIconHost", L"shelldll_defview", L"SHELLDLL_DefViewX", L"SHELLDLL_DefVie"}) {
-        SCOPED_TRACE(parent_class);
-        StandInDesktop desktop;
-        const auto view = on_shell(desktop, [&]() -> std::expected<HWND, std::string> {
-            auto program_manager = create_plain_window(nullptr, L"Progman", &desktop.icons);
-            auto shell_view = program_manager ? create_shell_view(*program_manager, desktop.icons)
-                                              : program_manager;
-            auto parent = shell_view
-                              ? create_plain_window(*shell_view, parent_class, &desktop.icons)
-                              : shell_view;
-            return parent ? create_icon_list_view(*parent, desktop.icons, false) : parent;
-        });
-        ASSERT_TRUE(view.has_value()) << view.error();
-
-        const auto restore = timed_restore(desktop, true);
-
-        EXPECT_TRUE(restore.result.has_value()) << restore.result.error();
-        EXPECT_EQ(events_of(desktop, IconShellEventKind::toggle_command), 0);
-        EXPECT_EQ(events_of(desktop, IconShellEventKind::stray_command), 0);
-        EXPECT_EQ(events_of(desktop, IconShellEventKind::shown_from_outside), 1);
-        EXPECT_TRUE(visible_on_desktop(desktop, *view));
+    const wchar_t* parents[] = {L"WatchdogIconHost", L"shelldll_defview", L"SHELLDLL_DefViewX",
+                                L"SHELLDLL_DefVie"};
+    for (const wchar_t* parent_class : parents) {
+        check_command_withheld(parent_class);
     }
 }
 
-// A hung shell view does not get the command answered in time, but it stays queued.
 TEST(DesktopIconToggleCommand, GivesUpOnAHungShellAfterTheTimeOut) {
     StandInDesktop desktop;
     desktop.icons.behaviour = ToggleBehaviour::hang;
@@ -533,15 +550,11 @@ TEST(DesktopIconToggleCommand, GivesUpOnAHungShellAfterTheTimeOut) {
         on_shell(desktop, [&] { return create_program_manager_icons(desktop.icons, false); });
     ASSERT_TRUE(tree.has_value()) << tree.error();
 
-    const auto [sent, elapsed] = on_desktop(desktop, [&] {
-        const auto start = Clock::now();
-        const ToggleSend result = send_toggle_command(tree->shell_view);
-        return std::pair{result, to_milliseconds(Clock::now() - start)};
-    });
+    const auto sent = timed_toggle(desktop, tree->shell_view);
 
-    EXPECT_EQ(sent, ToggleSend::on_its_way);
-    EXPECT_GE(elapsed, unanswered_send_minimum);
-    EXPECT_LT(elapsed, hung_command_duration + timing_slack);
+    EXPECT_EQ(sent.result, ToggleSend::on_its_way);
+    EXPECT_GE(to_milliseconds(sent.elapsed), unanswered_send_minimum);
+    EXPECT_LT(to_milliseconds(sent.elapsed), hung_command_duration + timing_slack);
     // Read through the shell thread, so only after the shell has finished with the command.
     EXPECT_EQ(
         on_shell(desktop, [&] { return events_of(desktop, IconShellEventKind::toggle_command); }),
@@ -607,140 +620,138 @@ void check_restore(const RestoreCase& row) {
     EXPECT_LE(to_milliseconds(restore.elapsed), worst_case_restore + timing_slack);
 }
 
-constexpr int six = 6;
-
-const RestoreCase restore_cases[] = {
-    // Icons already in the wanted state get neither the command nor ShowWindow.
-    {.name = "already visible", .wanted = true, .initially_visible = true},
-    {.name = "already hidden", .wanted = false, .initially_visible = false},
-    // The shell's command alone restores when it works.
-    {.name = "the command shows",
-     .wanted = true,
-     .initially_visible = false,
-     .commands = 1,
-     .minimum_time = one_pause},
-    {.name = "the command hides",
-     .wanted = false,
-     .initially_visible = true,
-     .commands = 1,
-     .minimum_time = one_pause},
-    // An ignored command is followed by ShowWindow.
-    {.name = "ignored, ShowWindow shows",
-     .wanted = true,
-     .initially_visible = false,
-     .behaviour = ToggleBehaviour::ignore,
-     .commands = 1,
-     .show_window_calls = 1,
-     .minimum_time = two_pauses},
-    {.name = "ignored, ShowWindow hides",
-     .wanted = false,
-     .initially_visible = true,
-     .behaviour = ToggleBehaviour::ignore,
-     .commands = 1,
-     .show_window_calls = 1,
-     .minimum_time = two_pauses},
-    // A command that was not answered in time is still carried out once the shell gets to it,
-    // so it is never sent twice: the second attempt waits for the shell instead. A shell that
-    // drops the command gets its icons from ShowWindow (ShowWindowAsync, made by the view's
-    // thread once the stall is over); one that toggles late toggles once. The state is read
-    // after the stall.
-    {.name = "stalled, dropped, shows",
-     .wanted = true,
-     .initially_visible = false,
-     .behaviour = ToggleBehaviour::hang,
-     .commands = 1,
-     .show_window_calls = 1,
-     .minimum_time = hung_command_duration},
-    {.name = "stalled, dropped, hides",
-     .wanted = false,
-     .initially_visible = true,
-     .behaviour = ToggleBehaviour::hang,
-     .commands = 1,
-     .show_window_calls = 1,
-     .minimum_time = hung_command_duration},
-    {.name = "stalled, toggled late, shows",
-     .wanted = true,
-     .initially_visible = false,
-     .behaviour = ToggleBehaviour::slow_toggle,
-     .commands = 1,
-     .minimum_time = hung_command_duration},
-    {.name = "stalled, toggled late, hides",
-     .wanted = false,
-     .initially_visible = true,
-     .behaviour = ToggleBehaviour::slow_toggle,
-     .commands = 1,
-     .minimum_time = hung_command_duration},
-    // A list view not directly under the shell view gets no command: the shell view would
-    // toggle the list view if it received it.
-    {.name = "nested, shows",
-     .wanted = true,
-     .initially_visible = false,
-     .nested_list_view = true,
-     .show_window_calls = 1,
-     .minimum_time = one_pause},
-    {.name = "nested, hides",
-     .wanted = false,
-     .initially_visible = true,
-     .nested_list_view = true,
-     .show_window_calls = 1,
-     .minimum_time = one_pause},
-    // A view re-created by the command is found by the next attempt. The old handle reads as
-    // hidden: ShowWindow on it achieves nothing, and the attempt fails after both pauses.
-    {.name = "re-created, shows",
-     .wanted = true,
-     .initially_visible = false,
-     .behaviour = ToggleBehaviour::recreate,
-     .commands = 1,
-     .views_created = 1,
-     .minimum_time = two_pauses},
-    // The old handle reads as hidden too, but a gone view confirms nothing: the next attempt
-    // finds the new, hidden view.
-    {.name = "re-created, hides",
-     .wanted = false,
-     .initially_visible = true,
-     .behaviour = ToggleBehaviour::recreate,
-     .commands = 1,
-     .views_created = 1,
-     .minimum_time = one_pause},
-    // A view that never changes fails after six full attempts.
-    {.name = "never shows",
-     .wanted = true,
-     .initially_visible = false,
-     .refuse_visibility_change = true,
-     .restored = false,
-     .commands = six,
-     .show_window_calls = six,
-     .minimum_time = six_attempts},
-    {.name = "never hides",
-     .wanted = false,
-     .initially_visible = true,
-     .refuse_visibility_change = true,
-     .restored = false,
-     .commands = six,
-     .show_window_calls = six,
-     .minimum_time = six_attempts},
-    // Every command replaces the view by one just as visible as before. The replaced handle
-    // reads as hidden, which must not pass for hidden icons.
-    {.name = "replaced, stays hidden",
-     .wanted = true,
-     .initially_visible = false,
-     .behaviour = ToggleBehaviour::recreate_unchanged,
-     .restored = false,
-     .commands = six,
-     .views_created = six,
-     .minimum_time = six_attempts},
-    {.name = "replaced, stays visible",
-     .wanted = false,
-     .initially_visible = true,
-     .behaviour = ToggleBehaviour::recreate_unchanged,
-     .restored = false,
-     .commands = six,
-     .views_created = six,
-     .minimum_time = six * one_pause},
-};
-
 TEST(DesktopIconRestore, BringsTheIconsToTheWantedStateOrReportsThatItCouldNot) {
-    for (const auto& row : restore_cases) {
+    constexpr int six = 6;
+    const RestoreCase cases[] = {
+        // Icons already in the wanted state get neither the command nor ShowWindow.
+        {.name = "already visible", .wanted = true, .initially_visible = true},
+        {.name = "already hidden", .wanted = false, .initially_visible = false},
+        // The shell's command alone restores when it works.
+        {.name = "the command shows",
+         .wanted = true,
+         .initially_visible = false,
+         .commands = 1,
+         .minimum_time = one_pause},
+        {.name = "the command hides",
+         .wanted = false,
+         .initially_visible = true,
+         .commands = 1,
+         .minimum_time = one_pause},
+        // An ignored command is followed by ShowWindow.
+        {.name = "ignored, ShowWindow shows",
+         .wanted = true,
+         .initially_visible = false,
+         .behaviour = ToggleBehaviour::ignore,
+         .commands = 1,
+         .show_window_calls = 1,
+         .minimum_time = two_pauses},
+        {.name = "ignored, ShowWindow hides",
+         .wanted = false,
+         .initially_visible = true,
+         .behaviour = ToggleBehaviour::ignore,
+         .commands = 1,
+         .show_window_calls = 1,
+         .minimum_time = two_pauses},
+        // A command that was not answered in time is still carried out once the shell gets to it,
+        // so it is never sent twice: the second attempt waits for the shell instead. A shell that
+        // drops the command gets its icons from ShowWindow (ShowWindowAsync, made by the view's
+        // thread once the stall is over); one that toggles late toggles once. The state is read
+        // after the stall.
+        {.name = "stalled, dropped, shows",
+         .wanted = true,
+         .initially_visible = false,
+         .behaviour = ToggleBehaviour::hang,
+         .commands = 1,
+         .show_window_calls = 1,
+         .minimum_time = hung_command_duration},
+        {.name = "stalled, dropped, hides",
+         .wanted = false,
+         .initially_visible = true,
+         .behaviour = ToggleBehaviour::hang,
+         .commands = 1,
+         .show_window_calls = 1,
+         .minimum_time = hung_command_duration},
+        {.name = "stalled, toggled late, shows",
+         .wanted = true,
+         .initially_visible = false,
+         .behaviour = ToggleBehaviour::slow_toggle,
+         .commands = 1,
+         .minimum_time = hung_command_duration},
+        {.name = "stalled, toggled late, hides",
+         .wanted = false,
+         .initially_visible = true,
+         .behaviour = ToggleBehaviour::slow_toggle,
+         .commands = 1,
+         .minimum_time = hung_command_duration},
+        // A list view not directly under the shell view gets no command: the shell view would
+        // toggle the list view if it received it.
+        {.name = "nested, shows",
+         .wanted = true,
+         .initially_visible = false,
+         .nested_list_view = true,
+         .show_window_calls = 1,
+         .minimum_time = one_pause},
+        {.name = "nested, hides",
+         .wanted = false,
+         .initially_visible = true,
+         .nested_list_view = true,
+         .show_window_calls = 1,
+         .minimum_time = one_pause},
+        // A view re-created by the command is found by the next attempt. The old handle reads as
+        // hidden: ShowWindow on it achieves nothing, and the attempt fails after both pauses.
+        {.name = "re-created, shows",
+         .wanted = true,
+         .initially_visible = false,
+         .behaviour = ToggleBehaviour::recreate,
+         .commands = 1,
+         .views_created = 1,
+         .minimum_time = two_pauses},
+        // The old handle reads as hidden too, but a gone view confirms nothing: the next attempt
+        // finds the new, hidden view.
+        {.name = "re-created, hides",
+         .wanted = false,
+         .initially_visible = true,
+         .behaviour = ToggleBehaviour::recreate,
+         .commands = 1,
+         .views_created = 1,
+         .minimum_time = one_pause},
+        // A view that never changes fails after six full attempts.
+        {.name = "never shows",
+         .wanted = true,
+         .initially_visible = false,
+         .refuse_visibility_change = true,
+         .restored = false,
+         .commands = six,
+         .show_window_calls = six,
+         .minimum_time = six_attempts},
+        {.name = "never hides",
+         .wanted = false,
+         .initially_visible = true,
+         .refuse_visibility_change = true,
+         .restored = false,
+         .commands = six,
+         .show_window_calls = six,
+         .minimum_time = six_attempts},
+        // Every command replaces the view by one just as visible as before. The replaced handle
+        // reads as hidden, which must not pass for hidden icons.
+        {.name = "replaced, stays hidden",
+         .wanted = true,
+         .initially_visible = false,
+         .behaviour = ToggleBehaviour::recreate_unchanged,
+         .restored = false,
+         .commands = six,
+         .views_created = six,
+         .minimum_time = six_attempts},
+        {.name = "replaced, stays visible",
+         .wanted = false,
+         .initially_visible = true,
+         .behaviour = ToggleBehaviour::recreate_unchanged,
+         .restored = false,
+         .commands = six,
+         .views_created = six,
+         .minimum_time = six * one_pause},
+    };
+    for (const auto& row : cases) {
         check_restore(row);
     }
 }
