@@ -57,7 +57,8 @@ std::expected<HWND, std::string> find_desktop_icon_view() {
     // Cleared first so that a failure that sets no error of its own is not reported with a
     // stale error left by an earlier, unrelated call.
     SetLastError(ERROR_SUCCESS);
-    const bool completed = EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search));
+    const bool completed =
+        EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search)) != FALSE;
     // EnumWindows reports FALSE whenever the callback stopped it, so a found view wins; only
     // an enumeration that failed without finding anything reports its failure.
     if (search.found != nullptr) {
