@@ -2,48 +2,31 @@
 
 #include "win/error_text.h"
 #include "win/shell_window.h"
-#include "win/utf.h"
-
-#include <array>
 
 namespace watchdog {
 namespace {
 
-constexpr int class_name_buffer_units = 64;
 constexpr const wchar_t* program_manager_class = L"Progman";
 
-// Handed to the child-window callback by address only; it lives in the searching call's
-// frame for the length of one enumeration.
-struct ChildWindowSearch {
-    std::string_view class_name;
-    HWND found = nullptr;
-};
-
-bool has_class(HWND window, std::string_view class_name) {
-    const auto name = get_window_class_name(window);
-    return name.has_value() && *name == class_name;
-}
-
-// The callbacks run inside user32's enumeration loop: an exception unwinding through those
-// frames would be undefined, so a window that cannot be examined counts as not matching.
-BOOL CALLBACK visit_child_window(HWND window, LPARAM search_address) {
-    auto& search = *reinterpret_cast<ChildWindowSearch*>(search_address);
-    try {
-        if (has_class(window, search.class_name)) {
-            search.found = window;
-            return FALSE;
-        }
-    } catch (...) {
+// The first SysListView32 under the first SHELLDLL_DefView under `window`. A later shell view
+// under the same window is never examined.
+std::optional<HWND> find_icon_list_view_under(HWND window) {
+    const auto shell_view = find_child_window_by_class(window, shell_view_class);
+    if (!shell_view) {
+        return std::nullopt;
     }
-    return TRUE;
+    return find_child_window_by_class(*shell_view, icon_list_view_class);
 }
 
-// Handed to the top-level callback by address only, like ChildWindowSearch.
+// Handed to the callback by address only; it lives in the searching call's frame for the
+// length of one enumeration.
 struct TopLevelSearch {
     std::optional<DWORD> shell;
     HWND found = nullptr;
 };
 
+// The callback runs inside user32's enumeration loop: an exception unwinding through those
+// frames would be undefined, so a window that cannot be examined counts as not matching.
 BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
     auto& search = *reinterpret_cast<TopLevelSearch*>(search_address);
     try {
@@ -59,73 +42,30 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
     return TRUE;
 }
 
-std::optional<HWND> find_under_program_manager(std::optional<DWORD> shell) {
-    // Not finding the window is no failure here: the top-level pass decides.
-    const auto window = find_shell_top_level_window(shell, nullptr, program_manager_class);
-    if (!window) {
-        return std::nullopt;
-    }
-    return find_icon_list_view_under(*window);
-}
-
 } // namespace
-
-std::optional<std::string> get_window_class_name(HWND window) {
-    std::array<wchar_t, class_name_buffer_units> buffer{};
-    const int length = GetClassNameW(window, buffer.data(), class_name_buffer_units);
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    return utf16_to_utf8(std::wstring_view(buffer.data(), static_cast<std::size_t>(length)));
-}
-
-std::optional<HWND> find_child_window_by_class(HWND parent, std::string_view class_name) {
-    // EnumChildWindows with a null parent would walk the top-level windows instead, which are
-    // nobody's descendants.
-    if (parent == nullptr) {
-        return std::nullopt;
-    }
-    ChildWindowSearch search{class_name, nullptr};
-    // The return value says nothing useful: it is FALSE both when the callback stopped the
-    // enumeration and when there was nothing to enumerate. `found` alone tells the outcome.
-    EnumChildWindows(parent, visit_child_window, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
-        return std::nullopt;
-    }
-    return search.found;
-}
-
-std::optional<HWND> find_icon_list_view_under(HWND window) {
-    const auto shell_view = find_child_window_by_class(window, shell_view_class);
-    if (!shell_view) {
-        return std::nullopt;
-    }
-    return find_child_window_by_class(*shell_view, icon_list_view_class);
-}
 
 std::expected<HWND, std::string> find_desktop_icon_view() {
     const auto shell = shell_process();
-    if (const auto view = find_under_program_manager(shell)) {
-        return *view;
+    // Not finding the program-manager window is no failure here: the top-level pass decides.
+    if (const auto program_manager =
+            find_shell_top_level_window(shell, nullptr, program_manager_class)) {
+        if (const auto view = find_icon_list_view_under(*program_manager)) {
+            return *view;
+        }
     }
     TopLevelSearch search{shell, nullptr};
     // Cleared first so that a failure that sets no error of its own is not reported with a
     // stale error left by an earlier, unrelated call.
     SetLastError(ERROR_SUCCESS);
-    std::expected<void, Win32Failure> enumeration;
-    if (!EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search))) {
-        enumeration = std::unexpected(last_win32_failure());
+    const bool completed =
+        EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search)) != FALSE;
+    // EnumWindows reports FALSE whenever the callback stopped it, so a found view wins; only
+    // an enumeration that failed without finding anything reports its failure.
+    if (search.found != nullptr) {
+        return search.found;
     }
-    return top_level_search_outcome(search.found, enumeration);
-}
-
-std::expected<HWND, std::string>
-top_level_search_outcome(HWND found, std::expected<void, Win32Failure> enumeration) {
-    if (found != nullptr) {
-        return found;
-    }
-    if (!enumeration) {
-        return std::unexpected(windows_error_text(enumeration.error()));
+    if (!completed) {
+        return std::unexpected(windows_error_text(last_win32_failure()));
     }
     return std::unexpected(std::string(icon_view_not_found_message));
 }

@@ -1,10 +1,15 @@
 #include "desktop_icons/icon_visibility.h"
 
 #include "desktop_icons/icon_view.h"
-#include "win/error_text.h"
+#include "win/shell_window.h"
 
 namespace watchdog {
 namespace {
+
+// A send that came back after at least this long waited for the shell; one refused at once (a
+// thread that the system counts as hung) was never delivered. Timer ticks may end the 500 ms
+// wait a little early, and a refusal comes back within milliseconds.
+constexpr std::chrono::milliseconds toggle_command_timeout_waited{toggle_command_timeout_ms / 2};
 
 // Sleep may return a little early on a coarse timer tick, and the pauses are minimums that
 // the shell is owed, so sleep again until the full time has passed.
@@ -21,86 +26,44 @@ bool is_visible(HWND view) {
     return IsWindowVisible(view) != FALSE;
 }
 
-int show_command_for(bool visible) {
-    return visible ? SW_SHOW : SW_HIDE;
-}
-
-// What one restore remembers from attempt to attempt. SendMessageTimeoutW that times out does
-// not take its message back: the shell view still carries the toggle out when it gets to it. A
-// second toggle sent meanwhile would undo the first once the restore had already seen the icons
-// right and reported them restored.
-struct IconRestoreProgress {
-    HWND unanswered_toggle_target = nullptr; // where a toggle may still be on its way
-};
-
-// The window that the toggle command goes to: the view's parent, and only when that is the
-// shell view.
-std::expected<HWND, std::string> toggle_command_target(HWND view) {
-    // GetParent reports "no parent" without an error of its own for an unowned top-level
-    // window; clearing first keeps an earlier call's error out of the text.
-    SetLastError(ERROR_SUCCESS);
+// The view's parent when that is the shell view, else null: the command means "toggle the
+// icons" only to the shell view, and any other window might read 0x7402 as one of its own.
+HWND toggle_command_target(HWND view) {
     const HWND parent = GetParent(view);
-    if (parent == nullptr) {
-        return std::unexpected(windows_error_text(last_win32_failure()));
-    }
-    // The command means "toggle the icons" only to the shell view; any other window might
-    // read 0x7402 as one of its own commands.
-    const auto parent_class = get_window_class_name(parent);
-    if (!parent_class || *parent_class != shell_view_class) {
-        return std::unexpected(std::string(shell_view_not_found_message));
-    }
-    return parent;
+    return get_window_class_name(parent) == shell_view_class ? parent : nullptr;
 }
 
-// Sends the toggle command. One that the shell did not answer but that is still on its way is
-// noted in `progress`, so that no second one follows it.
-std::expected<void, std::string> deliver_toggle_command(HWND view, IconRestoreProgress& progress) {
-    const auto target = toggle_command_target(view);
-    if (!target) {
-        return std::unexpected(target.error());
-    }
-    switch (send_toggle_command(*target)) {
-    case ToggleSend::answered:
-        return {};
-    case ToggleSend::on_its_way:
-        progress.unanswered_toggle_target = *target;
-        break;
-    case ToggleSend::unanswered:
-        break;
-    }
-    return std::unexpected(std::string(toggle_command_unanswered_message));
-}
-
-// Gives the shell view's thread the same time as a command to get through the toggle it has,
-// without sending another: WM_NULL does nothing but wait its turn behind it.
-void wait_for_toggle_in_progress(HWND target) {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, toggle_command_timeout_ms,
-                        &result);
-}
-
-// The shell's own command, unless one is still on its way.
-void ask_shell_for(HWND view, IconRestoreProgress& progress) {
-    if (progress.unanswered_toggle_target != nullptr) {
-        wait_for_toggle_in_progress(progress.unanswered_toggle_target);
+// The shell's own command, unless one is still on its way to `queued_toggle`. SendMessageTimeoutW
+// that times out does not take its message back: the shell view still carries the toggle out
+// when it gets to it, and a second toggle sent meanwhile would undo the first once the restore
+// had already seen the icons right and reported them restored. The shell view's thread then
+// gets the same time as a command to get through it: WM_NULL does nothing but wait its turn.
+void ask_shell_for(HWND view, HWND& queued_toggle) {
+    if (queued_toggle != nullptr) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(queued_toggle, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                            toggle_command_timeout_ms, &result);
         return;
     }
     // Whether the command arrived or not, the next look at the view decides what follows.
-    static_cast<void>(deliver_toggle_command(view, progress));
+    const HWND target = toggle_command_target(view);
+    if (target != nullptr && send_toggle_command(target) == ToggleSend::on_its_way) {
+        queued_toggle = target;
+    }
     wait_at_least(settle_pause);
 }
 
 // One attempt on a live view: the shell's command first, then ShowWindow, each only while the
 // state is still wrong. True once the third look finds the view in the wanted state.
-bool bring_view_to(HWND view, bool wanted_visible, IconRestoreProgress& progress) {
+bool bring_view_to(HWND view, bool wanted_visible, HWND& queued_toggle) {
     if (is_visible(view) != wanted_visible) {
-        ask_shell_for(view, progress);
+        ask_shell_for(view, queued_toggle);
     }
     if (is_visible(view) != wanted_visible) {
         // ShowWindow would wait for the view's thread, without limit if the shell has stopped
         // answering; the asynchronous call is carried out by that thread when it next runs,
         // which the pause gives it time to do.
-        ShowWindowAsync(view, show_command_for(wanted_visible));
+        ShowWindowAsync(view, wanted_visible ? SW_SHOW : SW_HIDE);
         wait_at_least(settle_pause);
     }
     // A view that the shell destroyed meanwhile reads as hidden, which proves nothing about
@@ -109,53 +72,39 @@ bool bring_view_to(HWND view, bool wanted_visible, IconRestoreProgress& progress
     return IsWindow(view) != FALSE && is_visible(view) == wanted_visible;
 }
 
-// One attempt against whatever view the shell has now.
-std::expected<IconAttemptOutcome, std::string> attempt_icon_restore(bool wanted_visible,
-                                                                    IconRestoreProgress& progress) {
-    const auto view = find_desktop_icon_view();
-    if (!view) {
-        return std::unexpected(view.error());
-    }
-    if (!IsWindow(*view)) {
-        return IconAttemptOutcome::view_gone;
-    }
-    return bring_view_to(*view, wanted_visible, progress) ? IconAttemptOutcome::restored
-                                                          : IconAttemptOutcome::not_restored;
-}
-
 } // namespace
 
 ToggleSend send_toggle_command(HWND target, SendMessageTimeoutFunction send) {
     DWORD_PTR result = 0;
     const auto start = std::chrono::steady_clock::now();
-    // SendMessageTimeoutW does not always set an error when it fails: cleared first, no error
-    // reads as an unreported failure rather than as whatever an earlier call left.
+    // SendMessageTimeoutW does not always set an error when it fails: cleared first, so that a
+    // time-out left by an earlier call is not taken for this send's.
     SetLastError(ERROR_SUCCESS);
     if (send(target, WM_COMMAND, desktop_icon_toggle_command, 0, SMTO_ABORTIFHUNG,
              toggle_command_timeout_ms, &result) != 0) {
         return ToggleSend::answered;
     }
-    const Win32Failure failure = last_win32_failure();
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    return toggle_command_still_on_its_way(failure, waited) ? ToggleSend::on_its_way
-                                                            : ToggleSend::unanswered;
-}
-
-bool toggle_command_still_on_its_way(Win32Failure failure, std::chrono::milliseconds waited) {
-    return failure.code == ERROR_TIMEOUT && waited >= toggle_command_timeout_waited;
-}
-
-std::expected<void, std::string> send_desktop_icon_toggle_command(HWND view) {
-    IconRestoreProgress progress;
-    return deliver_toggle_command(view, progress);
+    const bool timed_out = GetLastError() == ERROR_TIMEOUT;
+    const bool waited = std::chrono::steady_clock::now() - start >= toggle_command_timeout_waited;
+    return timed_out && waited ? ToggleSend::on_its_way : ToggleSend::unanswered;
 }
 
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible) {
-    IconRestoreProgress progress;
-    return run_icon_restore_attempts(
-        [originalVisible, &progress] { return attempt_icon_restore(originalVisible, progress); },
-        wait_at_least);
+    HWND queued_toggle = nullptr;
+    const auto attempt = [originalVisible,
+                          &queued_toggle]() -> std::expected<IconAttemptOutcome, std::string> {
+        const auto view = find_desktop_icon_view();
+        if (!view) {
+            return std::unexpected(view.error());
+        }
+        if (!IsWindow(*view)) {
+            return IconAttemptOutcome::view_gone;
+        }
+        return bring_view_to(*view, originalVisible, queued_toggle)
+                   ? IconAttemptOutcome::restored
+                   : IconAttemptOutcome::not_restored;
+    };
+    return run_icon_restore_attempts(attempt, wait_at_least);
 }
 
 } // namespace watchdog

@@ -10,14 +10,10 @@
 
 namespace watchdog {
 
-// The record for the found window at `position` whose handle has the value `handle`: the first
-// record naming that handle, else the record at the same position, else none. A record taken by
-// position is used even when another found window already took it by handle, because the
-// recorded handles only say something while they still name the windows found now.
-std::optional<std::size_t> pick_taskbar_record(std::int64_t handle, std::size_t position,
-                                               std::span<const TaskbarWindowRecoveryState> records);
-
-// The pick for every found window, in the order of `handles`.
+// For every found window, in the order of `handles`, the index of its record: the first record
+// naming its handle, else the record at the same position, else none. A record taken by position
+// is used even when another found window already took it by handle, because the recorded handles
+// only say something while they still name the windows found now.
 std::vector<std::optional<std::size_t>>
 pair_taskbar_records(std::span<const std::int64_t> handles,
                      std::span<const TaskbarWindowRecoveryState> records);

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -22,8 +21,6 @@ namespace {
 // The shell reads the structure by its 64-bit layout; a different size would be rejected.
 static_assert(sizeof(APPBARDATA) == 48);
 
-// Keep position, size and Z order, do not activate, recalculate the frame for the style just
-// written, and show.
 constexpr UINT frame_refresh_flags =
     SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED | SWP_SHOWWINDOW;
 static_assert(frame_refresh_flags == 0x0077);
@@ -63,108 +60,63 @@ void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
     SHAppBarMessage(ABM_SETSTATE, &data);
 }
 
-std::optional<TaskbarWindowRecoveryState> record_at(const TaskbarRecoverySnapshot& snapshot,
-                                                    std::optional<std::size_t> index) {
-    if (!index) {
-        return std::nullopt;
-    }
-    return snapshot.windows[*index];
-}
-
-// How long the next wait for the shell may take, when `waited` has been spent so far.
-std::chrono::milliseconds shell_wait_limit(std::chrono::milliseconds waited) {
-    return std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
-                      taskbar_answer_limit);
-}
-
 // The shell's threads that have not answered in time. Once one has not, none of its windows is
 // waited for again.
 struct ShellWaits {
     BoundedWorker& worker;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<DWORD> silent_threads;
-
-    bool is_silent(DWORD thread) const {
-        return std::find(silent_threads.begin(), silent_threads.end(), thread) !=
-               silent_threads.end();
-    }
 };
 
-// Runs calls that wait for `thread`, bounded; false when the thread did not answer.
-bool answered(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>> calls) {
-    if (waits.is_silent(thread)) {
+// Makes calls that wait for `thread`, bounded; false when the thread did not answer in time,
+// now or before.
+bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>> calls) {
+    if (std::ranges::find(waits.silent_threads, thread) != waits.silent_threads.end()) {
         return false;
     }
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waits.start);
-    if (run_bounded(waits.worker, shell_wait_limit(waited), std::move(calls)) ==
-        BoundedRun::finished) {
+    const auto limit = std::clamp(taskbar_wait_budget - waited, std::chrono::milliseconds(0),
+                                  taskbar_answer_limit);
+    if (run_bounded(waits.worker, limit, std::move(calls)) == BoundedRun::finished) {
         return true;
     }
     waits.silent_threads.push_back(thread);
     return false;
 }
 
-std::vector<std::uint32_t> owning_threads(const std::vector<HWND>& windows) {
-    std::vector<std::uint32_t> threads;
-    threads.reserve(windows.size());
-    for (HWND window : windows) {
-        threads.push_back(GetWindowThreadProcessId(window, nullptr));
-    }
-    return threads;
-}
-
 // At most this many style and attribute steps are planned for a window: made opaque, its style,
 // its layered attributes, its repaint.
 constexpr std::size_t most_planned_steps = 4;
 
-// The calls that restore one window, in order, each a call of its own: a hand-off that is given
-// up on between two of them makes none of the rest. Each owns copies of what it uses, since it
-// may outlive the restore on a thread of its own. The style is read by the first of them, when
-// the window's turn comes: a window after a slow one is planned from what it shows then, not
-// from a reading taken before. The later steps of the plan follow one call each.
-std::vector<std::function<void()>> taskbar_window_calls(HWND window,
-                                                        const TaskbarWindowRecoveryState* record) {
+// Adds the calls that restore one window, in order, each a call of its own: a hand-off that is
+// given up on between two of them makes none of the rest. Each owns copies of what it uses,
+// since it may outlive the restore on a thread of its own. The style is read by the first of
+// them, when the window's turn comes: a window after a slow one is planned from what it shows
+// then, not from a reading taken before. Each call carries out one step of the plan.
+void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
+                      std::optional<TaskbarWindowRecoveryState> record) {
     auto plan = std::make_shared<std::vector<TaskbarWindowStep>>();
-    const std::optional<TaskbarWindowRecoveryState> own =
-        record != nullptr ? std::optional(*record) : std::nullopt;
-    std::vector<std::function<void()>> calls;
     for (std::size_t index = 0; index < most_planned_steps; ++index) {
-        calls.push_back([window, plan, own, index] {
+        calls.push_back([window, plan, record, index] {
             if (index == 0) {
                 // A failed read yields 0, which plans the same as a window without those bits.
                 const auto current =
                     static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
-                *plan = plan_taskbar_window_restore(current, own ? &*own : nullptr);
+                *plan = plan_taskbar_window_restore(current, record ? &*record : nullptr);
             }
-            const std::size_t last = index + 1 == most_planned_steps ? plan->size() : index + 1;
-            for (std::size_t step = index; step < std::min(last, plan->size()); ++step) {
-                apply_step(window, (*plan)[step]);
+            if (index < plan->size()) {
+                apply_step(window, (*plan)[index]);
             }
         });
     }
-    if (record != nullptr) {
+    if (record) {
         calls.push_back([window, recorded = static_cast<std::uint32_t>(record->ex_style)] {
             restore_topmost_band(window, recorded);
         });
     }
     calls.push_back([window] { ShowWindow(window, SW_SHOW); });
     calls.push_back([window] { SetWindowPos(window, nullptr, 0, 0, 0, 0, frame_refresh_flags); });
-    return calls;
-}
-
-// The restores of the windows at `positions`, one call after another.
-std::vector<std::function<void()>>
-window_restores(const std::vector<HWND>& windows, const std::vector<std::size_t>& positions,
-                const TaskbarRecoverySnapshot& snapshot,
-                const std::vector<std::optional<std::size_t>>& picks) {
-    std::vector<std::function<void()>> calls;
-    for (const std::size_t position : positions) {
-        const auto record = record_at(snapshot, picks[position]);
-        auto window_calls = taskbar_window_calls(windows[position], record ? &*record : nullptr);
-        std::move(window_calls.begin(), window_calls.end(), std::back_inserter(calls));
-    }
-    return calls;
 }
 
 } // namespace
@@ -173,7 +125,6 @@ std::vector<HWND> find_taskbar_windows(HWND primary) {
     const auto shell = shell_process();
     std::vector<HWND> windows{primary};
     HWND after = nullptr;
-    // The search ends where FindWindowExW finds no more.
     while (const auto next = find_shell_top_level_window(shell, after, L"Shell_SecondaryTrayWnd")) {
         windows.push_back(*next);
         after = *next;
@@ -201,30 +152,34 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
     // that existed together at one moment.
     const std::vector<HWND> windows = find_taskbar_windows(primary);
     std::vector<std::int64_t> handles;
-    handles.reserve(windows.size());
+    std::vector<std::uint32_t> threads;
     for (HWND window : windows) {
         handles.push_back(window_handle_value(window));
+        threads.push_back(GetWindowThreadProcessId(window, nullptr));
     }
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
-    const auto threads = owning_threads(windows);
     const auto groups = group_by_thread(threads);
-    const std::uint32_t appbar_state = snapshot.appbar_state;
-    const std::function<void()> appbar_call = [primary, appbar_state] {
-        send_appbar_state(primary, appbar_state);
+    const std::function<void()> appbar_call = [primary, state = snapshot.appbar_state] {
+        send_appbar_state(primary, state);
     };
     ShellWaits waits{worker};
     bool all_answered = true;
     for (const auto& group : groups) {
-        auto calls = window_restores(windows, group, snapshot, picks);
+        std::vector<std::function<void()>> calls;
+        for (const std::size_t position : group) {
+            const auto pick = picks[position];
+            add_window_calls(calls, windows[position],
+                             pick ? std::optional(snapshot.windows[*pick]) : std::nullopt);
+        }
         // The app-bar state follows every window; when they all share the primary taskbar's
         // thread, it goes to that thread with them.
         if (groups.size() == 1) {
             calls.push_back(appbar_call);
         }
-        all_answered &= answered(waits, threads[group.front()], std::move(calls));
+        all_answered &= run_calls_for(waits, threads[group.front()], std::move(calls));
     }
     if (groups.size() > 1) {
-        all_answered &= answered(waits, threads.front(), {appbar_call});
+        all_answered &= run_calls_for(waits, threads.front(), {appbar_call});
     }
     if (!all_answered) {
         return std::unexpected(std::string(taskbar_unanswered_message));

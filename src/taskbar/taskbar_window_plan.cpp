@@ -19,27 +19,6 @@ bool has_all_bits(std::uint32_t value, std::uint32_t bits) {
     return (value & bits) == bits;
 }
 
-void plan_recorded_state(std::uint32_t current_ex_style, const TaskbarWindowRecoveryState& record,
-                         std::vector<TaskbarWindowStep>& steps) {
-    const auto recorded_style = static_cast<std::uint32_t>(record.ex_style);
-    steps.push_back(ex_style_step(recorded_style));
-    if (has_all_bits(current_ex_style, WS_EX_LAYERED) &&
-        !has_all_bits(recorded_style, WS_EX_LAYERED)) {
-        // A window that stops being layered may go on showing its layered content until it is
-        // asked to repaint itself, frame and children included.
-        steps.push_back(repaint_step());
-    }
-    if (record.had_layered_attributes) {
-        // Applied even when the recorded style is not layered: the call then fails harmlessly,
-        // and deciding otherwise would second-guess what was recorded.
-        steps.push_back(layered_attributes_step(record.layered_color, record.layered_alpha,
-                                                record.layered_flags));
-    } else if (has_all_bits(recorded_style, WS_EX_LAYERED)) {
-        // A layered window without attributes is not drawn at all.
-        steps.push_back(opaque_step());
-    }
-}
-
 } // namespace
 
 TaskbarWindowStep ex_style_step(std::uint32_t ex_style) {
@@ -68,12 +47,28 @@ plan_taskbar_window_restore(std::uint32_t current_ex_style,
     if (has_all_bits(current_ex_style, unreachable_style_bits)) {
         steps.push_back(opaque_step());
     }
-    if (record != nullptr) {
-        plan_recorded_state(current_ex_style, *record, steps);
-    } else {
+    if (record == nullptr) {
         // Nothing recorded for this window: only give it back its clicks, keep the rest.
         steps.push_back(
             ex_style_step(current_ex_style & ~static_cast<std::uint32_t>(WS_EX_TRANSPARENT)));
+        return steps;
+    }
+    const auto recorded_style = static_cast<std::uint32_t>(record->ex_style);
+    steps.push_back(ex_style_step(recorded_style));
+    if (has_all_bits(current_ex_style, WS_EX_LAYERED) &&
+        !has_all_bits(recorded_style, WS_EX_LAYERED)) {
+        // A window that stops being layered may go on showing its layered content until it is
+        // asked to repaint itself, frame and children included.
+        steps.push_back(repaint_step());
+    }
+    if (record->had_layered_attributes) {
+        // Applied even when the recorded style is not layered: the call then fails harmlessly,
+        // and deciding otherwise would second-guess what was recorded.
+        steps.push_back(layered_attributes_step(record->layered_color, record->layered_alpha,
+                                                record->layered_flags));
+    } else if (has_all_bits(recorded_style, WS_EX_LAYERED)) {
+        // A layered window without attributes is not drawn at all.
+        steps.push_back(opaque_step());
     }
     return steps;
 }

@@ -28,7 +28,7 @@ std::vector<std::function<void()>> take_calls(WorkerState& state) {
     return std::exchange(state.calls, {});
 }
 
-bool stopped(WorkerState& state) {
+bool is_stopped(WorkerState& state) {
     const std::lock_guard lock(state.mutex);
     return state.stop;
 }
@@ -36,7 +36,7 @@ bool stopped(WorkerState& state) {
 // False when the owner stopped waiting before all calls were made: the rest are dropped.
 bool make_calls(WorkerState& state, const std::vector<std::function<void()>>& calls) {
     for (const auto& call : calls) {
-        if (stopped(state)) {
+        if (is_stopped(state)) {
             return false;
         }
         // Nobody is left to hear about a failure here; it must not end the process either.

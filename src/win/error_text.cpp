@@ -12,65 +12,43 @@ namespace watchdog {
 namespace {
 
 constexpr std::uint32_t nt_facility_bit = 0x10000000;
-constexpr DWORD system_message_flags =
-    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
 
-std::string format_message(DWORD flags, HMODULE source, DWORD code) {
+// The system's text for an HRESULT without its trailing blanks and line breaks; for an
+// NT-facility code the text comes from ntdll's message table. Empty when the system has none.
+std::string system_message_for_code(std::uint32_t code) {
+    const bool nt = (code & nt_facility_bit) != 0;
+    const UniqueModule ntdll(
+        nt ? LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) : nullptr);
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        FORMAT_MESSAGE_FROM_SYSTEM | (nt ? FORMAT_MESSAGE_FROM_HMODULE : 0);
     UniqueLocalMemory<wchar_t> buffer;
     // With FORMAT_MESSAGE_ALLOCATE_BUFFER the "buffer" argument receives the allocation.
-    const DWORD length = FormatMessageW(flags, source, code, 0,
+    const DWORD length = FormatMessageW(flags, ntdll.get(), code & ~nt_facility_bit, 0,
                                         reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
     if (length == 0 || !buffer) {
         return {};
     }
-    return utf16_to_utf8(std::wstring_view(buffer.get(), length));
+    std::string text = utf16_to_utf8(std::wstring_view(buffer.get(), length));
+    text.erase(text.find_last_not_of(" \t\n\v\f\r") + 1);
+    return text;
 }
 
 } // namespace
 
-std::uint32_t windows_error_code(Win32Failure failure) {
-    const std::uint32_t last_error = failure.code;
-    if (last_error == unreported_failure_code) {
-        return last_error; // not a last-error value, so not converted as one
+std::string windows_error_text(Win32Failure failure) {
+    std::uint32_t code = failure.code;
+    // Converted the way HRESULT_FROM_WIN32 does, except for the code of a failure that set no
+    // error, which is no last-error value.
+    if (code != unreported_failure_code && static_cast<std::int32_t>(code) > 0) {
+        code = (code & 0xFFFF) | 0x80070000;
     }
-    const auto as_signed = static_cast<std::int32_t>(last_error);
-    const std::uint32_t code = as_signed > 0 ? ((last_error & 0xFFFF) | 0x80070000) : last_error;
-    return code == 0 ? unreported_failure_code : code;
-}
-
-std::string compose_windows_error_text(std::string_view message, std::uint32_t code) {
+    if (code == 0) {
+        code = unreported_failure_code;
+    }
     std::array<char, 11> hex{};
     std::snprintf(hex.data(), hex.size(), "0x%08X", static_cast<unsigned>(code));
-    if (message.empty()) {
-        return std::string(hex.data());
-    }
-    return std::string(message) + " (" + hex.data() + ")";
-}
-
-std::string trim_trailing_whitespace(std::string text) {
-    while (!text.empty()) {
-        const char last = text.back();
-        if (last != ' ' && (last < '\t' || last > '\r')) {
-            break;
-        }
-        text.pop_back();
-    }
-    return text;
-}
-
-std::string system_message_for_code(std::uint32_t code) {
-    if ((code & nt_facility_bit) == 0) {
-        return trim_trailing_whitespace(format_message(system_message_flags, nullptr, code));
-    }
-    const UniqueModule ntdll(
-        LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
-    const DWORD flags = system_message_flags | FORMAT_MESSAGE_FROM_HMODULE;
-    return trim_trailing_whitespace(format_message(flags, ntdll.get(), code & ~nt_facility_bit));
-}
-
-std::string windows_error_text(Win32Failure failure) {
-    const std::uint32_t code = windows_error_code(failure);
-    return compose_windows_error_text(system_message_for_code(code), code);
+    const std::string message = system_message_for_code(code);
+    return message.empty() ? std::string(hex.data()) : message + " (" + hex.data() + ")";
 }
 
 std::string file_error_text(Win32Failure failure) {

@@ -11,6 +11,8 @@
 
 #include <expected>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace watchdog {
 
@@ -25,5 +27,14 @@ bool belongs_to_shell(HWND window, std::optional<DWORD> process);
 // that FindWindowExW reported as it found no more.
 std::expected<HWND, Win32Failure>
 find_shell_top_level_window(std::optional<DWORD> process, HWND after, const wchar_t* class_name);
+
+// The window's class name as UTF-8, read through a 64-unit buffer: a longer name arrives cut
+// to 63 characters and so never equals any of the shell's class names. None when the name
+// cannot be read.
+std::optional<std::string> get_window_class_name(HWND window);
+
+// The first descendant of `parent`, at any depth and in the system's enumeration order, whose
+// class name equals `class_name` exactly (same length, case-sensitive).
+std::optional<HWND> find_child_window_by_class(HWND parent, std::string_view class_name);
 
 } // namespace watchdog

@@ -1,7 +1,4 @@
-#include "desktop_icons/icon_view.h"
 #include "desktop_icons/icon_visibility.h"
-
-#include "win/error_text.h"
 
 #include <windows.h>
 
@@ -69,32 +66,6 @@ TEST(DesktopIconAttemptSchedule, SixAttemptsAPauseAfterAGoneViewAndTheSearchMess
     }
 }
 
-// SendMessageTimeoutW returned 0: only a send that waited for the shell and timed out leaves the
-// command queued for the shell view to carry out late.
-TEST(DesktopIconToggleCommand, OnlyASendThatTimedOutWaitingLeavesTheCommandOnItsWay) {
-    using std::chrono::milliseconds;
-    struct Case {
-        const char* name;
-        DWORD last_error;
-        milliseconds waited;
-        bool on_its_way;
-    };
-    const Case cases[] = {
-        {"timed out after the 500 ms", ERROR_TIMEOUT, milliseconds(500), true},
-        {"timed out a timer tick early", ERROR_TIMEOUT, milliseconds(485), true},
-        {"refused at once, the shell counting as hung", ERROR_TIMEOUT, milliseconds(0), false},
-        {"failed without setting an error", ERROR_SUCCESS, milliseconds(500), false},
-        {"the view is gone", ERROR_INVALID_WINDOW_HANDLE, milliseconds(0), false},
-        {"the view went while the send waited", ERROR_INVALID_WINDOW_HANDLE, milliseconds(500),
-         false},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(toggle_command_still_on_its_way(win32_failure(row.last_error), row.waited),
-                  row.on_its_way);
-    }
-}
-
 // Shell views that take their time and then answer, time out, or fail without a word.
 LRESULT WINAPI answers_late(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
     Sleep(300);
@@ -109,6 +80,13 @@ LRESULT WINAPI fails_without_a_word(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWO
     Sleep(300);
     return 0;
 }
+// Shell views that fail with `last_error` after `pause_ms`.
+template <DWORD last_error, DWORD pause_ms>
+LRESULT WINAPI fails_after(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    Sleep(pause_ms);
+    SetLastError(last_error);
+    return 0;
+}
 
 // What the send itself says, never what an earlier call left behind: a time-out that some other
 // call reported before must not make a command that was never queued count as on its way.
@@ -117,46 +95,15 @@ TEST(DesktopIconToggleCommand, ASendIsJudgedByItsOwnLastError) {
         {answers_late, ToggleSend::answered},
         {times_out, ToggleSend::on_its_way},
         {fails_without_a_word, ToggleSend::unanswered},
+        // Refused at once (the shell counting as hung), the view gone before or during the wait.
+        {fails_after<ERROR_TIMEOUT, 0>, ToggleSend::unanswered},
+        {fails_after<ERROR_INVALID_WINDOW_HANDLE, 0>, ToggleSend::unanswered},
+        {fails_after<ERROR_INVALID_WINDOW_HANDLE, 300>, ToggleSend::unanswered},
     };
     for (const auto& [send, expected] : cases) {
         SetLastError(ERROR_TIMEOUT);
         EXPECT_EQ(send_toggle_command(nullptr, send), expected);
     }
-}
-
-struct SearchOutcomeCase {
-    const char* name;
-    HWND found;
-    std::expected<void, Win32Failure> enumeration;
-    std::expected<HWND, std::string> expected;
-};
-
-TEST(DesktopIconSearchOutcome, AFoundViewWinsAndOnlyAFailedEmptySearchReportsItsError) {
-    const auto view = reinterpret_cast<HWND>(static_cast<std::intptr_t>(0x1234));
-    const SearchOutcomeCase cases[] = {
-        // The callback stopping the enumeration makes EnumWindows report FALSE.
-        {"found, enumeration stopped", view, std::unexpected(Win32Failure{ERROR_ACCESS_DENIED}),
-         view},
-        {"found, enumeration complete", view, {}, view},
-        {"nothing, enumeration complete",
-         nullptr,
-         {},
-         std::unexpected("未找到 Windows 桌面图标窗口")},
-        {"nothing, enumeration failed", nullptr, std::unexpected(Win32Failure{ERROR_ACCESS_DENIED}),
-         std::unexpected(windows_error_text(Win32Failure{ERROR_ACCESS_DENIED}))},
-        {"nothing, failed without an error", nullptr, std::unexpected(win32_failure(0)),
-         std::unexpected(windows_error_text(win32_failure(0)))},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(top_level_search_outcome(row.found, row.enumeration), row.expected);
-    }
-}
-
-TEST(DesktopIconSearchOutcome, AFailureWithoutAnErrorStillNamesTheMarkerCode) {
-    const auto outcome = top_level_search_outcome(nullptr, std::unexpected(win32_failure(0)));
-    ASSERT_FALSE(outcome.has_value());
-    EXPECT_TRUE(outcome.error().ends_with("0x535F4F4B")) << outcome.error();
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 // taskbar and a secondary taskbar of the shell's classes, and an old-style file dialog whose
 // shell view holds a list view.
 
-#include "desktop_icons/icon_view.h"
 #include "desktop_icons/icon_visibility.h"
 #include "scenario.h"
 #include "taskbar/taskbar_restore.h"
+#include "win/shell_window.h"
 #include "win/window_handle.h"
 
 #include <gtest/gtest.h>
@@ -76,9 +76,12 @@ void check_look_alikes(bool shell_window) {
                                                {.desktop = ground.desktop.name})};
     ASSERT_EQ(WaitForSingleObject(ready.handle.get(), generous_wait), WAIT_OBJECT_0);
     const DWORD id = other.process.id;
+    const auto dialog_view = find_child_window_by_class(
+        window_of(ground, id, L"WatchdogFileDialog"), "SHELLDLL_DefView");
     const Windows look_alikes{
         window_of(ground, id, L"Shell_TrayWnd"), window_of(ground, id, L"Shell_SecondaryTrayWnd"),
-        find_icon_list_view_under(window_of(ground, id, L"WatchdogFileDialog")).value_or(nullptr)};
+        find_child_window_by_class(dialog_view.value_or(nullptr), "SysListView32")
+            .value_or(nullptr)};
     ASSERT_NE(look_alikes.list_view, nullptr);
     const auto record = [](HWND window) {
         return TaskbarWindowRecoveryState{.hwnd = window_handle_value(window),
