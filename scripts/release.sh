@@ -26,8 +26,10 @@
 #                              (default: the system's)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-product_targets=(system_state_watchdog watchdog_client_dll watchdog_client_archive)
-signed_binaries=(bin/system-state-watchdog.exe bin/system-state-watchdog-client.dll)
+product_targets=(system_state_watchdog system_state_watchdog_uninstall watchdog_client_dll
+  watchdog_client_archive)
+signed_binaries=(bin/system-state-watchdog.exe bin/system-state-watchdog-uninstall.exe
+  bin/system-state-watchdog-client.dll)
 password=""
 trap '[ -z "$password" ] || rm -f "$password"' EXIT
 

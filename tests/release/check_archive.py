@@ -12,6 +12,7 @@ import zipfile
 # What the build puts in, by its installed name.
 BUILT_PARTS = (
     "bin/system-state-watchdog.exe",
+    "bin/system-state-watchdog-uninstall.exe",
     "bin/system-state-watchdog-client.dll",
     "lib/libsystem-state-watchdog-client-static.a",
     "lib/libsystem-state-watchdog-client.dll.a",

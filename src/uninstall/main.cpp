@@ -1,0 +1,75 @@
+// The uninstaller's part: puts back the desktop that a crashed run of the application left
+// broken, by settling its recovery marker exactly as the application's next start would (or, with
+// --discard, discards the marker). A program, because installers run programs, and NSIS and Inno
+// Setup build 32-bit uninstallers by default, which cannot load the 64-bit client DLL. No
+// console, no window, nothing printed: the exit code is its report, and the log beside the marker
+// says why.
+//
+//   system-state-watchdog-uninstall.exe <marker path>
+//   system-state-watchdog-uninstall.exe --discard <marker path>
+
+#include <system_state_watchdog/client.hpp>
+
+#include "win/command_line.h"
+
+#include <windows.h>
+
+namespace {
+
+namespace client = watchdog::client;
+
+enum class UninstallExit : int {
+    restored = 0,
+    discarded = 1,
+    usage_error = 2,
+    no_marker = 3,
+    left_to_live_run = 4, // the application, or its watcher, still holds the marker
+    kept = 5,             // it cannot be settled or discarded; the log beside it says why
+};
+
+UninstallExit exit_for(const client::Error& error) {
+    return error.code == client::Code::left_to_live_run ? UninstallExit::left_to_live_run
+                                                        : UninstallExit::kept;
+}
+
+UninstallExit settle(const std::wstring& marker) {
+    const auto settled = client::settle_leftover_marker(marker);
+    if (!settled) {
+        return exit_for(settled.error());
+    }
+    return *settled == client::Settled::restored ? UninstallExit::restored
+                                                 : UninstallExit::no_marker;
+}
+
+UninstallExit discard(const std::wstring& marker) {
+    const auto discarded = client::discard_leftover_marker(marker);
+    if (!discarded) {
+        return exit_for(discarded.error());
+    }
+    return *discarded == client::Discarded::discarded ? UninstallExit::discarded
+                                                      : UninstallExit::no_marker;
+}
+
+UninstallExit run(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() == 2 && !arguments[1].empty() && !arguments[1].starts_with(L"--")) {
+        return settle(arguments[1]);
+    }
+    if (arguments.size() == 3 && arguments[1] == L"--discard" && !arguments[2].empty()) {
+        return discard(arguments[2]);
+    }
+    return UninstallExit::usage_error;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // A marker on a drive that has gone must not make the system ask the user for it.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // An exception that escaped would end the process through abort(), whose exit code 3 an
+    // installer would read as "no marker".
+    try {
+        return static_cast<int>(run(watchdog::split_command_line(GetCommandLineW())));
+    } catch (...) {
+        return static_cast<int>(UninstallExit::kept);
+    }
+}
