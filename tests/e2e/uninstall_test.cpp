@@ -1,0 +1,98 @@
+// The uninstall program as an installer runs it: the real executable on the stand-in shell's
+// desktop, with whatever an application left at the marker path, and its exit code as the only
+// report.
+
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace watchdog::testing {
+namespace {
+
+enum class LeftBehind {
+    nothing,
+    crashed_run,   // the application and its watcher both died: the desktop is still broken
+    live_run,      // the application still runs, its watcher waiting
+    other_version, // a marker this library cannot read
+};
+
+struct UninstallCase {
+    const char* name;
+    LeftBehind left;
+    Arguments arguments; // L"<marker>" stands for the scene's marker path
+    DWORD exit_code;
+    bool marker_stays;
+};
+
+void leave_behind(Scene& scene, LeftBehind left, std::optional<Protected>& run) {
+    if (left == LeftBehind::other_version) {
+        write_file(scene.marker, R"({"version":2,"sessionId":"uninstall test"})");
+    }
+    if (left == LeftBehind::crashed_run || left == LeftBehind::live_run) {
+        run = start_protected_application(scene);
+        ASSERT_TRUE(run->watcher.has_value());
+        ASSERT_TRUE(is_broken(desktop_state(scene)));
+    }
+    if (left == LeftBehind::crashed_run) {
+        for (const ChildProcess* process : {&*run->watcher, &run->main_application}) {
+            terminate(*process);
+            wait_for_exit(*process, generous_wait);
+        }
+    }
+}
+
+void check_uninstall(const UninstallCase& row) {
+    SCOPED_TRACE(row.name);
+    Scene scene;
+    const DesktopState before = desktop_state(scene);
+    std::optional<Protected> run;
+    ASSERT_NO_FATAL_FAILURE(leave_behind(scene, row.left, run));
+    Arguments arguments = row.arguments;
+    for (auto& argument : arguments) {
+        argument = argument == L"<marker>" ? scene.marker : argument;
+    }
+
+    const ChildProcess uninstall =
+        start_process(sibling_executable(L"system-state-watchdog-uninstall.exe"), arguments,
+                      {.desktop = scene.ground.desktop.name});
+    EXPECT_EQ(wait_for_exit(uninstall, generous_wait), row.exit_code);
+
+    EXPECT_EQ(file_exists(scene.marker), row.marker_stays);
+    if (row.left == LeftBehind::crashed_run && row.exit_code == 0) {
+        EXPECT_EQ(desktop_state(scene), before);
+        EXPECT_EQ(log_lines(scene),
+                  std::vector<std::string>{"[restore] 系统状态恢复完成: 任务栏、桌面图标"});
+    }
+    if (row.left == LeftBehind::live_run) {
+        EXPECT_TRUE(is_broken(desktop_state(scene))) << "a live run's desktop was touched";
+        EXPECT_EQ(end_and_wait(scene, *run), 0u);
+    }
+    if (row.left == LeftBehind::other_version && row.exit_code == 5) {
+        const auto lines = log_lines(scene);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("不支持的系统状态恢复标记版本: 2"), std::string::npos) << lines[0];
+    }
+}
+
+TEST(UninstallProgram, EachOutcomeHasItsExitCode) {
+    const UninstallCase cases[] = {
+        {"restored", LeftBehind::crashed_run, {L"<marker>"}, 0, false},
+        {"nothing there", LeftBehind::nothing, {L"<marker>"}, 3, false},
+        {"a live run left alone", LeftBehind::live_run, {L"<marker>"}, 4, true},
+        {"cannot be settled", LeftBehind::other_version, {L"<marker>"}, 5, true},
+        {"discarded", LeftBehind::other_version, {L"--discard", L"<marker>"}, 1, false},
+        {"nothing there to discard", LeftBehind::nothing, {L"--discard", L"<marker>"}, 3, false},
+        {"a live run not discarded", LeftBehind::live_run, {L"--discard", L"<marker>"}, 4, true},
+        {"no argument", LeftBehind::other_version, {}, 2, true},
+        {"--discard alone", LeftBehind::other_version, {L"--discard"}, 2, true},
+        {"an unknown switch", LeftBehind::other_version, {L"--restore", L"<marker>"}, 2, true},
+        {"two markers", LeftBehind::other_version, {L"<marker>", L"<marker>"}, 2, true},
+        {"an empty path", LeftBehind::other_version, {L""}, 2, true},
+    };
+    for (const auto& row : cases) {
+        check_uninstall(row);
+    }
+}
+
+} // namespace
+} // namespace watchdog::testing
