@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The integrator guide shows its CMake snippet and its C++, C, Rust and Go examples whole; the
-test suite builds and runs the files docs/integration/example.cpp and example.c (the C++ one
-linked by the snippet, docs/integration/link-the-client.cmake) and the bindings' examples, the Go
-one as an application's own module. The guide's code must be those files, to the byte, so that
+"""The integrator guide shows its CMake snippet, its C++, C, Rust and Go examples and its NSIS
+installer script whole; the test suite builds and runs the files docs/integration/example.cpp and
+example.c (the C++ one linked by the snippet, docs/integration/link-the-client.cmake), the
+bindings' examples (the Go one as an application's own module) and the installer that
+docs/integration/uninstall.nsi makes. The guide's code must be those files, to the byte, so that
 what a reader copies is what was tested.
 
 Usage: check_integration_examples.py DOCS_DIR"""
@@ -19,6 +20,7 @@ EXAMPLES = (
     ("### Rust", "rust", "../bindings/rust/examples/protect.rs"),
     ("### Go", "go", "../bindings/go/examples/protect/main.go"),
     ("### Go", "gomod", "../bindings/go/examples/protect/go.mod"),
+    ("## Uninstalling", "nsis", "integration/uninstall.nsi"),
 )
 
 

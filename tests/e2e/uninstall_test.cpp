@@ -94,5 +94,38 @@ TEST(UninstallProgram, EachOutcomeHasItsExitCode) {
     }
 }
 
+// The guide's installer script (docs/integration/uninstall.nsi), built with makensis beside this
+// test: installed, then uninstalled silently as a package manager does it, after a crash.
+TEST(UninstallProgram, ARealNsisUninstallerPutsTheDesktopBack) {
+    const std::wstring installer = sibling_executable(L"example-app-setup.exe");
+    if (!file_exists(installer)) {
+        GTEST_SKIP() << "the installer is built on Linux hosts only, with Debian's NSIS";
+    }
+    Scene scene;
+    // The script, like the examples, keeps the marker under %LOCALAPPDATA%\ExampleApp.
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", scene.folder.path.c_str()));
+    const std::wstring application_data = scene.folder.path + L"\\ExampleApp";
+    scene.marker = application_data + L"\\desktop-recovery.json";
+    const DesktopState before = desktop_state(scene);
+    std::optional<Protected> run;
+    ASSERT_NO_FATAL_FAILURE(leave_behind(scene, LeftBehind::crashed_run, run));
+
+    // /D= comes last and unquoted; _?= keeps the uninstaller where it is, so that it runs to the
+    // end before it returns instead of copying itself away.
+    const std::wstring installed = scene.folder.path + L"\\Programs\\ExampleApp";
+    const auto on_desktop = StartOptions{.desktop = scene.ground.desktop.name};
+    const ChildProcess install = start_process(installer, {L"/S", L"/D=" + installed}, on_desktop);
+    ASSERT_EQ(wait_for_exit(install, generous_wait), 0u);
+    ASSERT_TRUE(file_exists(installed + L"\\system-state-watchdog-uninstall.exe"));
+    const ChildProcess uninstall =
+        start_process(installed + L"\\uninstall.exe", {L"/S", L"_?=" + installed}, on_desktop);
+    EXPECT_EQ(wait_for_exit(uninstall, generous_wait), 0u);
+
+    EXPECT_EQ(desktop_state(scene), before);
+    EXPECT_FALSE(file_exists(scene.marker));
+    EXPECT_FALSE(file_exists(application_data)) << "the logs folder was not removed after";
+    EXPECT_FALSE(file_exists(installed + L"\\system-state-watchdog-uninstall.exe"));
+}
+
 } // namespace
 } // namespace watchdog::testing
