@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The integrator guide shows its CMake snippet, its C++, C, Rust and Go examples and its NSIS
+"""The integrator guide shows its CMake project, its C++, C, Rust and Go examples and its NSIS
 installer script whole; the test suite builds and runs the files docs/integration/example.cpp and
-example.c (the C++ one linked by the snippet, docs/integration/link-the-client.cmake), the
-bindings' examples (the Go one as an application's own module) and the installer that
-docs/integration/uninstall.nsi makes. The guide's code must be those files, to the byte, so that
+example.c (through the project, docs/integration/CMakeLists.txt), the bindings' examples (the Go
+one as an application's own module) and the installer that docs/integration/uninstall.nsi
+makes. The guide's code must be those files, to the byte, so that
 what a reader copies is what was tested.
 
 Usage: check_integration_examples.py DOCS_DIR"""
@@ -14,7 +14,7 @@ import sys
 
 # The guide's heading, the block's language, and the file (from DOCS_DIR) that the block shows.
 EXAMPLES = (
-    ("## The client library", "cmake", "integration/link-the-client.cmake"),
+    ("## The client library", "cmake", "integration/CMakeLists.txt"),
     ("### C++", "cpp", "integration/example.cpp"),
     ("### C", "c", "integration/example.c"),
     ("### Rust", "rust", "../bindings/rust/examples/protect.rs"),
