@@ -17,27 +17,33 @@ EXAMPLES = (
     ("## The client library", "cmake", "integration/CMakeLists.txt"),
     ("### C++", "cpp", "integration/example.cpp"),
     ("### C", "c", "integration/example.c"),
-    ("### Rust", "rust", "../bindings/rust/examples/protect.rs"),
+    ("### Rust", "rust", "../bindings/rust/examples/protect/src/main.rs"),
+    ("### Rust", "toml", "../bindings/rust/examples/protect/Cargo.toml"),
+    ("### Rust", "toml", "../bindings/rust/examples/protect/.cargo/config.toml"),
     ("### Go", "go", "../bindings/go/examples/protect/main.go"),
     ("### Go", "gomod", "../bindings/go/examples/protect/go.mod"),
     ("## Uninstalling", "nsis", "integration/uninstall.nsi"),
 )
 
 
-def block_after(text, heading, language):
-    """The first fenced block of `language` after the heading line."""
+def block_after(text, heading, language, earlier=0):
+    """The fenced block of `language` after the heading line, after `earlier` others of it."""
     start = text.index("\n" + heading + "\n")
-    match = re.compile(r"```" + language + r"\n(.*?)```", re.DOTALL).search(text, start)
-    return match.group(1) if match else None
+    for match in re.compile(r"```" + language + r"\n(.*?)```", re.DOTALL).finditer(text, start):
+        if earlier == 0:
+            return match.group(1)
+        earlier -= 1
+    return None
 
 
 def main():
     docs = pathlib.Path(sys.argv[1])
     guide = (docs / "integration.md").read_text(encoding="utf-8")
     failures = 0
-    for heading, language, file_name in EXAMPLES:
+    for number, (heading, language, file_name) in enumerate(EXAMPLES):
         expected = (docs / file_name).read_text(encoding="utf-8")
-        shown = block_after(guide, heading, language)
+        earlier = sum(1 for row in EXAMPLES[:number] if row[:2] == (heading, language))
+        shown = block_after(guide, heading, language, earlier)
         if shown != expected:
             print(f"FAIL the guide's {language} example differs from docs/{file_name}")
             failures += 1
