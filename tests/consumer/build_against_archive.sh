@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # What a new user builds from the release archive unpacked (scripts/build-consumer.sh with the
-# archive), from an empty folder, so that no program of an earlier build stands in for this
-# one's; then the package each configuration found must lie under the unpacked archive, and a C
-# project that links the static client library with C alone must stop at its configuration,
-# saying to enable CXX or to link the DLL.
+# archive), from an empty folder; then the package each configuration found must lie under the
+# unpacked archive, and a C project that links the static client library with C alone must stop
+# at its configuration, saying to enable CXX or to link the DLL.
 #
 # Usage: build_against_archive.sh BUILD_DIR ARCHIVE
 set -euo pipefail

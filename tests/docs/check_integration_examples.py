@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """The integrator guide shows its CMake project, its C++, C, Rust and Go examples and its NSIS
-installer script whole; the test suite builds and runs the files docs/integration/example.cpp and
-example.c (through the project, docs/integration/CMakeLists.txt), the bindings' examples (the Go
-one as an application's own module) and the installer that docs/integration/uninstall.nsi
-makes. The guide's code must be those files, to the byte, so that
-what a reader copies is what was tested.
+script whole; the test suite builds and runs the files docs/integration/example.cpp and example.c
+(through docs/integration/CMakeLists.txt), the bindings' examples (each an application's own
+crate or module) and what docs/integration/uninstall.nsi makes. The guide's code must be those
+files, to the byte, so that what a reader copies is what was tested.
 
 Usage: check_integration_examples.py DOCS_DIR"""
 import pathlib
@@ -29,11 +28,8 @@ EXAMPLES = (
 def block_after(text, heading, language, earlier=0):
     """The fenced block of `language` after the heading line, after `earlier` others of it."""
     start = text.index("\n" + heading + "\n")
-    for match in re.compile(r"```" + language + r"\n(.*?)```", re.DOTALL).finditer(text, start):
-        if earlier == 0:
-            return match.group(1)
-        earlier -= 1
-    return None
+    blocks = re.compile(r"```" + language + r"\n(.*?)```", re.DOTALL).findall(text, start)
+    return blocks[earlier] if earlier < len(blocks) else None
 
 
 def main():

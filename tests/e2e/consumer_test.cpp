@@ -1,9 +1,9 @@
 // The integrator guide's examples, built by an outside project against the installed package
-// (scripts/build-consumer.sh; scripts/build-bindings.sh for Rust and Go) and from the release
-// archive unpacked alone (scripts/build-consumer.sh with the archive), each run as the main
-// application on a stand-in desktop: once it crashes and the watchdog it started puts the desktop
-// back, once it exits cleanly and puts the desktop back itself. Each logs the client library's
-// version first.
+// (scripts/build-consumer.sh; scripts/build-bindings.sh for Rust and Go) and against the release
+// archive unpacked (scripts/build-consumer.sh with the archive), each run as the main application
+// on a stand-in desktop: once it crashes and the watchdog it started puts the desktop back, once
+// it exits cleanly and puts the desktop back itself. Each logs the client library's version
+// first.
 
 #include "scenario.h"
 #include "stated_version.h"
@@ -110,10 +110,8 @@ TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit)
         // The release, signed, as a new user builds against it from the unpacked archive alone.
         {"C++ from the archive, crash", L"consumer-archive\\example-cpp.exe", true},
         {"C from the archive, clean exit", L"consumer-archive\\example-c.exe", false},
-        {"C with the static library from the archive, crash",
-         L"consumer-archive\\c\\example-c-static.exe", true},
-        {"C by a plain command line from the archive, clean exit",
-         L"consumer-archive\\example-c-plain.exe", false},
+        {"C, static, from the archive, crash", L"consumer-archive\\c\\example-c-static.exe", true},
+        {"C by hand from the archive, clean exit", L"consumer-archive\\example-c-plain.exe", false},
         {"Rust from the archive, crash", L"consumer-archive\\example-rust.exe", true},
         {"Go from the archive, clean exit", L"consumer-archive\\example-go.exe", false},
     };
