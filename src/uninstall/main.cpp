@@ -27,35 +27,26 @@ enum class UninstallExit : int {
     kept = 5,             // it cannot be settled or discarded; the log beside it says why
 };
 
-UninstallExit exit_for(const client::Error& error) {
-    return error.code == client::Code::left_to_live_run ? UninstallExit::left_to_live_run
-                                                        : UninstallExit::kept;
-}
-
-UninstallExit settle(const std::wstring& marker) {
-    const auto settled = client::settle_leftover_marker(marker);
-    if (!settled) {
-        return exit_for(settled.error());
+// The library's outcome as the exit code: `done` is the one that did what was asked.
+template <typename Outcome>
+UninstallExit exit_for(const std::expected<Outcome, client::Error>& outcome, Outcome done,
+                       UninstallExit done_exit) {
+    if (!outcome) {
+        return outcome.error().code == client::Code::left_to_live_run
+                   ? UninstallExit::left_to_live_run
+                   : UninstallExit::kept;
     }
-    return *settled == client::Settled::restored ? UninstallExit::restored
-                                                 : UninstallExit::no_marker;
-}
-
-UninstallExit discard(const std::wstring& marker) {
-    const auto discarded = client::discard_leftover_marker(marker);
-    if (!discarded) {
-        return exit_for(discarded.error());
-    }
-    return *discarded == client::Discarded::discarded ? UninstallExit::discarded
-                                                      : UninstallExit::no_marker;
+    return *outcome == done ? done_exit : UninstallExit::no_marker;
 }
 
 UninstallExit run(const std::vector<std::wstring>& arguments) {
     if (arguments.size() == 2 && !arguments[1].empty() && !arguments[1].starts_with(L"--")) {
-        return settle(arguments[1]);
+        return exit_for(client::settle_leftover_marker(arguments[1]), client::Settled::restored,
+                        UninstallExit::restored);
     }
     if (arguments.size() == 3 && arguments[1] == L"--discard" && !arguments[2].empty()) {
-        return discard(arguments[2]);
+        return exit_for(client::discard_leftover_marker(arguments[2]), client::Discarded::discarded,
+                        UninstallExit::discarded);
     }
     return UninstallExit::usage_error;
 }
