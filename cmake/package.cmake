@@ -1,12 +1,14 @@
 # The installed package: find_package(SystemStateWatchdog) gives SystemStateWatchdog::client (the
-# static client library, C++ and C API), SystemStateWatchdog::client_dll (the C API as a DLL) and
-# SystemStateWatchdog::watchdog (the executable to ship beside the application).
+# static client library, C++ and C API), SystemStateWatchdog::client_dll (the C API as a DLL),
+# SystemStateWatchdog::watchdog (the executable to ship beside the application) and
+# SystemStateWatchdog::uninstall (the program an uninstaller runs to put the desktop back).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(watchdog_package_dir "${CMAKE_INSTALL_LIBDIR}/cmake/SystemStateWatchdog")
 
-install(TARGETS system_state_watchdog watchdog_client_archive watchdog_client_dll
+install(TARGETS system_state_watchdog system_state_watchdog_uninstall watchdog_client_archive
+                watchdog_client_dll
         EXPORT SystemStateWatchdogTargets
         RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"

@@ -9,7 +9,7 @@ install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/THIRD-PARTY
 if(MINGW)
   set(watchdog_link_maps "${PROJECT_BINARY_DIR}/link-maps")
   file(MAKE_DIRECTORY "${watchdog_link_maps}")
-  foreach(shipped system_state_watchdog watchdog_client_dll)
+  foreach(shipped system_state_watchdog system_state_watchdog_uninstall watchdog_client_dll)
     target_link_options(${shipped} PRIVATE "-Wl,-Map=${watchdog_link_maps}/${shipped}.map")
   endforeach()
 endif()

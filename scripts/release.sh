@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release anyone may use: dist/system-state-watchdog-<version>-windows-x64.zip (the
-# executable, the client DLL with its import library, the static client library, the headers,
-# the CMake package, the docs, the bindings, the licence and the third-party notices) and
+# executable and the uninstall program, the client DLL with its import library, the static client
+# library, the headers, the CMake package, the docs with a consumer project, the bindings, the
+# stand-in shell for testing, the licence and the third-party notices) and
 # dist/SHA256SUMS.
 #
 # The release comes from the last commit of a clean tree, built twice, in two folders, minutes
@@ -26,8 +27,10 @@
 #                              (default: the system's)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-product_targets=(system_state_watchdog watchdog_client_dll watchdog_client_archive)
-signed_binaries=(bin/system-state-watchdog.exe bin/system-state-watchdog-client.dll)
+product_targets=(system_state_watchdog system_state_watchdog_uninstall watchdog_client_dll
+  watchdog_client_archive stand_in_shell_process)
+signed_binaries=(bin/system-state-watchdog.exe bin/system-state-watchdog-uninstall.exe
+  bin/system-state-watchdog-client.dll)
 password=""
 trap '[ -z "$password" ] || rm -f "$password"' EXIT
 
@@ -68,12 +71,13 @@ build_product() {
   cmake --build "$build" --target "${product_targets[@]}" >/dev/null
 }
 
-# The archive's folder: the install (binaries, headers, package, licence and notices) and, at
-# its top, what a reader looks for first.
+# The archive's folder: the install (binaries, headers, package, licence and notices), the
+# stand-in shell for testing under Wine and, at its top, what a reader looks for first.
 stage() {
   local build=$1 source=$2 folder=$3
   rm -rf "$folder"
   cmake --install "$build" --prefix "$folder" >/dev/null
+  cmake --install "$build" --prefix "$folder" --component stand_in_shell >/dev/null
   cp "$source"/{README.md,CHANGELOG.md,LICENSE,THIRD-PARTY-NOTICES.md} "$folder/"
   cp -r "$source/docs" "$source/bindings" "$folder/"
 }

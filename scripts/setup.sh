@@ -15,6 +15,8 @@ packages=(
   rustc cargo libstd-rust-dev-windows golang-go mono-mcs
   # the release: Authenticode signing and the test suite's throw-away certificate
   osslsigncode openssl
+  # the uninstall program's test: a real NSIS uninstaller (makensis)
+  nsis
 )
 
 # npm, for the workflow validator: Debian's, unless a Node.js that brings its own is installed.

@@ -20,8 +20,8 @@ newer_dir="$build_dir-newer-boost"
 log "building the executable, the client DLL and the marker tests against Boost $boost_version"
 cmake --preset linux-cross -B "$newer_dir" -DWATCHDOG_BUILD_TOOLS=OFF \
   -DWATCHDOG_HOST_BOOST_DIR="$boost_dir/include/boost" -DWATCHDOG_WINEPREFIX="$WINEPREFIX" >/dev/null
-cmake --build "$newer_dir" --target system_state_watchdog watchdog_client_dll watchdog_marker_tests \
-  watchdog_e2e_tests
+cmake --build "$newer_dir" --target system_state_watchdog system_state_watchdog_uninstall \
+  watchdog_client_dll watchdog_marker_tests watchdog_e2e_tests
 for binary in system-state-watchdog.exe system-state-watchdog-client.dll; do
   printf '%-34s %s KiB with Boost %s\n' "$binary" "$(( $(stat -c %s "$newer_dir/bin/$binary") / 1024 ))" \
     "$boost_version"

@@ -1,16 +1,8 @@
-// Package ssw is the system state watchdog's client library for Go: protect the desktop before
-// changing it, end the protection on a clean exit, and the watchdog puts the desktop back after a
-// crash.
-//
-// It calls the C API of system-state-watchdog-client.dll, loaded on first use with
-// syscall.NewLazyDLL: no cgo, so a GOOS=windows build needs no C toolchain. The DLL is looked for
-// as LoadLibrary looks for it, the program's own folder first: ship it beside the program. Every
-// call that can fail returns an error; a failure of the library itself is an *Error with its
-// status and message, a DLL that cannot be loaded is the loader's error.
+//go:build windows
+
 package ssw
 
 import (
-	"fmt"
 	"syscall"
 	"unsafe"
 )
@@ -36,57 +28,6 @@ var (
 	procEndProtection               = client.NewProc("ssw_end_protection")
 	procLibraryVersion              = client.NewProc("ssw_library_version")
 )
-
-// Status is the C API's ssw_status, with its numbers.
-type Status int32
-
-const (
-	OK                 Status = 0
-	Failed             Status = 1
-	InvalidArgument    Status = 2
-	MarkerUnsettled    Status = 3
-	NoMarker           Status = 4
-	LeftToLiveRun      Status = 5
-	OtherSession       Status = 6
-	LauncherFailed     Status = 7
-	LauncherNotStarted Status = 8
-	BufferTooSmall     Status = 9
-)
-
-var statusNames = [...]string{"ok", "failed", "invalid argument", "marker unsettled", "no marker",
-	"left to live run", "other session", "launcher failed", "launcher not started",
-	"buffer too small"}
-
-func (s Status) String() string {
-	if s >= 0 && int(s) < len(statusNames) {
-		return statusNames[s]
-	}
-	return fmt.Sprintf("status %d", int32(s))
-}
-
-// Error is a failed call of the library: its status and its message (UTF-8, in Chinese like the
-// recovery log).
-type Error struct {
-	Status  Status
-	Message string
-	// For LauncherFailed: whether the launcher ended, and with which exit code.
-	LauncherEnded    bool
-	LauncherExitCode uint32
-}
-
-func (e *Error) Error() string { return fmt.Sprintf("%v: %s", e.Status, e.Message) }
-
-// Items names what to record, or-ed together.
-type Items uint32
-
-const (
-	Taskbar      Items = 1
-	DesktopIcons Items = 2
-	Both               = Taskbar | DesktopIcons
-)
-
-// SessionIDSize holds any session id the library makes, its terminating zero included.
-const SessionIDSize = 64
 
 // The C API's own words for a text it cannot take, used for what cannot reach it either: a text
 // with a zero inside.
@@ -159,9 +100,6 @@ func sessionID(proc *syscall.LazyProc, first ...uintptr) (string, error) {
 	return untilZero(buffer), nil
 }
 
-// Recorded is the desktop as recorded; Close releases it.
-type Recorded struct{ handle uintptr }
-
 // Close releases the recorded state; calling it again does nothing.
 func (r *Recorded) Close() {
 	if r.handle != 0 {
@@ -169,9 +107,6 @@ func (r *Recorded) Close() {
 		r.handle = 0
 	}
 }
-
-// Protection is a protected run. Until it ends, the run counts as alive to every other instance.
-type Protection struct{ handle uintptr }
 
 // ProtectDesktop does everything the start needs: settles a marker left behind, makes a new
 // session, records the items, writes the marker and starts the watchdog (watchdogExe empty:
@@ -234,9 +169,6 @@ func (p *Protection) End() error {
 	p.handle = 0
 	return call(procEndProtection, handle)
 }
-
-// Close ends the protection as End does, for a deferred release.
-func (p *Protection) Close() error { return p.End() }
 
 // NewSessionID is a session id that no other run has had.
 func NewSessionID() (string, error) { return sessionID(procNewSessionID) }

@@ -7,6 +7,7 @@
 int main(void) {
     char marker[MAX_PATH * 3], message[512] = "";
     ssw_protection* protection = NULL;
+    SetConsoleOutputCP(CP_UTF8); /* the library's messages are UTF-8 (and Chinese) */
     fprintf(stderr, "system state watchdog client %s\n", ssw_library_version()); /* for the log */
     WideCharToMultiByte(CP_UTF8, 0, _wgetenv(L"LOCALAPPDATA"), -1, marker, MAX_PATH * 2, NULL,
                         NULL);

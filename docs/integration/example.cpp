@@ -10,6 +10,7 @@
 namespace ssw = watchdog::client;
 
 int main() {
+    SetConsoleOutputCP(CP_UTF8); // the library's messages are UTF-8 (and Chinese)
     // For the log: the client library this program runs with.
     std::fprintf(stderr, "system state watchdog client %s\n",
                  std::string(ssw::library_version()).c_str());

@@ -1,6 +1,6 @@
 # An overlay port for this checkout (vcpkg install system-state-watchdog
-# --overlay-ports=<checkout>/ports): the executable, the client library and its CMake package,
-# without the test suite and the tools.
+# --overlay-ports=<checkout>/ports): the executable, the uninstall program, the client library and
+# its CMake package, without the test suite and the tools.
 set(SOURCE_PATH "${CMAKE_CURRENT_LIST_DIR}/../..")
 
 # Triplets x64-windows and x64-windows-static. The executable and the client DLL ship alone beside
@@ -21,8 +21,8 @@ vcpkg_cmake_config_fixup(PACKAGE_NAME SystemStateWatchdog CONFIG_PATH lib/cmake/
 
 # What vcpkg's post-build checks would refuse otherwise. They check the C runtime of the static
 # libraries only (the client archive, which follows the triplet), not that of DLLs or executables.
-# The package's SystemStateWatchdog::watchdog target names the executable where it is installed,
-# beside the client DLL: it ships beside the application that uses it.
+# The package's SystemStateWatchdog::watchdog and ::uninstall targets name the executables where
+# they are installed, beside the client DLL: they ship beside the application that uses them.
 set(VCPKG_POLICY_ALLOW_EXES_IN_BIN enabled)
 # A static triplet gets the C API's DLL too: languages that reach C functions only through a DLL
 # (C# among them) need it whatever the triplet.

@@ -2,8 +2,8 @@
 """Every function that client.h exports (SSW_API) is exported by the DLL's module definition and
 declared in each language binding, with as
 many parameters where the binding's declaration shows them, so that a function added to the
-header without its bindings fails the suite; and C# reads a text that a function returns as the
-narrow text it is.
+header without its bindings fails the suite; C# reads a text that a function returns as the
+narrow text it is; and the Go package offers the same functions outside Windows as on it.
 
 Usage: check_declarations.py CLIENT_H BINDINGS_DIR"""
 import pathlib
@@ -39,6 +39,18 @@ def csharp_text_result_failures(header, text):
         failures += [f"{name}: its narrow text is read as PtrToString{read}"
                      for read in reads if read not in NARROW_READS]
     return failures
+
+
+# An exported Go function or method, up to its body.
+GO_SIGNATURE = re.compile(r"^func (?:\(\w+ \*?\w+\) )?[A-Z]\w*\([^)]*\)[^{\n]*", re.MULTILINE)
+
+
+def go_platform_failures(go_dir):
+    windows, elsewhere = ({" ".join(found.split()) for found in GO_SIGNATURE.findall(
+        (go_dir / name).read_text(encoding="utf-8"))} for name in ("ssw.go", "ssw_other.go"))
+    return ([f"{name}: on Windows only" for name in sorted(windows - elsewhere)] +
+            [f"{name}: outside Windows only" for name in sorted(elsewhere - windows)] +
+            ([] if windows else ["no exported function found in ssw.go"]))
 
 
 def parameter_count(parameters):
@@ -80,6 +92,10 @@ def main():
             failures += 1
         if language == "c#":
             for failure in csharp_text_result_failures(header, text):
+                print(f"FAIL {language}: {failure}")
+                failures += 1
+        if language == "go":
+            for failure in go_platform_failures(bindings_dir / "go"):
                 print(f"FAIL {language}: {failure}")
                 failures += 1
         if failures == failures_before:

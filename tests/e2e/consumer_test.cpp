@@ -107,9 +107,13 @@ TEST(IntegratorExamples, ProtectTheDesktopThroughACrashAndPutItBackOnACleanExit)
         {"Rust, clean exit", L"consumer\\bin\\example-rust.exe", false},
         {"Go, crash", L"consumer\\bin\\example-go.exe", true},
         {"Go, clean exit", L"consumer\\bin\\example-go.exe", false},
-        // The released watchdog and DLL, signed, from the unpacked archive.
-        {"C++ from the archive, crash", L"consumer-archive\\bin\\example-cpp.exe", true},
-        {"C from the archive, clean exit", L"consumer-archive\\bin\\example-c.exe", false},
+        // The release, signed, as a new user builds against it from the unpacked archive alone.
+        {"C++ from the archive, crash", L"consumer-archive\\example-cpp.exe", true},
+        {"C from the archive, clean exit", L"consumer-archive\\example-c.exe", false},
+        {"C, static, from the archive, crash", L"consumer-archive\\c\\example-c-static.exe", true},
+        {"C by hand from the archive, clean exit", L"consumer-archive\\example-c-plain.exe", false},
+        {"Rust from the archive, crash", L"consumer-archive\\example-rust.exe", true},
+        {"Go from the archive, clean exit", L"consumer-archive\\example-go.exe", false},
     };
     for (const auto& row : cases) {
         check_example(row);

@@ -24,13 +24,14 @@ std::wstring string_value(std::vector<BYTE>& info, const wchar_t* name) {
                : L"(none)";
 }
 
-TEST(VersionResources, TheExecutableAndTheDllStateTheManifestVersion) {
+TEST(VersionResources, TheExecutablesAndTheDllStateTheManifestVersion) {
     const std::string stated = stated_version();
     unsigned major = 0, minor = 0, patch = 0;
     ASSERT_EQ(std::sscanf(stated.c_str(), "%u.%u.%u", &major, &minor, &patch), 3) << stated;
     const std::wstring stated_text(stated.begin(), stated.end());
     const std::pair<const wchar_t*, DWORD> cases[] = {
         {L"system-state-watchdog.exe", VFT_APP},
+        {L"system-state-watchdog-uninstall.exe", VFT_APP},
         {L"system-state-watchdog-client.dll", VFT_DLL},
     };
     for (const auto& [file, file_type] : cases) {

@@ -12,6 +12,7 @@ import zipfile
 # What the build puts in, by its installed name.
 BUILT_PARTS = (
     "bin/system-state-watchdog.exe",
+    "bin/system-state-watchdog-uninstall.exe",
     "bin/system-state-watchdog-client.dll",
     "lib/libsystem-state-watchdog-client-static.a",
     "lib/libsystem-state-watchdog-client.dll.a",
@@ -19,6 +20,7 @@ BUILT_PARTS = (
     "lib/cmake/SystemStateWatchdog/SystemStateWatchdogConfigVersion.cmake",
     "include/system_state_watchdog/client.h",
     "include/system_state_watchdog/client.hpp",
+    "testing/stand-in-shell.exe",
 )
 # What comes from the tree as it is: every file git tracks there, byte for byte.
 SOURCE_PARTS = ("README.md", "CHANGELOG.md", "LICENSE", "THIRD-PARTY-NOTICES.md", "bindings",

@@ -32,7 +32,8 @@ python3 "$repo_root/tests/release/check_archive.py" \
 mkdir "$scratch/unpacked"
 (cd "$scratch/unpacked" && cmake -E tar xf "$dist"/system-state-watchdog-*-windows-x64.zip)
 release=$(echo "$scratch"/unpacked/system-state-watchdog-*-windows-x64)
-for binary in bin/system-state-watchdog.exe bin/system-state-watchdog-client.dll; do
+for binary in bin/system-state-watchdog.exe bin/system-state-watchdog-uninstall.exe \
+  bin/system-state-watchdog-client.dll; do
   verified=$(osslsigncode verify -CAfile "$scratch/certificate.pem" -in "$release/$binary")
   # Both the file's digest and the signer's: Windows has deprecated SHA-1 for code signing.
   digests=$(sed -n 's/^Message digest algorithm *: *//p' <<<"$verified" | sort -u)

@@ -24,7 +24,8 @@ project(release_shape LANGUAGES NONE)
 file(WRITE "${CMAKE_BINARY_DIR}/same.txt" "the same in every build\n")
 file(WRITE "${CMAKE_BINARY_DIR}/folder.txt" "${CMAKE_BINARY_DIR}\n")
 install(FILES "${CMAKE_BINARY_DIR}/same.txt" "${CMAKE_BINARY_DIR}/folder.txt" DESTINATION bin)
-foreach(target system_state_watchdog watchdog_client_dll watchdog_client_archive)
+foreach(target system_state_watchdog system_state_watchdog_uninstall watchdog_client_dll
+               watchdog_client_archive stand_in_shell_process)
   add_custom_target(${target})
 endforeach()
 EOF

@@ -18,8 +18,11 @@ import sys
 
 VERSIONS = ("3.5.7", "4.6.8")
 MANIFESTS = ("vcpkg.json", "ports/system-state-watchdog/vcpkg.json")
-TREE = ("CMakeLists.txt", "cmake", "src", "resources", *MANIFESTS)
-SHIPPED_BINARIES = ("bin/system-state-watchdog.exe", "bin/system-state-watchdog-client.dll")
+# The product, and the stand-in shell that the top-level build defines in every configuration.
+TREE = ("CMakeLists.txt", "cmake", "src", "resources", "tests/CMakeLists.txt", "tests/shell",
+        *MANIFESTS)
+SHIPPED_BINARIES = ("bin/system-state-watchdog.exe", "bin/system-state-watchdog-uninstall.exe",
+                    "bin/system-state-watchdog-client.dll")
 # The sources of the two functions that return the version text.
 TEXT_SOURCES = re.compile(r"^(\S+/client/(version|c_api)\.cpp\.obj):", re.MULTILINE)
 FIXED_FILE_INFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)

@@ -13,6 +13,8 @@ import (
 )
 
 func main() {
+	kernel32 := syscall.NewLazyDLL("kernel32.dll")
+	kernel32.NewProc("SetConsoleOutputCP").Call(65001) // CP_UTF8: the library's messages are UTF-8
 	// For the log: the client DLL this program runs with.
 	if version, err := ssw.LibraryVersion(); err == nil {
 		fmt.Fprintln(os.Stderr, "system state watchdog client", version)

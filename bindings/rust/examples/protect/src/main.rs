@@ -3,6 +3,11 @@ use std::path::PathBuf;
 use std::process::ExitCode;
 use system_state_watchdog as ssw;
 
+#[link(name = "kernel32")]
+extern "system" {
+    fn SetConsoleOutputCP(code_page: u32) -> i32;
+}
+
 #[link(name = "user32")]
 extern "system" {
     fn FindWindowW(class_name: *const u16, window_name: *const u16) -> isize;
@@ -10,6 +15,7 @@ extern "system" {
 }
 
 fn main() -> ExitCode {
+    unsafe { SetConsoleOutputCP(65001) }; // CP_UTF8: the library's messages are UTF-8
     // For the log: the client DLL this program runs with.
     eprintln!("system state watchdog client {}", ssw::library_version());
     let local = PathBuf::from(std::env::var_os("LOCALAPPDATA").unwrap_or_default());
