@@ -265,6 +265,38 @@ TEST(WatchEndRequest, ARequestAloneNeverEndsTheWait) {
     testing::terminate(lasting);
 }
 
+// From its start a watcher holds the items its own version 1 marker records, beside the
+// application that holds them already, and no item of any other marker.
+TEST(WatchHold, HoldsTheItemsOfItsOwnMarkerBesideTheApplication) {
+    const SessionKey key{L"C:\\WATCH HOLD " + std::to_wstring(GetCurrentProcessId()), "s"};
+    const GuardedItem taskbar[] = {GuardedItem::taskbar};
+    const auto application = hold_run({key.marker + L"\\APP", "s"}, taskbar, ItemClaim::alone);
+    ASSERT_TRUE(application.has_value());
+    const RecoveryMarker recording{1, "s", {}, TaskbarRecoverySnapshot{}};
+    struct Case {
+        const char* name;
+        std::optional<SessionMarker> first;
+        std::size_t items;
+    };
+    const Case cases[] = {
+        {"its own marker",
+         SessionMarker{.verdict = MarkerVerdict::this_session, .marker = recording}, 1},
+        {"another session's",
+         SessionMarker{.verdict = MarkerVerdict::other_session, .marker = recording}, 0},
+        {"another version",
+         SessionMarker{.verdict = MarkerVerdict::unsupported_version, .marker = recording}, 0},
+        {"no marker", SessionMarker{.verdict = MarkerVerdict::absent}, 0},
+        {"a read given up for the main process", std::nullopt, 0},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const RunHold hold = hold_watched_run(key, row.first);
+        EXPECT_EQ(hold.items.size(), row.items);
+        EXPECT_TRUE(hold.presence.valid());
+        EXPECT_TRUE(hold.end_request.valid());
+    }
+}
+
 // The application may protect the items again the moment the watcher answers: it lets go of
 // them first.
 std::wstring item_name;
