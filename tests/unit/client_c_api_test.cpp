@@ -153,6 +153,12 @@ TEST(ClientCApi, EachStatusMeansWhatItsCodeMeansInCpp) {
          [&] { return ssw_settle_leftover_marker(path.c_str(), nullptr, 0); },
          [&] { return testing::code_of(client::settle_leftover_marker(marker)); },
          client::Code::no_marker},
+        // Nothing can be there, yet it is no absence: the application named a place no marker
+        // can have, and is told so.
+        {"a marker whose folder is a file, to settle", [&] { leave(another); },
+         [&] { return ssw_settle_leftover_marker((path + "\\m.json").c_str(), nullptr, 0); },
+         [&] { return testing::code_of(client::settle_leftover_marker(marker + L"\\m.json")); },
+         client::Code::failed},
         {"nothing to finish", [] {},
          [&] { return ssw_finish_cleanly(path.c_str(), "s", nullptr, 0); },
          [&] { return testing::code_of(client::finish_cleanly(marker, "s")); },

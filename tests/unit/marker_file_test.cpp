@@ -172,7 +172,7 @@ TEST(MarkerLook, OnlyNotFoundIsAbsence) {
     const Case cases[] = {
         {"there", tree.marker, 7, MarkerVerdict::this_session},
         {"no file", tree.folder + L"\\gone.json", 7, MarkerVerdict::absent},
-        {"no folder", tree.folder + L"\\gone\\marker.json", 7, MarkerVerdict::absent},
+        {"no folder", tree.folder + L"\\gone\\deeper\\marker.json", 7, MarkerVerdict::absent},
         {"held open without sharing", tree.marker, 0, MarkerVerdict::unreadable},
         {"a folder in its place", tree.folder, 7, MarkerVerdict::unreadable},
     };

@@ -197,17 +197,23 @@ TEST(ClientRuns, ARelativeMarkerPathIsMadeFullOnceAtTheStart) {
     EXPECT_FALSE(file_exists(second + L"\\marker.json"));
 }
 
-// Every name of one live run's marker is the run's: its short (8.3) name, another letter case.
+// Every name of one live run's marker is the run's: its long and short (8.3) names, another
+// letter case, whichever of them the protection was given.
 TEST(ClientRuns, EveryNameOfALiveRunsMarkerIsLeftAlone) {
     RunScene scene;
     const std::wstring folder = scene.folder.path + L"\\a rather long folder name";
     const std::wstring marker = folder + L"\\recovery marker.json";
-    auto protection = protect(scene, Items::desktop_icons, marker);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    std::wstring short_folder(MAX_PATH, L'\0');
+    short_folder.resize(GetShortPathNameW(folder.c_str(), short_folder.data(), MAX_PATH));
+    ASSERT_NE(short_folder, folder) << "no short names here";
+    auto protection =
+        protect(scene, Items::desktop_icons, short_folder + L"\\recovery marker.json");
     ASSERT_TRUE(protection.has_value()) << protection.error().message;
     std::wstring short_name(MAX_PATH, L'\0');
     short_name.resize(GetShortPathNameW(marker.c_str(), short_name.data(), MAX_PATH));
     ASSERT_FALSE(short_name.empty());
-    for (const std::wstring& name : {short_name, folder + L"\\RECOVERY MARKER.JSON"}) {
+    for (const std::wstring& name : {marker, short_name, folder + L"\\RECOVERY MARKER.JSON"}) {
         const auto settled =
             on_desktop(scene.ground, [&] { return client::settle_leftover_marker(name); });
         ASSERT_FALSE(settled.has_value());

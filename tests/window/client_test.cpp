@@ -792,7 +792,10 @@ TEST(ClientStart, AStartThatMayHaveLeftAWatcherIsNoted) {
         ASSERT_EQ(code_of(client::finish_cleanly(marker, session)), std::nullopt);
         const auto request = open_run_end(testing::run_key(marker, session));
         ASSERT_TRUE(request.has_value());
-        EXPECT_EQ(WaitForSingleObject(request->get(), 0) == WAIT_OBJECT_0, row.noted);
+        // Made for a watcher that may look more than once, or late: a look does not take it.
+        for (int look = 0; look < 2; ++look) {
+            EXPECT_EQ(WaitForSingleObject(request->get(), 0) == WAIT_OBJECT_0, row.noted);
+        }
     }
 }
 
@@ -831,6 +834,9 @@ TEST(ClientProtect, ProtectsInOneCallAndPutsTheDesktopBackOnTheCleanExit) {
     EXPECT_FALSE(file_exists(scene.marker));
 }
 
+const std::string icons_only_marker =
+    R"({"version":1,"sessionId":"crashed","desktopIcons":{"originalVisible":true}})";
+
 // A marker without a watcher would make the next start "restore" a desktop never changed.
 TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
     const PlantedFolder planted;
@@ -841,6 +847,12 @@ TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
             continue;
         }
         SCOPED_TRACE(row.name);
+        // A path refused as relative is refused before anything is read or written: a marker
+        // left behind is not settled by a protection that cannot start.
+        const bool refused_first = row.refused == client::Code::invalid_argument;
+        if (refused_first) {
+            write_file(scene.marker, icons_only_marker);
+        }
         SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", row.exit_code);
         const auto start = std::chrono::steady_clock::now();
         const auto protection = on_desktop(scene.ground, [&] {
@@ -851,7 +863,9 @@ TEST(ClientProtect, AFailedProtectionLeavesNoMarkerBehind) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
         ASSERT_FALSE(protection.has_value());
         EXPECT_EQ(protection.error().code, *row.refused);
-        EXPECT_FALSE(file_exists(scene.marker));
+        EXPECT_EQ(read_file(scene.marker),
+                  refused_first ? std::optional<std::string>(icons_only_marker) : std::nullopt);
+        DeleteFileW(scene.marker.c_str());
     }
     SetEnvironmentVariableW(L"STAND_IN_LAUNCHER_EXIT_CODE", nullptr);
     EXPECT_EQ(code_of(client::settle_leftover_marker(scene.marker)), client::Code::no_marker);
