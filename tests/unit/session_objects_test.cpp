@@ -3,11 +3,11 @@
 #include "session/run_hold.h"
 #include "session/session_lock.h"
 
+#include "run_objects.h"
 #include "win/utf.h"
 
 #include <windows.h>
 
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -20,14 +20,7 @@
 namespace watchdog {
 namespace {
 
-HANDLE object_without_access(const std::wstring& name) {
-    PSECURITY_DESCRIPTOR nobody = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &nobody, nullptr);
-    SECURITY_ATTRIBUTES no_access{sizeof(no_access), nobody, FALSE};
-    const HANDLE event = CreateEventW(&no_access, TRUE, FALSE, name.c_str());
-    LocalFree(nobody);
-    return event;
-}
+using testing::event_nobody_may_open;
 
 // Only "not found" says that nobody holds the name. An object that may not be opened is a run of
 // other rights; another kind of object under the name says nothing.
@@ -44,7 +37,8 @@ TEST(RunPresence, IsHeldForExactlyAsLongAsSomebodyHoldsItsName) {
     }
     EXPECT_EQ(look_for_presence(key).holder, NameHolder::nobody);
     {
-        const UniqueHandle other_rights(object_without_access(name));
+        const UniqueHandle other_rights = event_nobody_may_open(name);
+        EXPECT_EQ(look_for_presence(key).holder, NameHolder::a_run_of_other_rights);
         EXPECT_EQ(hold_run(key, {}, ItemClaim::beside_others).error().state.holder,
                   NameHolder::a_run_of_other_rights);
     }
@@ -87,7 +81,7 @@ TEST(ItemGuards, AreClaimedAloneOrHeldBesideOthers) {
     }
 
     const std::wstring icons = item_guard_name(GuardedItem::desktop_icons).value();
-    const UniqueHandle other_rights(object_without_access(icons));
+    const UniqueHandle other_rights = event_nobody_may_open(icons);
     const SessionKey third{L"C:\\GUARDS 3", "s"};
     const GuardedItem icons_only[] = {GuardedItem::desktop_icons};
     EXPECT_EQ(hold_run(third, icons_only, ItemClaim::alone).error().state.holder,

@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sddl.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -398,11 +397,7 @@ TEST(ClientRuns, AnItemProtectedByAnInstanceOfOtherRightsIsRefusedOnlyToAProtect
     RunScene scene;
     const std::wstring guard =
         on_desktop(scene.ground, [] { return item_guard_name(GuardedItem::taskbar).value(); });
-    UniqueLocalMemory<void> nobody;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
-                                                                     nobody.put(), nullptr));
-    SECURITY_ATTRIBUTES no_access{sizeof(no_access), nobody.get(), FALSE};
-    const UniqueHandle other_rights(CreateEventW(&no_access, TRUE, FALSE, guard.c_str()));
+    const UniqueHandle other_rights = event_nobody_may_open(guard);
     ASSERT_TRUE(other_rights.valid());
 
     const auto refused = protect(scene, Items::taskbar, scene.marker);

@@ -23,7 +23,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sddl.h>
 
 #include <algorithm>
 #include <array>
@@ -406,12 +405,7 @@ struct HeldByAnotherRun {
             kept.reset(CreateMutexW(nullptr, FALSE, testing::run_object_name(L"run", key).c_str()));
         }
         if (run.holds == OtherRun::Holds::presence_of_other_rights) {
-            UniqueLocalMemory<void> nobody;
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
-                                                                 nobody.put(), nullptr);
-            SECURITY_ATTRIBUTES no_access{sizeof(no_access), nobody.get(), FALSE};
-            kept.reset(CreateEventW(&no_access, TRUE, FALSE,
-                                    testing::run_object_name(L"run", key).c_str()));
+            kept = testing::event_nobody_may_open(testing::run_object_name(L"run", key));
         }
         if (kept || run.holds == OtherRun::Holds::nothing) {
             return;
