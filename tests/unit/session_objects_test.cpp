@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-
 #include <gtest/gtest.h>
 
 #include <functional>
