@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# A C runtime mismatch between an application and the client archive fails the application's
-# configuration, naming what to change; matching runtimes and the DLL configure. Configures
+# A C runtime mismatch between an application and the client archive, or a C project that links
+# the C++ archive without enabling CXX, fails the application's configuration, naming what to
+# change; matching runtimes and the DLL configure. Configures
 # tests/runtime_check with Debian's clang in its MSVC-compatible mode, linking nothing (so no
-# Windows SDK is needed), one row at a time in one build tree.
+# Windows SDK is needed), and the C projects with MinGW-w64's gcc, one row at a time in one build
+# tree per language.
 #
 # Usage: check.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
@@ -18,7 +20,8 @@ chmod +x "$work/no-op"
 static='MultiThreaded$<$<CONFIG:Debug>:Debug>'
 dynamic='MultiThreaded$<$<CONFIG:Debug>:Debug>DLL'
 # archive's runtime | application's CMAKE_MSVC_RUNTIME_LIBRARY ("" for CMake's default, /MD) |
-# target linked | expected: "configures", or a text the error must contain
+# target linked | expected: "configures", or a text the error must contain | the project's
+# languages when it is a C project of MinGW-w64 (CXX of the MSVC ABI otherwise)
 rows=(
   "static||client|app links SystemStateWatchdog::client, which was built with the static C runtime (/MT), but app uses MSVC_RUNTIME_LIBRARY \"$dynamic\". Build it with \"$static\""
   "static|$static|client|configures"
@@ -26,17 +29,21 @@ rows=(
   "dynamic|$static|client|which was built with the C runtime DLL (/MD), but app uses MSVC_RUNTIME_LIBRARY \"$static\". Build it with \"$dynamic\""
   "dynamic||client|configures"
   "||client|configures"
+  "||client|app links SystemStateWatchdog::client, a static C++ library, but the project has not enabled CXX|C"
+  "||client_dll|configures|C"
 )
 
 failures=0
 for row in "${rows[@]}"; do
-  IFS='|' read -r crt runtime linked expected <<<"$row"
+  IFS='|' read -r crt runtime linked expected languages <<<"$row"
   runtime_option=(-UCMAKE_MSVC_RUNTIME_LIBRARY)
   [ -z "$runtime" ] || runtime_option=("-DCMAKE_MSVC_RUNTIME_LIBRARY=$runtime")
+  compiler=(-DLANGUAGES=CXX -DCMAKE_CXX_COMPILER="$work/clang-cl"
+    -DCMAKE_CXX_COMPILER_TARGET=x86_64-pc-windows-msvc)
+  [ "$languages" != C ] || compiler=(-DLANGUAGES=C -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix)
   status=0
-  output=$(cmake -S "$source_dir/tests/runtime_check" -B "$work/build" -G Ninja \
-    -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER="$work/clang-cl" \
-    -DCMAKE_CXX_COMPILER_TARGET=x86_64-pc-windows-msvc \
+  output=$(cmake -S "$source_dir/tests/runtime_check" -B "$work/build-${languages:-CXX}" -G Ninja \
+    -DCMAKE_SYSTEM_NAME=Windows "${compiler[@]}" \
     -DCMAKE_USER_MAKE_RULES_OVERRIDE="$source_dir/cmake/compile-only-rules.cmake" \
     -DCMAKE_AR="$work/no-op" -DCMAKE_LINKER="$work/no-op" -DCMAKE_MT="$work/no-op" \
     -DWATCHDOG_SOURCE_DIR="$source_dir" -DCLIENT_CRT="$crt" -DLINKED="$linked" \
@@ -46,7 +53,7 @@ for row in "${rows[@]}"; do
     configures) ok=$([ "$status" -eq 0 ] && echo yes || echo no) ;;
     *) ok=$([ "$status" -ne 0 ] && [[ "$output" == *"$expected"* ]] && echo yes || echo no) ;;
   esac
-  label="archive ${crt:-of unknown runtime}, application ${runtime:-default}, links $linked"
+  label="archive ${crt:-of unknown runtime}, application ${runtime:-default} in ${languages:-CXX}, links $linked"
   if [ "$ok" = yes ]; then
     echo "ok   $label: ${expected:0:60}"
   else
