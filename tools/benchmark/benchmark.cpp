@@ -232,12 +232,18 @@ void measure_protection_cycles(int cycles) {
     BenchDesktop bench;
     TempDirectory folder;
     const std::wstring marker = folder.path + L"\\marker.json";
+    std::string failure; // the last one's message
     const auto cycle = [&] {
-        return on_desktop(bench.ground, [&] {
+        const auto ended = on_desktop(bench.ground, [&] {
             auto protection = watchdog::client::protect_desktop(
                 marker, watchdog::client::Items::both, watchdog_exe);
-            return protection && watchdog::client::end_protection(std::move(*protection));
+            return protection ? watchdog::client::end_protection(std::move(*protection))
+                              : std::unexpected(protection.error());
         });
+        if (!ended) {
+            failure = ended.error().message;
+        }
+        return ended.has_value();
     };
     cycle(); // what the first cycle allocates for good
     const DWORD handles_before = handle_count();
@@ -253,7 +259,7 @@ void measure_protection_cycles(int cycles) {
           " each, " + std::to_string(failed) + " failed; watchers left " +
           std::to_string(watchers_of(marker)) + "; the host's handles " +
           std::to_string(static_cast<long>(handle_count()) - static_cast<long>(handles_before)) +
-          " more\n");
+          " more\n" + (failed == 0 ? "" : "the last failure: " + failure + "\n"));
 }
 
 } // namespace
