@@ -82,6 +82,12 @@ bool file_exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring short_path_of(const std::wstring& path) {
+    std::wstring short_path(MAX_PATH, L'\0');
+    short_path.resize(GetShortPathNameW(path.c_str(), short_path.data(), MAX_PATH));
+    return short_path;
+}
+
 std::vector<std::string> log_lines_without_time(const std::wstring& log) {
     std::vector<std::string> lines;
     const std::string content = read_file(log).value_or("");

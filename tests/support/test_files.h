@@ -34,6 +34,8 @@ struct TempDirectory {
 std::optional<std::string> read_file(const std::wstring& path);
 void write_file(const std::wstring& path, const std::string& content);
 bool file_exists(const std::wstring& path);
+// The short (8.3) form of an existing path; empty when it cannot be had.
+std::wstring short_path_of(const std::wstring& path);
 void remove_tree(const std::wstring& path);
 
 // The lines of a recovery log with their timestamps cut off ("[tag] message"); none when the

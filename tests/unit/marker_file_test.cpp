@@ -18,6 +18,7 @@ namespace {
 
 using testing::file_exists;
 using testing::read_file;
+using testing::short_path_of;
 using testing::TempDirectory;
 using testing::write_file;
 
@@ -195,8 +196,7 @@ TEST(MarkerIdentity, IsOneForEveryNameOfTheMarker) {
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring marker = folder + L"\\recovery marker.json";
     write_file(marker, "{}");
-    std::wstring short_name(MAX_PATH, L'\0');
-    short_name.resize(GetShortPathNameW(marker.c_str(), short_name.data(), MAX_PATH));
+    const std::wstring short_name = short_path_of(marker);
     ASSERT_FALSE(short_name.empty());
     ASSERT_NE(short_name, marker) << "no short names here";
     const std::wstring identity = marker_identity(marker);
@@ -207,8 +207,7 @@ TEST(MarkerIdentity, IsOneForEveryNameOfTheMarker) {
     EXPECT_NE(marker_identity(folder + L"\\other.json"), identity);
 
     // A folder not made yet is named as it will be once it is made.
-    std::wstring short_folder(MAX_PATH, L'\0');
-    short_folder.resize(GetShortPathNameW(folder.c_str(), short_folder.data(), MAX_PATH));
+    const std::wstring short_folder = short_path_of(folder);
     const std::wstring before = marker_identity(short_folder + L"\\not yet\\m.json");
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\not yet").c_str(), nullptr));
     EXPECT_EQ(marker_identity(folder + L"\\not yet\\m.json"), before);

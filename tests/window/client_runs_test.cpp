@@ -202,14 +202,12 @@ TEST(ClientRuns, EveryNameOfALiveRunsMarkerIsLeftAlone) {
     const std::wstring folder = scene.folder.path + L"\\a rather long folder name";
     const std::wstring marker = folder + L"\\recovery marker.json";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    std::wstring short_folder(MAX_PATH, L'\0');
-    short_folder.resize(GetShortPathNameW(folder.c_str(), short_folder.data(), MAX_PATH));
+    const std::wstring short_folder = short_path_of(folder);
     ASSERT_NE(short_folder, folder) << "no short names here";
     auto protection =
         protect(scene, Items::desktop_icons, short_folder + L"\\recovery marker.json");
     ASSERT_TRUE(protection.has_value()) << protection.error().message;
-    std::wstring short_name(MAX_PATH, L'\0');
-    short_name.resize(GetShortPathNameW(marker.c_str(), short_name.data(), MAX_PATH));
+    const std::wstring short_name = short_path_of(marker);
     ASSERT_FALSE(short_name.empty());
     for (const std::wstring& name : {marker, short_name, folder + L"\\RECOVERY MARKER.JSON"}) {
         const auto settled =
