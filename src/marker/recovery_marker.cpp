@@ -43,9 +43,7 @@ constexpr std::string_view trailing_characters = "trailing characters";
 // The only bytes JSON allows between tokens and around the root value.
 constexpr std::string_view json_whitespace = " \t\n\r";
 
-// ---------------------------------------------------------------------------------------------
-// What the reader meets in the document, in terms that do not depend on the parser, and how
-// descriptions name it.
+// What the reader meets in the document, independent of the parser, and how descriptions name it.
 
 enum class JsonKind { integer, floating_point, string, boolean, null, map, sequence };
 
@@ -96,11 +94,6 @@ std::string invalid_type(const ParsedValue& value, std::string_view expected) {
     return "invalid type: " + described(value) + ", expected " + std::string(expected);
 }
 
-// An integer outside the field's range.
-std::string invalid_value(const ParsedValue& value, std::string_view expected) {
-    return "invalid value: " + described(value) + ", expected " + std::string(expected);
-}
-
 // u8, i32, u32, i64: signedness and width.
 template <std::integral T> std::string integer_expectation() {
     return (std::is_signed_v<T> ? "i" : "u") + std::to_string(sizeof(T) * CHAR_BIT);
@@ -110,9 +103,7 @@ template <typename Record> std::string record_expectation() {
     return "struct " + std::string(Declaration<Record>::name);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Storing parsed values into the records by their field declaration: the object form, the array
-// form, the missing-field check and the type and range of every field.
+// Storing parsed values into the records by their field declaration.
 
 template <typename Record> struct RecordFrame {
     Record* record = nullptr;
@@ -130,24 +121,15 @@ using Frame =
                  RecordFrame<TaskbarRecoverySnapshot>, RecordFrame<TaskbarWindowRecoveryState>,
                  SequenceFrame<TaskbarWindowRecoveryState>>;
 
-// Storing a value into its field either completes the field, or opens a container (a frame)
-// that the following parse events fill, or fails with a description.
+// Storing a value into its field either completes the field (no frame), or opens a container (a
+// frame) that the following parse events fill, or fails with a description.
 using StoreResult = std::expected<std::optional<Frame>, std::string>;
-
-StoreResult field_complete() {
-    return std::optional<Frame>{};
-}
-
-StoreResult frame_opened(Frame frame) {
-    return std::optional<Frame>{std::move(frame)};
-}
 
 template <typename Record> StoreResult store_record(Record& target, const ParsedValue& value) {
     if (!opens_container(value)) {
         return std::unexpected(invalid_type(value, record_expectation<Record>()));
     }
-    return frame_opened(
-        RecordFrame<Record>{.record = &target, .array_form = value.kind == JsonKind::sequence});
+    return RecordFrame<Record>{.record = &target, .array_form = value.kind == JsonKind::sequence};
 }
 
 template <typename T> std::optional<T> narrowed(const IntegerValue& value) {
@@ -163,20 +145,18 @@ template <typename T> std::optional<T> narrowed(const IntegerValue& value) {
         value);
 }
 
-// The integer fields; bool is integral too, but takes only true and false.
-template <typename T>
-concept MarkerInteger = std::integral<T> && !std::same_as<T, bool>;
-
-template <MarkerInteger T> StoreResult store_value(T& target, const ParsedValue& value) {
+// bool is integral too: its own overload below, not a template, is the one chosen for it.
+template <std::integral T> StoreResult store_value(T& target, const ParsedValue& value) {
     if (value.kind != JsonKind::integer) {
         return std::unexpected(invalid_type(value, integer_expectation<T>()));
     }
     const std::optional<T> number = narrowed<T>(value.integer);
     if (!number) {
-        return std::unexpected(invalid_value(value, integer_expectation<T>()));
+        return std::unexpected("invalid value: " + described(value) + ", expected " +
+                               integer_expectation<T>());
     }
     target = *number;
-    return field_complete();
+    return std::nullopt;
 }
 
 StoreResult store_value(bool& target, const ParsedValue& value) {
@@ -184,7 +164,7 @@ StoreResult store_value(bool& target, const ParsedValue& value) {
         return std::unexpected(invalid_type(value, "a boolean"));
     }
     target = value.boolean;
-    return field_complete();
+    return std::nullopt;
 }
 
 StoreResult store_value(std::string& target, const ParsedValue& value) {
@@ -192,7 +172,7 @@ StoreResult store_value(std::string& target, const ParsedValue& value) {
         return std::unexpected(invalid_type(value, "a string"));
     }
     target.assign(value.text);
-    return field_complete();
+    return std::nullopt;
 }
 
 // null stands for an absent record.
@@ -200,7 +180,7 @@ template <typename Record>
 StoreResult store_value(std::optional<Record>& target, const ParsedValue& value) {
     if (value.kind == JsonKind::null) {
         target.reset();
-        return field_complete();
+        return std::nullopt;
     }
     return store_record(target.emplace(), value);
 }
@@ -210,7 +190,7 @@ StoreResult store_value(std::vector<Element>& target, const ParsedValue& value) 
     if (value.kind != JsonKind::sequence) {
         return std::unexpected(invalid_type(value, "a sequence"));
     }
-    return frame_opened(SequenceFrame<Element>{&target});
+    return SequenceFrame<Element>{&target};
 }
 
 // The value of the field that the key just read names, or in array form of the next field.
@@ -283,7 +263,6 @@ std::optional<std::string> problem_at_close(const SequenceFrame<Element>&) {
     return std::nullopt;
 }
 
-// ---------------------------------------------------------------------------------------------
 // The handler that Boost's SAX parser calls: maps the parse events onto the records.
 
 constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
@@ -299,10 +278,8 @@ struct MarkerReader {
     // Inside a value that belongs to an undefined key: how many of its containers are open.
     std::size_t skip_depth = 0;
     bool skip_next_value = false;
-    // Boost hands over long or escaped tokens in parts.
-    std::string key_parts;
-    std::string string_parts;
-    std::string number_parts;
+    // Boost hands over long or escaped tokens in parts, one token after the other.
+    std::string token_parts;
     std::optional<std::string> failure;
     bool ran_out_of_memory = false;
 
@@ -323,20 +300,20 @@ struct MarkerReader {
     }
 
     bool on_key_part(json::string_view part, std::size_t, ErrorCode& ec) {
-        return within_memory(ec, [&] { return collect(key_parts, part); });
+        return within_memory(ec, [&] { return collect(part); });
     }
     bool on_key(json::string_view rest, std::size_t, ErrorCode& ec) {
         return within_memory(ec, [&] { return handle_key(rest, ec); });
     }
     bool on_string_part(json::string_view part, std::size_t, ErrorCode& ec) {
-        return within_memory(ec, [&] { return collect(string_parts, part); });
+        return within_memory(ec, [&] { return collect(part); });
     }
     bool on_string(json::string_view rest, std::size_t, ErrorCode& ec) {
         return within_memory(ec, [&] { return handle_string(rest, ec); });
     }
 
     bool on_number_part(json::string_view part, ErrorCode& ec) {
-        return within_memory(ec, [&] { return collect(number_parts, part); });
+        return within_memory(ec, [&] { return collect(part); });
     }
     bool on_int64(std::int64_t number, json::string_view rest, ErrorCode& ec) {
         return within_memory(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
@@ -344,7 +321,6 @@ struct MarkerReader {
     bool on_uint64(std::uint64_t number, json::string_view rest, ErrorCode& ec) {
         return within_memory(ec, [&] { return handle_number(IntegerValue(number), rest, ec); });
     }
-    // Also called for integers beyond 64 bits; the text tells them from fractions.
     bool on_double(double, json::string_view rest, ErrorCode& ec) {
         return within_memory(ec, [&] { return handle_number(IntegerValue(), rest, ec); });
     }
@@ -363,30 +339,30 @@ struct MarkerReader {
 
     bool skipping() const { return skip_depth > 0 || skip_next_value; }
 
-    bool collect(std::string& parts, json::string_view part) {
+    bool collect(json::string_view part) {
         if (!skipping()) {
-            parts.append(part.data(), part.size());
+            token_parts.append(part.data(), part.size());
         }
         return true;
     }
 
     // The whole token: the parts collected before, then the rest.
-    static std::string_view whole(std::string& parts, json::string_view rest) {
-        if (parts.empty()) {
+    std::string_view whole(json::string_view rest) {
+        if (token_parts.empty()) {
             return {rest.data(), rest.size()};
         }
-        parts.append(rest.data(), rest.size());
-        return parts;
+        token_parts.append(rest.data(), rest.size());
+        return token_parts;
     }
 
     bool handle_key(json::string_view rest, ErrorCode& ec) {
         if (skip_depth > 0) {
             return true;
         }
-        const std::string_view key = whole(key_parts, rest);
+        const std::string_view key = whole(rest);
         auto defined =
             std::visit([key](auto& frame) { return accept_key(frame, key); }, frames.back());
-        key_parts.clear();
+        token_parts.clear();
         if (!defined) {
             return stop(std::move(defined.error()), ec);
         }
@@ -395,14 +371,13 @@ struct MarkerReader {
     }
 
     bool handle_string(json::string_view rest, ErrorCode& ec) {
-        const bool ok =
-            handle_value({.kind = JsonKind::string, .text = whole(string_parts, rest)}, ec);
-        string_parts.clear();
+        const bool ok = handle_value({.kind = JsonKind::string, .text = whole(rest)}, ec);
+        token_parts.clear();
         return ok;
     }
 
     bool handle_number(IntegerValue integer, json::string_view rest, ErrorCode& ec) {
-        ParsedValue value{.kind = JsonKind::integer, .text = whole(number_parts, rest)};
+        ParsedValue value{.kind = JsonKind::integer, .text = whole(rest)};
         // Boost hands over 1.0 and 1e2 as doubles, like integers beyond 64 bits: only the
         // text tells a fraction or an exponent from a large integer.
         if (value.text.find_first_of(".eE") == std::string_view::npos) {
@@ -411,7 +386,7 @@ struct MarkerReader {
             value.kind = JsonKind::floating_point;
         }
         const bool ok = handle_value(value, ec);
-        number_parts.clear();
+        token_parts.clear();
         return ok;
     }
 
@@ -472,9 +447,6 @@ struct MarkerReader {
     }
 };
 
-// ---------------------------------------------------------------------------------------------
-// Positions and the whole read.
-
 // The description followed by " at line L column C" for the byte at the offset. Lines count from
 // 1, and only a line feed starts a new one. Columns count bytes from 1 and name the byte at which
 // the reader stopped: the first byte it had not stored in, or one past the last byte when the
@@ -500,13 +472,6 @@ bool is_trailing_comma(std::string_view bytes, std::size_t offset) {
     return previous != std::string_view::npos && bytes[previous] == ',';
 }
 
-std::string syntax_description(const ErrorCode& ec, std::string_view bytes, std::size_t offset) {
-    if (ec == json::error::syntax && is_trailing_comma(bytes, offset)) {
-        return "trailing comma";
-    }
-    return ec.message();
-}
-
 std::expected<RecoveryMarker, std::string> read_marker(std::string_view bytes) {
     json::parse_options options;
     options.max_depth = max_nesting_depth;
@@ -524,8 +489,11 @@ std::expected<RecoveryMarker, std::string> read_marker(std::string_view bytes) {
     if (reader.failure) {
         return failure_at(std::move(*reader.failure), bytes, stopped_at);
     }
+    if (ec == json::error::syntax && is_trailing_comma(bytes, stopped_at)) {
+        return failure_at("trailing comma", bytes, stopped_at);
+    }
     if (ec) {
-        return failure_at(syntax_description(ec, bytes, stopped_at), bytes, stopped_at);
+        return failure_at(ec.message(), bytes, stopped_at);
     }
     const std::size_t rest = bytes.find_first_not_of(json_whitespace, stopped_at);
     if (rest != std::string_view::npos) {
