@@ -45,35 +45,6 @@ std::optional<LogFile> open_log_file(const HeldFolder& folder) {
     return LogFile{std::move(*file), opened->size};
 }
 
-void append_line_beside(std::wstring_view marker_path, std::string_view tag,
-                        std::string_view message) {
-    const auto directory = log_directory_for(marker_path);
-    if (!directory) {
-        return;
-    }
-    // The log's folders are reached by the same rule as the marker's.
-    const auto folder = hold_folder(*directory, true, this_process_trust());
-    if (!folder) {
-        return;
-    }
-    auto file = open_log_file(*folder);
-    if (!file) {
-        return;
-    }
-    // The file that was checked becomes the previous generation, whatever stands at its name by
-    // then. If that fails, the line goes to the oversized log, which loses nothing.
-    if (file->size >= log_rotation_threshold &&
-        rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name, true)) {
-        file = open_log_file(*folder);
-        if (!file) {
-            return;
-        }
-    }
-    // Best effort: a line the file does not take is lost.
-    static_cast<void>(
-        write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
-}
-
 } // namespace
 
 std::optional<std::wstring> log_directory_for(std::wstring_view marker_path) {
@@ -105,7 +76,31 @@ std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
 void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
                          std::string_view message) noexcept {
     try {
-        append_line_beside(marker_path, tag, message);
+        const auto directory = log_directory_for(marker_path);
+        if (!directory) {
+            return;
+        }
+        // The log's folders are reached by the same rule as the marker's.
+        const auto folder = hold_folder(*directory, true, this_process_trust());
+        if (!folder) {
+            return;
+        }
+        auto file = open_log_file(*folder);
+        if (!file) {
+            return;
+        }
+        // The file that was checked becomes the previous generation, whatever stands at its name by
+        // then. If that fails, the line goes to the oversized log, which loses nothing.
+        if (file->size >= log_rotation_threshold &&
+            rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name, true)) {
+            file = open_log_file(*folder);
+            if (!file) {
+                return;
+            }
+        }
+        // Best effort: a line the file does not take is lost.
+        static_cast<void>(
+            write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
     } catch (...) {
     }
 }
