@@ -1,6 +1,5 @@
-// The marker serialiser. It walks the same field declaration the reader uses, so the keys, their
-// order and the value types are stated once, and includes no Windows header: the native fuzzing
-// tree builds it as it is and reads back everything it writes.
+// The marker serialiser. Like the reader it includes no Windows header: the native fuzzing tree
+// builds it as it is and reads back everything it writes.
 
 #include "marker/marker_writer.h"
 
