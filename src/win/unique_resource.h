@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <utility>
 
 namespace watchdog {
@@ -67,33 +66,24 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
-// A module loaded with LoadLibrary(Ex).
-struct ModuleTraits {
-    using Value = HMODULE;
+// A resource that only null leaves unowned, released by `release_function`.
+template <typename T, auto release_function> struct NullableTraits {
+    using Value = T;
     static Value none() noexcept { return nullptr; }
     static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { FreeLibrary(value); }
+    static void close(Value value) noexcept { release_function(value); }
 };
-using UniqueModule = UniqueResource<ModuleTraits>;
+
+// A module loaded with LoadLibrary(Ex).
+using UniqueModule = UniqueResource<NullableTraits<HMODULE, FreeLibrary>>;
 
 // Memory that the system allocated with LocalAlloc on the caller's behalf, such as the text
 // of FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER.
-template <typename T> struct LocalMemoryTraits {
-    using Value = T*;
-    static Value none() noexcept { return nullptr; }
-    static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { LocalFree(value); }
-};
-template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+template <typename T> using UniqueLocalMemory = UniqueResource<NullableTraits<T*, LocalFree>>;
 
 // A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
 // storage belongs to whoever holds the list, not to the list: closing only deletes the list.
-struct AttributeListTraits {
-    using Value = LPPROC_THREAD_ATTRIBUTE_LIST;
-    static Value none() noexcept { return nullptr; }
-    static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { DeleteProcThreadAttributeList(value); }
-};
-using UniqueAttributeList = UniqueResource<AttributeListTraits>;
+using UniqueAttributeList =
+    UniqueResource<NullableTraits<LPPROC_THREAD_ATTRIBUTE_LIST, DeleteProcThreadAttributeList>>;
 
 } // namespace watchdog
