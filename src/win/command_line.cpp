@@ -100,9 +100,7 @@ std::wstring quote_argument(std::wstring_view argument) {
 
 std::wstring build_command_line(std::wstring_view program_path,
                                 const std::vector<std::wstring>& arguments) {
-    std::wstring line = L"\"";
-    line.append(program_path);
-    line.push_back(L'"');
+    std::wstring line = L"\"" + std::wstring(program_path) + L"\"";
     for (const auto& argument : arguments) {
         line.push_back(L' ');
         line.append(quote_argument(argument));
