@@ -9,26 +9,6 @@
 #include <vector>
 
 namespace watchdog {
-
-std::expected<std::string, Win32Failure> read_to_end(HANDLE file) {
-    std::string content;
-    char buffer[16384];
-    try {
-        while (true) {
-            DWORD read = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-                return std::unexpected(last_win32_failure());
-            }
-            if (read == 0) {
-                return content;
-            }
-            content.append(buffer, read);
-        }
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(Win32Failure{ERROR_NOT_ENOUGH_MEMORY});
-    }
-}
-
 namespace {
 
 // FileDispositionInfoEx and its structure and flags, which not every SDK's headers declare
@@ -47,27 +27,6 @@ bool refuses_posix_deletion(Win32Failure failure) {
     return failure.code == ERROR_INVALID_PARAMETER || failure.code == ERROR_INVALID_FUNCTION ||
            failure.code == ERROR_NOT_SUPPORTED;
 }
-
-} // namespace
-
-std::expected<void, Win32Failure> delete_open_file(HANDLE file,
-                                                   SetFileInformation set_information) {
-    DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
-    if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
-        return {};
-    }
-    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
-        return std::unexpected(refused);
-    }
-    FILE_DISPOSITION_INFO classic{};
-    classic.DeleteFile = TRUE;
-    if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
-        return std::unexpected(last_win32_failure());
-    }
-    return {};
-}
-
-namespace {
 
 // Folders are held (see open_in), with their security read too, to judge a link by its owner.
 constexpr DWORD held_folder_access =
@@ -131,6 +90,42 @@ bool owned_by_administrators(HANDLE handle) {
 }
 
 } // namespace
+
+std::expected<std::string, Win32Failure> read_to_end(HANDLE file) {
+    std::string content;
+    char buffer[16384];
+    try {
+        while (true) {
+            DWORD read = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+                return std::unexpected(last_win32_failure());
+            }
+            if (read == 0) {
+                return content;
+            }
+            content.append(buffer, read);
+        }
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(Win32Failure{ERROR_NOT_ENOUGH_MEMORY});
+    }
+}
+
+std::expected<void, Win32Failure> delete_open_file(HANDLE file,
+                                                   SetFileInformation set_information) {
+    DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
+    if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
+        return {};
+    }
+    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
+        return std::unexpected(refused);
+    }
+    FILE_DISPOSITION_INFO classic{};
+    classic.DeleteFile = TRUE;
+    if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
+        return std::unexpected(last_win32_failure());
+    }
+    return {};
+}
 
 std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_view name,
                                                   const OpenRequest& request) {
