@@ -5,6 +5,9 @@
 namespace watchdog {
 namespace {
 
+// Full paths at least this long go to file calls in the extended-length form (see path.h).
+constexpr std::size_t classic_path_limit = 248;
+
 bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
