@@ -74,10 +74,7 @@ std::vector<std::wstring> split_command_line(std::wstring_view command_line) {
 
 std::wstring quote_argument(std::wstring_view argument) {
     const bool needs_quotes = argument.empty() || argument.find_first_of(L" \t") != argument.npos;
-    std::wstring out;
-    if (needs_quotes) {
-        out.push_back(L'"');
-    }
+    std::wstring out(needs_quotes ? L"\"" : L"");
     std::size_t backslashes = 0;
     for (const wchar_t c : argument) {
         if (c == L'\\') {
