@@ -62,10 +62,8 @@ std::vector<std::wstring> split_command_line(std::wstring_view command_line) {
     std::vector<std::wstring> arguments(1);
     std::size_t i = take_program_path(command_line, arguments.front());
     while (true) {
-        while (i < command_line.size() && is_blank(command_line[i])) {
-            ++i;
-        }
-        if (i >= command_line.size()) {
+        i = command_line.find_first_not_of(L" \t", i);
+        if (i == command_line.npos) {
             return arguments;
         }
         i = take_argument(command_line, i, arguments.emplace_back());
