@@ -1,11 +1,10 @@
 #pragma once
 
-// Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and
-// its `logs` folder belong to the user, while the watcher and its application may run elevated:
-// a link the user put on the way would let the user choose which file an administrator reads,
-// writes, replaces or deletes. So a folder is reached through held handles, one name at a time
-// where it has to be, and a link on the way is followed only as far as the process's rights make
-// safe.
+// Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and its
+// `logs` folder belong to the user, while the watcher and its application may run elevated: a link
+// the user put on the way would let the user choose which file an administrator reads, writes,
+// replaces or deletes. So a folder is reached through held handles, one name at a time where it has
+// to be, and a link on the way is followed only as far as the process's rights make safe.
 
 #include "win/files.h"
 #include "win/unique_resource.h"

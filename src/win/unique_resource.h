@@ -1,17 +1,15 @@
 #pragma once
 
-// One owner for every kind of Windows resource: the traits say how the resource is released
-// and which values mean "none", the owner makes sure that release happens exactly once.
-
 #include <windows.h>
 
 #include <utility>
 
 namespace watchdog {
 
-// Traits: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether a
-// value owns nothing; several kernel32 calls report failure with more than one value) and
-// `close(value)`, which is called only for a value that is not none.
+// One owner for every kind of Windows resource, which makes sure that release happens exactly once.
+// Its traits say how: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether
+// a value owns nothing; several kernel32 calls report failure with more than one value) and
+// `close(value)`, called only for a value that is not none.
 template <typename Traits> class UniqueResource {
   public:
     using Value = typename Traits::Value;
