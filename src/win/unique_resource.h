@@ -19,10 +19,9 @@ template <typename Traits> class UniqueResource {
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    // Safe on itself too: the value released is the one taken back, and nothing is closed.
     UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
+        reset(other.release());
         return *this;
     }
     ~UniqueResource() { reset(); }
