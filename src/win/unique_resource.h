@@ -30,8 +30,7 @@ template <typename Traits> class UniqueResource {
     bool valid() const noexcept { return !Traits::is_none(value_); }
     explicit operator bool() const noexcept { return valid(); }
 
-    // For a call that hands the resource out through a pointer argument: whatever was owned
-    // is released first.
+    // For a call that hands the resource out through a pointer: what was owned is released first.
     Value* put() noexcept {
         reset();
         return &value_;
