@@ -33,21 +33,6 @@ bool is_stopped(WorkerState& state) {
     return state.stop;
 }
 
-// False when the owner stopped waiting before all calls were made: the rest are dropped.
-bool make_calls(WorkerState& state, const std::vector<std::function<void()>>& calls) {
-    for (const auto& call : calls) {
-        if (is_stopped(state)) {
-            return false;
-        }
-        // Nobody is left to hear about a failure here; it must not end the process either.
-        try {
-            call();
-        } catch (...) {
-        }
-    }
-    return true;
-}
-
 DWORD WINAPI run_worker(void* parameter) {
     // The thread shares the state with its owner, which may have gone long before a call that
     // waited for a hung window returns.
@@ -61,8 +46,19 @@ DWORD WINAPI run_worker(void* parameter) {
     IsGUIThread(TRUE);
     while (WaitForSingleObject(state.wake.get(), INFINITE) == WAIT_OBJECT_0) {
         const auto calls = take_calls(state);
-        if (calls.empty() || !make_calls(state, calls)) {
+        if (calls.empty()) {
             return 0;
+        }
+        for (const auto& call : calls) {
+            // The owner stopped waiting: the calls left are dropped.
+            if (is_stopped(state)) {
+                return 0;
+            }
+            // Nobody is left to hear about a failure here; it must not end the process either.
+            try {
+                call();
+            } catch (...) {
+            }
         }
         SetEvent(state.done.get());
     }
@@ -107,9 +103,7 @@ BoundedWorker::~BoundedWorker() {
 
 bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
                 std::function<void()> work) {
-    std::vector<std::function<void()>> calls;
-    calls.push_back(std::move(work));
-    return run_bounded(worker, limit, std::move(calls)) == BoundedRun::finished;
+    return run_bounded(worker, limit, {std::move(work)}) == BoundedRun::finished;
 }
 
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,

@@ -39,13 +39,12 @@ enum class BoundedRun {
     interrupted, // `interrupt` was signalled first
 };
 
-// Hands `calls` to the worker at once (starting its thread when it has none), to be made in
-// order, so that calls waiting for one thread cost one hand-off between threads, not one each,
-// and waits at most `limit` for them, or until `interrupt` (when given) is signalled. The calls
-// not yet begun when the wait is over are dropped; the one under way is left to its thread,
-// which finishes it whenever what it waits for answers, or ends with the process: the calls must
-// therefore own everything they use. The next run then gets a new thread. When no thread can be
-// started the calls are made on the calling thread instead, without a bound.
+// Hands `calls` to the worker in one hand-off, not one per call (starting its thread when it has
+// none), to be made in order, and waits at most `limit` for them, or until `interrupt` (when given)
+// is signalled. Calls not yet begun when the wait is over are dropped; the one under way is left to
+// its thread, which finishes it whenever what it waits for answers or ends with the process, so the
+// calls must own everything they use; the next run gets a new thread. When no thread can be started
+// the calls are made on the calling thread, without a bound.
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
                        std::vector<std::function<void()>> calls, HANDLE interrupt = nullptr);
 

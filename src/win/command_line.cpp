@@ -62,10 +62,8 @@ std::vector<std::wstring> split_command_line(std::wstring_view command_line) {
     std::vector<std::wstring> arguments(1);
     std::size_t i = take_program_path(command_line, arguments.front());
     while (true) {
-        while (i < command_line.size() && is_blank(command_line[i])) {
-            ++i;
-        }
-        if (i >= command_line.size()) {
+        i = command_line.find_first_not_of(L" \t", i);
+        if (i == command_line.npos) {
             return arguments;
         }
         i = take_argument(command_line, i, arguments.emplace_back());
@@ -74,10 +72,7 @@ std::vector<std::wstring> split_command_line(std::wstring_view command_line) {
 
 std::wstring quote_argument(std::wstring_view argument) {
     const bool needs_quotes = argument.empty() || argument.find_first_of(L" \t") != argument.npos;
-    std::wstring out;
-    if (needs_quotes) {
-        out.push_back(L'"');
-    }
+    std::wstring out(needs_quotes ? L"\"" : L"");
     std::size_t backslashes = 0;
     for (const wchar_t c : argument) {
         if (c == L'\\') {
@@ -100,9 +95,7 @@ std::wstring quote_argument(std::wstring_view argument) {
 
 std::wstring build_command_line(std::wstring_view program_path,
                                 const std::vector<std::wstring>& arguments) {
-    std::wstring line = L"\"";
-    line.append(program_path);
-    line.push_back(L'"');
+    std::wstring line = L"\"" + std::wstring(program_path) + L"\"";
     for (const auto& argument : arguments) {
         line.push_back(L' ');
         line.append(quote_argument(argument));

@@ -17,13 +17,12 @@ constexpr std::uint32_t nt_facility_bit = 0x10000000;
 // NT-facility code the text comes from ntdll's message table. Empty when the system has none.
 std::string system_message_for_code(std::uint32_t code) {
     const bool nt = (code & nt_facility_bit) != 0;
-    const UniqueModule ntdll(
-        nt ? LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) : nullptr);
+    const HMODULE ntdll = nt ? GetModuleHandleW(L"ntdll.dll") : nullptr; // in every process
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                         FORMAT_MESSAGE_FROM_SYSTEM | (nt ? FORMAT_MESSAGE_FROM_HMODULE : 0);
     UniqueLocalMemory<wchar_t> buffer;
     // With FORMAT_MESSAGE_ALLOCATE_BUFFER the "buffer" argument receives the allocation.
-    const DWORD length = FormatMessageW(flags, ntdll.get(), code & ~nt_facility_bit, 0,
+    const DWORD length = FormatMessageW(flags, ntdll, code & ~nt_facility_bit, 0,
                                         reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
     if (length == 0 || !buffer) {
         return {};
@@ -36,14 +35,10 @@ std::string system_message_for_code(std::uint32_t code) {
 } // namespace
 
 std::string windows_error_text(Win32Failure failure) {
-    std::uint32_t code = failure.code;
-    // Converted the way HRESULT_FROM_WIN32 does, except for the code of a failure that set no
-    // error, which is no last-error value.
+    // 0 as unreported_failure_code, which is no last-error value and so is not converted.
+    std::uint32_t code = win32_failure(failure.code).code;
     if (code != unreported_failure_code && static_cast<std::int32_t>(code) > 0) {
-        code = (code & 0xFFFF) | 0x80070000;
-    }
-    if (code == 0) {
-        code = unreported_failure_code;
+        code = (code & 0xFFFF) | 0x80070000; // as HRESULT_FROM_WIN32 converts it
     }
     std::array<char, 11> hex{};
     std::snprintf(hex.data(), hex.size(), "0x%08X", static_cast<unsigned>(code));

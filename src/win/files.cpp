@@ -9,26 +9,6 @@
 #include <vector>
 
 namespace watchdog {
-
-std::expected<std::string, Win32Failure> read_to_end(HANDLE file) {
-    std::string content;
-    char buffer[16384];
-    try {
-        while (true) {
-            DWORD read = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
-                return std::unexpected(last_win32_failure());
-            }
-            if (read == 0) {
-                return content;
-            }
-            content.append(buffer, read);
-        }
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(Win32Failure{ERROR_NOT_ENOUGH_MEMORY});
-    }
-}
-
 namespace {
 
 // FileDispositionInfoEx and its structure and flags, which not every SDK's headers declare
@@ -48,29 +28,7 @@ bool refuses_posix_deletion(Win32Failure failure) {
            failure.code == ERROR_NOT_SUPPORTED;
 }
 
-} // namespace
-
-std::expected<void, Win32Failure> delete_open_file(HANDLE file,
-                                                   SetFileInformation set_information) {
-    DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
-    if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
-        return {};
-    }
-    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
-        return std::unexpected(refused);
-    }
-    FILE_DISPOSITION_INFO classic{};
-    classic.DeleteFile = TRUE;
-    if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
-        return std::unexpected(last_win32_failure());
-    }
-    return {};
-}
-
-namespace {
-
-// Folders are held: traverse access counts for sharing, unlike attribute access alone; no delete
-// sharing keeps the folder where it is; and the security, to judge a link by its owner.
+// Folders are held (see open_in), with their security read too, to judge a link by its owner.
 constexpr DWORD held_folder_access =
     FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 constexpr DWORD held_folder_sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -105,33 +63,18 @@ Win32Failure nt_failure(NTSTATUS status) {
     return to_win32 != nullptr ? win32_failure(to_win32(status)) : Win32Failure{};
 }
 
-ULONG disposition_of(Disposition disposition) {
-    switch (disposition) {
-    case Disposition::create_new:
-        return file_create;
-    case Disposition::open_or_create:
-        return file_open_if;
-    case Disposition::existing:
-        break;
-    }
-    return file_open;
-}
-
 std::wstring final_path_of(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-        if (length == 0) {
-            break;
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), MAX_PATH, 0);
+    if (length >= path.size()) {
         path.resize(length); // the size needed, terminating zero included
+        length = GetFinalPathNameByHandleW(handle, path.data(), length, 0);
     }
-    return {};
+    if (length == 0 || length >= path.size()) {
+        return {};
+    }
+    path.resize(length);
+    return path;
 }
 
 bool owned_by_administrators(HANDLE handle) {
@@ -147,6 +90,42 @@ bool owned_by_administrators(HANDLE handle) {
 }
 
 } // namespace
+
+std::expected<std::string, Win32Failure> read_to_end(HANDLE file) {
+    std::string content;
+    char buffer[16384];
+    try {
+        while (true) {
+            DWORD read = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+                return std::unexpected(last_win32_failure());
+            }
+            if (read == 0) {
+                return content;
+            }
+            content.append(buffer, read);
+        }
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(Win32Failure{ERROR_NOT_ENOUGH_MEMORY});
+    }
+}
+
+std::expected<void, Win32Failure> delete_open_file(HANDLE file,
+                                                   SetFileInformation set_information) {
+    DispositionInfoEx posix{disposition_delete | disposition_posix_semantics};
+    if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
+        return {};
+    }
+    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
+        return std::unexpected(refused);
+    }
+    FILE_DISPOSITION_INFO classic{};
+    classic.DeleteFile = TRUE;
+    if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
+        return std::unexpected(last_win32_failure());
+    }
+    return {};
+}
 
 std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_view name,
                                                   const OpenRequest& request) {
@@ -171,13 +150,16 @@ std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_vi
                        : request.kind == OpenKind::file ? non_directory_file
                                                         : 0;
     const ULONG options = kind | synchronous_io | (request.follow_link ? 0 : open_reparse_point);
+    const ULONG disposition = request.disposition == Disposition::create_new       ? file_create
+                              : request.disposition == Disposition::open_or_create ? file_open_if
+                                                                                   : file_open;
     const DWORD access = is_folder ? held_folder_access : request.access | SYNCHRONIZE;
     const DWORD sharing = is_folder ? held_folder_sharing : request.sharing;
     IO_STATUS_BLOCK status{};
     HANDLE opened = nullptr;
     const NTSTATUS created =
         create(&opened, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
-               disposition_of(request.disposition), options, nullptr, 0);
+               disposition, options, nullptr, 0);
     if (created < 0) {
         return std::unexpected(nt_failure(created));
     }

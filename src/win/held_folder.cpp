@@ -23,60 +23,22 @@ std::vector<std::wstring> components(std::wstring_view path) {
     return names;
 }
 
-// `name` inside the held `folder`: a link there followed only when `trust` allows it.
-std::expected<HeldFolder, Win32Failure> step_into(const HeldFolder& folder,
-                                                  const std::wstring& name, Disposition disposition,
-                                                  const LinkTrust& trust) {
-    auto opened =
-        open_in(folder.handle.get(), name, {.disposition = disposition, .kind = OpenKind::folder});
-    if (!opened) {
-        return std::unexpected(opened.error());
-    }
-    const auto found = trust.inspect(opened->get());
-    if (!found) {
-        return std::unexpected(found.error());
-    }
-    if (!is_link(*found)) {
-        return HeldFolder{std::move(*opened), found->final_path};
-    }
-    if (trust.elevated && !found->made_by_administrator) {
-        return std::unexpected(Win32Failure{untrusted_link_code});
-    }
-    auto followed =
-        open_in(folder.handle.get(), name, {.kind = OpenKind::folder, .follow_link = true});
-    if (!followed) {
-        return std::unexpected(followed.error());
-    }
-    const auto target = trust.inspect(followed->get());
-    if (!target) {
-        return std::unexpected(target.error());
-    }
-    return HeldFolder{std::move(*followed), target->final_path};
-}
-
 struct OpenedFolder {
     UniqueHandle handle;
     OpenedFile file;
 };
 
-std::expected<OpenedFolder, Win32Failure> open_by_name(const std::wstring& path, DWORD flags,
-                                                       const LinkTrust& trust) {
-    auto handle = handle_or_failure(CreateFileW(
-        file_system_path(path).c_str(), FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
-    if (!handle) {
-        return std::unexpected(handle.error());
+// What `trust` learns of the folder that was opened, with its handle.
+std::expected<OpenedFolder, Win32Failure>
+inspected(std::expected<UniqueHandle, Win32Failure> opened, const LinkTrust& trust) {
+    if (!opened) {
+        return std::unexpected(opened.error());
     }
-    auto file = trust.inspect(handle->get());
+    auto file = trust.inspect(opened->get());
     if (!file) {
         return std::unexpected(file.error());
     }
-    // A file of the folder's name is no folder, however it was opened.
-    if ((file->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return std::unexpected(Win32Failure{ERROR_DIRECTORY});
-    }
-    return OpenedFolder{std::move(*handle), std::move(*file)};
+    return OpenedFolder{std::move(*opened), std::move(*file)};
 }
 
 std::expected<HeldFolder, Win32Failure> as_held(std::expected<OpenedFolder, Win32Failure> opened) {
@@ -84,6 +46,39 @@ std::expected<HeldFolder, Win32Failure> as_held(std::expected<OpenedFolder, Win3
         return std::unexpected(opened.error());
     }
     return HeldFolder{std::move(opened->handle), std::move(opened->file.final_path)};
+}
+
+// `name` inside the held `folder`: a link there followed only when `trust` allows it.
+std::expected<HeldFolder, Win32Failure> step_into(const HeldFolder& folder,
+                                                  const std::wstring& name, Disposition disposition,
+                                                  const LinkTrust& trust) {
+    auto found = inspected(
+        open_in(folder.handle.get(), name, {.disposition = disposition, .kind = OpenKind::folder}),
+        trust);
+    if (!found || !is_link(found->file)) {
+        return as_held(std::move(found));
+    }
+    if (trust.elevated && !found->file.made_by_administrator) {
+        return std::unexpected(Win32Failure{untrusted_link_code});
+    }
+    return as_held(inspected(
+        open_in(folder.handle.get(), name, {.kind = OpenKind::folder, .follow_link = true}),
+        trust));
+}
+
+std::expected<OpenedFolder, Win32Failure> open_by_name(const std::wstring& path, DWORD flags,
+                                                       const LinkTrust& trust) {
+    auto opened = inspected(
+        handle_or_failure(CreateFileW(file_system_path(path).c_str(),
+                                      FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr)),
+        trust);
+    // A file of the folder's name is no folder, however it was opened.
+    if (opened && (opened->file.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return std::unexpected(Win32Failure{ERROR_DIRECTORY});
+    }
+    return opened;
 }
 
 // An existing folder. Opened by its name, and taken as it is when no link is on the way: it is no
@@ -98,11 +93,9 @@ std::expected<HeldFolder, Win32Failure> reach(const std::wstring& path, const Li
         return as_held(std::move(direct));
     }
     auto folder = as_held(open_by_name(path.substr(0, path_root_length(path)), 0, trust));
-    for (const std::wstring& name : components(path)) {
-        if (!folder) {
-            break;
-        }
-        folder = step_into(*folder, name, Disposition::existing, trust);
+    const std::vector<std::wstring> names = components(path);
+    for (auto name = names.begin(); folder && name != names.end(); ++name) {
+        folder = step_into(*folder, *name, Disposition::existing, trust);
     }
     return folder;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-// Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and
-// its `logs` folder belong to the user, while the watcher and its application may run elevated:
-// a link the user put on the way would let the user choose which file an administrator reads,
-// writes, replaces or deletes. So a folder is reached through held handles, one name at a time
-// where it has to be, and a link on the way is followed only as far as the process's rights make
-// safe.
+// Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and its
+// `logs` folder belong to the user, while the watcher and its application may run elevated: a link
+// the user put on the way would let the user choose which file an administrator reads, writes,
+// replaces or deletes. So a folder is reached through held handles, one name at a time where it has
+// to be, and a link on the way is followed only as far as the process's rights make safe.
 
 #include "win/files.h"
 #include "win/unique_resource.h"
@@ -26,15 +25,13 @@ struct HeldFolder {
     std::wstring final_path; // as the handle gives it; empty where the system gives none
 };
 
-using InspectFile = std::expected<OpenedFile, Win32Failure> (*)(HANDLE);
-
 // Which links are followed on the way. A process that is not elevated follows every link, as its
 // user could: it can do nothing through one that its user could not. An elevated process follows
 // only a link an administrator (or the system) made, such as a profile moved to another drive,
 // never one the user made. `inspect` is what is learnt of each opened name.
 struct LinkTrust {
     bool elevated = false;
-    InspectFile inspect = inspect_file;
+    std::expected<OpenedFile, Win32Failure> (*inspect)(HANDLE) = inspect_file;
 };
 
 // The trust of this process: whether its token is elevated.

@@ -5,11 +5,6 @@
 #include <vector>
 
 namespace watchdog {
-namespace {
-
-constexpr DWORD initial_path_capacity = 512;
-
-} // namespace
 
 std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* file_name) {
     const HMODULE module = LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -20,6 +15,7 @@ std::expected<UniqueModule, Win32Failure> load_system_library(const wchar_t* fil
 }
 
 std::expected<std::wstring, Win32Failure> current_executable_path() {
+    constexpr DWORD initial_path_capacity = 512;
     std::vector<wchar_t> buffer(initial_path_capacity);
     while (true) {
         const auto capacity = static_cast<DWORD>(buffer.size());

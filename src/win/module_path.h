@@ -8,8 +8,7 @@
 
 namespace watchdog {
 
-// The full path of the running executable, however long it is, or the failure that reading it
-// gave.
+// The full path of the running executable, however long it is, or the failure that reading it gave.
 std::expected<std::wstring, Win32Failure> current_executable_path();
 
 // A library of the system loaded from the system folder alone: one of the same name beside the

@@ -5,13 +5,21 @@
 namespace watchdog {
 namespace {
 
+// Full paths at least this long go to file calls in the extended-length form (see path.h).
+constexpr std::size_t classic_path_limit = 248;
+
 bool is_separator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
+// A UNC path's "\\", or the start of a verbatim or device prefix.
+bool starts_with_two_separators(std::wstring_view path) {
+    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+}
+
 // "\\?\" (verbatim: no normalisation, no length limit) or "\\.\" (the device namespace).
 bool has_verbatim_or_device_prefix(std::wstring_view path) {
-    return path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) &&
+    return path.size() >= 4 && starts_with_two_separators(path) &&
            (path[2] == L'?' || path[2] == L'.') && is_separator(path[3]);
 }
 
@@ -57,7 +65,7 @@ std::wstring extended_length_form(std::wstring_view full_path) {
     if (has_verbatim_or_device_prefix(full_path)) {
         return std::wstring(full_path);
     }
-    if (full_path.size() >= 2 && is_separator(full_path[0]) && is_separator(full_path[1])) {
+    if (starts_with_two_separators(full_path)) {
         return L"\\\\?\\UNC\\" + std::wstring(full_path.substr(2));
     }
     return L"\\\\?\\" + std::wstring(full_path);
@@ -79,30 +87,9 @@ std::wstring_view without_extended_prefix(std::wstring_view path, std::wstring& 
     return path.substr(0, trimmed_length(path, 0));
 }
 
-// The text a call writes that says how much room it needs when given too little: asked once for
-// the size, then for the text. When the answer changes between the two (the current folder, or a
-// folder on the way, changed meanwhile), the text no longer fits: ERROR_INSUFFICIENT_BUFFER.
-template <typename Call> std::expected<std::wstring, Win32Failure> text_of(Call call) {
-    const DWORD needed = call(nullptr, 0);
-    if (needed == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    std::wstring text(needed, L'\0');
-    const DWORD length = call(text.data(), needed);
-    if (length == 0) {
-        return std::unexpected(last_win32_failure());
-    }
-    if (length >= needed) {
-        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
-    }
-    text.resize(length);
-    return text;
-}
-
 } // namespace
 
 std::size_t path_root_length(std::wstring_view path) {
-    const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
     if (has_verbatim_or_device_prefix(path)) {
         const std::wstring_view rest = path.substr(4);
         if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") &&
@@ -112,7 +99,7 @@ std::size_t path_root_length(std::wstring_view path) {
         const std::size_t drive_end = drive_root_length(path, 4);
         return drive_end != 4 ? drive_end : skip_components(path, 4, 1);
     }
-    if (two_separators) {
+    if (starts_with_two_separators(path)) {
         return skip_components(path, 2, 2);
     }
     if (is_drive(path)) {
@@ -122,8 +109,8 @@ std::size_t path_root_length(std::wstring_view path) {
 }
 
 bool is_full_path(std::wstring_view path) {
-    const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
-    return two_separators || (is_drive(path) && path.size() > 2 && is_separator(path[2]));
+    return starts_with_two_separators(path) ||
+           (is_drive(path) && path.size() > 2 && is_separator(path[2]));
 }
 
 std::optional<std::wstring> parent_directory(std::wstring_view path) {
@@ -152,9 +139,21 @@ std::wstring join_path(std::wstring_view base, std::wstring_view name) {
 
 std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path) {
     const std::wstring given(path);
-    return text_of([&](wchar_t* buffer, DWORD size) {
-        return GetFullPathNameW(given.c_str(), size, buffer, nullptr);
-    });
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    std::wstring text(needed, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), needed, text.data(), nullptr);
+    if (length == 0) {
+        return std::unexpected(last_win32_failure());
+    }
+    // The current folder, or a folder on the way, changed between the two calls.
+    if (length >= needed) {
+        return std::unexpected(Win32Failure{ERROR_INSUFFICIENT_BUFFER});
+    }
+    text.resize(length);
+    return text;
 }
 
 std::wstring file_system_path(std::wstring_view path) {

@@ -25,8 +25,7 @@ bool is_full_path(std::wstring_view path);
 // no component to remove (empty, or only a root such as C:\). "marker.json" gives "".
 std::optional<std::wstring> parent_directory(std::wstring_view path);
 
-// Joins with one separator; an empty base gives the name alone, a drive-relative "C:" gives
-// "C:name".
+// Joins with one separator; an empty base gives the name alone, and "C:" gives "C:name".
 std::wstring join_path(std::wstring_view base, std::wstring_view name);
 
 // The full form of `path` (GetFullPathNameW: relative to the current folder, ".", ".." and "/"
@@ -38,15 +37,11 @@ std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path);
 // regard to case). For names derived from a path; never for a file call.
 std::wstring comparable_path(std::wstring_view path);
 
-// Full paths at least this long are handed to file calls in the extended-length form: the
-// classic form of a path ends at MAX_PATH (260, with the terminating zero), and a directory's
-// at 248, leaving room for an 8.3 file name inside it.
-inline constexpr std::size_t classic_path_limit = 248;
-
-// The form of `path` to give to file calls: the path as it is while its full form is short
-// enough for the classic form, otherwise its full form (GetFullPathNameW: ".", ".." and "/"
-// resolved, which the extended form would no longer do) in the extended-length form, so that
-// the call works whether or not the process may use long paths in the classic form.
+// The form of `path` to give to file calls: the path as it is while its full form is shorter than
+// 248 characters (the classic form of a path ends at MAX_PATH, 260 with the terminating zero, and
+// a directory's at 248, leaving room for an 8.3 file name inside it), otherwise its full form
+// (".", ".." and "/" resolved, which the extended form would no longer do) in the extended-length
+// form, so that the call works whether or not the process may use long paths in the classic form.
 std::wstring file_system_path(std::wstring_view path);
 
 // Whether `final_path`, as GetFinalPathNameByHandleW gives it, names the place that `path`

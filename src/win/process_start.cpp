@@ -16,16 +16,6 @@ struct InheritedHandles {
     UniqueAttributeList list;
 };
 
-std::vector<HANDLE> distinct_handles(const StandardStreams& streams) {
-    std::vector<HANDLE> handles;
-    for (HANDLE handle : {streams.input, streams.output, streams.error}) {
-        if (handle != nullptr && std::ranges::find(handles, handle) == handles.end()) {
-            handles.push_back(handle);
-        }
-    }
-    return handles;
-}
-
 std::expected<void, Win32Failure> restrict_inheritance(InheritedHandles& inherited) {
     SIZE_T size = 0;
     // Asked for its size, the call fails by design: the size is all it gives.
@@ -57,7 +47,12 @@ std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& st
         startup.StartupInfo.hStdInput = start.streams->input;
         startup.StartupInfo.hStdOutput = start.streams->output;
         startup.StartupInfo.hStdError = start.streams->error;
-        inherited.handles = distinct_handles(*start.streams);
+        for (HANDLE handle : {start.streams->input, start.streams->output, start.streams->error}) {
+            if (handle != nullptr &&
+                std::ranges::find(inherited.handles, handle) == inherited.handles.end()) {
+                inherited.handles.push_back(handle); // each once
+            }
+        }
     }
     const bool inherits = !inherited.handles.empty();
     if (inherits) {

@@ -9,8 +9,7 @@ namespace {
 
 constexpr int class_name_buffer_units = 64;
 
-// Handed to the callback by address only; it lives in the searching call's frame for the
-// length of one enumeration.
+// Lives in the searching call's frame for one enumeration; the callback is given its address.
 struct ChildWindowSearch {
     std::string_view class_name;
     HWND found = nullptr;

@@ -28,9 +28,8 @@ bool belongs_to_shell(HWND window, std::optional<DWORD> process);
 std::expected<HWND, Win32Failure>
 find_shell_top_level_window(std::optional<DWORD> process, HWND after, const wchar_t* class_name);
 
-// The window's class name as UTF-8, read through a 64-unit buffer: a longer name arrives cut
-// to 63 characters and so never equals any of the shell's class names. None when the name
-// cannot be read.
+// The window's class name as UTF-8, read through a 64-unit buffer: a longer name arrives cut to 63
+// characters and so never equals any of the shell's class names. None when the name cannot be read.
 std::optional<std::string> get_window_class_name(HWND window);
 
 // The first descendant of `parent`, at any depth and in the system's enumeration order, whose

@@ -1,18 +1,15 @@
 #pragma once
 
-// One owner for every kind of Windows resource: the traits say how the resource is released
-// and which values mean "none", the owner makes sure that release happens exactly once.
-
 #include <windows.h>
 
-#include <cstddef>
 #include <utility>
 
 namespace watchdog {
 
-// Traits: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether a
-// value owns nothing; several kernel32 calls report failure with more than one value) and
-// `close(value)`, which is called only for a value that is not none.
+// One owner for every kind of Windows resource, which makes sure that release happens exactly once.
+// Its traits say how: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether
+// a value owns nothing; several kernel32 calls report failure with more than one value) and
+// `close(value)`, called only for a value that is not none.
 template <typename Traits> class UniqueResource {
   public:
     using Value = typename Traits::Value;
@@ -22,10 +19,9 @@ template <typename Traits> class UniqueResource {
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    // Safe on itself too: the value released is the one taken back, and nothing is closed.
     UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
+        reset(other.release());
         return *this;
     }
     ~UniqueResource() { reset(); }
@@ -34,8 +30,7 @@ template <typename Traits> class UniqueResource {
     bool valid() const noexcept { return !Traits::is_none(value_); }
     explicit operator bool() const noexcept { return valid(); }
 
-    // For a call that hands the resource out through a pointer argument: whatever was owned
-    // is released first.
+    // For a call that hands the resource out through a pointer: what was owned is released first.
     Value* put() noexcept {
         reset();
         return &value_;
@@ -67,33 +62,24 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
-// A module loaded with LoadLibrary(Ex).
-struct ModuleTraits {
-    using Value = HMODULE;
+// A resource that only null leaves unowned, released by `release_function`.
+template <typename T, auto release_function> struct NullableTraits {
+    using Value = T;
     static Value none() noexcept { return nullptr; }
     static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { FreeLibrary(value); }
+    static void close(Value value) noexcept { release_function(value); }
 };
-using UniqueModule = UniqueResource<ModuleTraits>;
+
+// A module loaded with LoadLibrary(Ex).
+using UniqueModule = UniqueResource<NullableTraits<HMODULE, FreeLibrary>>;
 
 // Memory that the system allocated with LocalAlloc on the caller's behalf, such as the text
 // of FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER.
-template <typename T> struct LocalMemoryTraits {
-    using Value = T*;
-    static Value none() noexcept { return nullptr; }
-    static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { LocalFree(value); }
-};
-template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+template <typename T> using UniqueLocalMemory = UniqueResource<NullableTraits<T*, LocalFree>>;
 
 // A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
 // storage belongs to whoever holds the list, not to the list: closing only deletes the list.
-struct AttributeListTraits {
-    using Value = LPPROC_THREAD_ATTRIBUTE_LIST;
-    static Value none() noexcept { return nullptr; }
-    static bool is_none(Value value) noexcept { return value == nullptr; }
-    static void close(Value value) noexcept { DeleteProcThreadAttributeList(value); }
-};
-using UniqueAttributeList = UniqueResource<AttributeListTraits>;
+using UniqueAttributeList =
+    UniqueResource<NullableTraits<LPPROC_THREAD_ATTRIBUTE_LIST, DeleteProcThreadAttributeList>>;
 
 } // namespace watchdog

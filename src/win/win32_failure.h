@@ -38,7 +38,7 @@ inline Win32Failure last_win32_failure() {
 // (null or INVALID_HANDLE_VALUE). Wrapped around the call itself, it reads the last error before
 // any temporary of the calling expression is destroyed.
 inline std::expected<UniqueHandle, Win32Failure> handle_or_failure(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    if (KernelHandleTraits::is_none(handle)) {
         return std::unexpected(last_win32_failure());
     }
     return UniqueHandle(handle);
