@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <expected>
-#include <utility>
 #include <vector>
 
 namespace watchdog {
@@ -20,30 +19,17 @@ namespace {
 constexpr DWORD watcher_creation_flags =
     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
 
-// The watcher's standard handles, all on the null device: it must never hold the launcher's own
-// streams, which may be pipes that somebody waits to see closed. Output and error share one.
-struct NullStreams {
-    UniqueHandle input;
-    UniqueHandle output;
-};
-
-std::expected<NullStreams, Win32Failure> open_null_streams() {
-    auto input = open_inheritable_null_device(GENERIC_READ);
+std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
+                                                const std::wstring& command_line) {
+    // The watcher's streams are all on the null device (output and error share one): it must
+    // never hold the launcher's own, which may be pipes that somebody waits to see closed.
+    const auto input = open_inheritable_null_device(GENERIC_READ);
     if (!input) {
         return std::unexpected(input.error());
     }
-    auto output = open_inheritable_null_device(GENERIC_WRITE);
+    const auto output = open_inheritable_null_device(GENERIC_WRITE);
     if (!output) {
         return std::unexpected(output.error());
-    }
-    return NullStreams{std::move(*input), std::move(*output)};
-}
-
-std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
-                                                const std::wstring& command_line) {
-    const auto streams = open_null_streams();
-    if (!streams) {
-        return std::unexpected(streams.error());
     }
     // Inheritance is on for the null-device handles only: every other inheritable handle of the
     // launcher (a pipe handed down by its starter, say) stays out of the watcher, which may
@@ -54,8 +40,7 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
         .command_line = command_line,
         .creation_flags = watcher_creation_flags | CREATE_BREAKAWAY_FROM_JOB,
         .startup_flags = STARTF_FORCEOFFFEEDBACK,
-        .streams =
-            StandardStreams{streams->input.get(), streams->output.get(), streams->output.get()},
+        .streams = StandardStreams{input->get(), output->get(), output->get()},
         // The watcher may wait for hours: it must not hold the application's folder open.
         .folder = system_folder().value_or(L""),
     };
