@@ -2,29 +2,13 @@
 
 #include "main/bootstrap.h"
 #include "main/watch.h"
+#include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/held_folder.h"
 
 #include <windows.h>
 
 namespace watchdog {
-
-ExitCode dispatch_command_line(std::wstring_view command_line) {
-    std::vector<std::wstring> arguments = split_command_line(command_line);
-    if (arguments.size() < 2) {
-        return ExitCode::UsageError;
-    }
-    const std::wstring mode = arguments[1];
-    ModeArguments mode_arguments(std::make_move_iterator(arguments.begin() + 2),
-                                 std::make_move_iterator(arguments.end()));
-    if (mode == bootstrap_switch) {
-        return run_bootstrap(std::move(mode_arguments));
-    }
-    if (mode == watch_switch) {
-        return run_watch(std::move(mode_arguments));
-    }
-    return ExitCode::UsageError;
-}
 
 int run_command_line() {
     // A marker on a drive that has gone must not make the system ask the user for it.
@@ -34,8 +18,22 @@ int run_command_line() {
     refuse_untrusted_junctions();
     // Each mode keeps its own exceptions; only splitting the command line is left here, and a
     // launcher that ends there has started no watcher.
-    return static_cast<int>(
-        run_bootstrap_catching([] { return dispatch_command_line(GetCommandLineW()); }));
+    return static_cast<int>(run_bootstrap_catching([] {
+        std::vector<std::wstring> arguments = split_command_line(GetCommandLineW());
+        if (arguments.size() < 2) {
+            return ExitCode::UsageError;
+        }
+        const std::wstring mode = arguments[1];
+        ModeArguments mode_arguments(std::make_move_iterator(arguments.begin() + 2),
+                                     std::make_move_iterator(arguments.end()));
+        if (mode == bootstrap_switch) {
+            return run_bootstrap(std::move(mode_arguments));
+        }
+        if (mode == watch_switch) {
+            return run_watch(std::move(mode_arguments));
+        }
+        return ExitCode::UsageError;
+    }));
 }
 
 } // namespace watchdog
