@@ -39,27 +39,6 @@ void apply_step(HWND window, const TaskbarWindowStep& step) {
     }
 }
 
-// The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and the
-// style is read back so that a window already where it belongs is not touched.
-void restore_topmost_band(HWND window, std::uint32_t recorded_ex_style) {
-    const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
-    const auto move = topmost_band_move(recorded_ex_style, now);
-    if (!move) {
-        return;
-    }
-    SetWindowPos(window, *move ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
-    APPBARDATA data;
-    std::memset(&data, 0, sizeof(data));
-    data.cbSize = sizeof(data);
-    data.hWnd = primary;
-    data.lParam = static_cast<LPARAM>(appbar_state);
-    SHAppBarMessage(ABM_SETSTATE, &data);
-}
-
 // The shell's threads that have not answered in time. Once one has not, none of its windows is
 // waited for again.
 struct ShellWaits {
@@ -89,11 +68,10 @@ bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<vo
 // its layered attributes, its repaint.
 constexpr std::size_t most_planned_steps = 4;
 
-// Adds the calls that restore one window, in order, each a call of its own: a hand-off that is
-// given up on between two of them makes none of the rest. Each owns copies of what it uses,
-// since it may outlive the restore on a thread of its own. The style is read by the first of
-// them, when the window's turn comes: a window after a slow one is planned from what it shows
-// then, not from a reading taken before. Each call carries out one step of the plan.
+// Adds the calls that restore one window, in order, each its own: a hand-off given up on between
+// two of them makes none of the rest. Each owns copies of what it uses, since it may outlive the
+// restore on a thread of its own. The first reads the style when the window's turn comes: a
+// window after a slow one is planned from what it shows then, not from an earlier reading.
 void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
                       std::optional<TaskbarWindowRecoveryState> record) {
     auto plan = std::make_shared<std::vector<TaskbarWindowStep>>();
@@ -111,8 +89,14 @@ void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
         });
     }
     if (record) {
+        // The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and
+        // the style is read back so that a window already where it belongs is not touched.
         calls.push_back([window, recorded = static_cast<std::uint32_t>(record->ex_style)] {
-            restore_topmost_band(window, recorded);
+            const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+            if (const auto move = topmost_band_move(recorded, now)) {
+                SetWindowPos(window, *move ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                             SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            }
         });
     }
     calls.push_back([window] { ShowWindow(window, SW_SHOW); });
@@ -160,7 +144,12 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
     const auto groups = group_by_thread(threads);
     const std::function<void()> appbar_call = [primary, state = snapshot.appbar_state] {
-        send_appbar_state(primary, state);
+        APPBARDATA data;
+        std::memset(&data, 0, sizeof(data));
+        data.cbSize = sizeof(data);
+        data.hWnd = primary;
+        data.lParam = static_cast<LPARAM>(state);
+        SHAppBarMessage(ABM_SETSTATE, &data);
     };
     ShellWaits waits{worker};
     bool all_answered = true;
