@@ -99,7 +99,8 @@ std::expected<void, Win32Failure> create_or_open(const NamespaceCalls& calls, HA
     return std::unexpected(failure);
 }
 
-std::expected<std::wstring, Win32Failure> this_process_namespace() {
+std::expected<std::wstring, Win32Failure> object_name(std::wstring_view kind,
+                                                      std::string_view text) {
     static std::mutex mutex;
     static std::optional<std::wstring> prefix;
     const std::lock_guard lock(mutex);
@@ -110,15 +111,8 @@ std::expected<std::wstring, Win32Failure> this_process_namespace() {
         }
         prefix = std::move(*made);
     }
-    return *prefix;
-}
-
-std::expected<std::wstring, Win32Failure> object_name(std::wstring_view kind,
-                                                      std::string_view text) {
-    auto name = this_process_namespace();
-    if (name) {
-        name->append(object_prefix).append(kind).append(L"-").append(fnv1a_hex(text));
-    }
+    std::wstring name = *prefix;
+    name.append(object_prefix).append(kind).append(L"-").append(fnv1a_hex(text));
     return name;
 }
 
