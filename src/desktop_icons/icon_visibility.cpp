@@ -26,13 +26,6 @@ bool is_visible(HWND view) {
     return IsWindowVisible(view) != FALSE;
 }
 
-// The view's parent when that is the shell view, else null: the command means "toggle the
-// icons" only to the shell view, and any other window might read 0x7402 as one of its own.
-HWND toggle_command_target(HWND view) {
-    const HWND parent = GetParent(view);
-    return get_window_class_name(parent) == shell_view_class ? parent : nullptr;
-}
-
 // The shell's own command, unless one is still on its way to `queued_toggle`. SendMessageTimeoutW
 // that times out does not take its message back: the shell view still carries the toggle out
 // when it gets to it, and a second toggle sent meanwhile would undo the first once the restore
@@ -45,10 +38,13 @@ void ask_shell_for(HWND view, HWND& queued_toggle) {
                             toggle_command_timeout_ms, &result);
         return;
     }
-    // Whether the command arrived or not, the next look at the view decides what follows.
-    const HWND target = toggle_command_target(view);
-    if (target != nullptr && send_toggle_command(target) == ToggleSend::on_its_way) {
-        queued_toggle = target;
+    // Sent to the view's parent only when that is the shell view: the command means "toggle the
+    // icons" only to it, and any other window might read 0x7402 as one of its own. Whether the
+    // command arrived or not, the next look at the view decides what follows.
+    const HWND parent = GetParent(view);
+    if (get_window_class_name(parent) == shell_view_class &&
+        send_toggle_command(parent) == ToggleSend::on_its_way) {
+        queued_toggle = parent;
     }
     wait_at_least(settle_pause);
 }
