@@ -54,8 +54,7 @@ std::expected<HWND, std::string> find_desktop_icon_view() {
         }
     }
     TopLevelSearch search{shell, nullptr};
-    // Cleared first so that a failure that sets no error of its own is not reported with a
-    // stale error left by an earlier, unrelated call.
+    // Cleared, so that a failure that sets no error is not reported with an earlier call's.
     SetLastError(ERROR_SUCCESS);
     const bool completed =
         EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search)) != FALSE;

@@ -31,10 +31,9 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
     if (!output) {
         return std::unexpected(output.error());
     }
-    // Inheritance is on for the null-device handles only: every other inheritable handle of the
-    // launcher (a pipe handed down by its starter, say) stays out of the watcher, which may
-    // outlive the main application by hours. The watcher never shows a window, so Windows must
-    // not show the busy cursor for it either.
+    // Only the null-device handles are inherited: any other inheritable handle of the launcher (a
+    // pipe from its starter, say) stays out of the watcher, which may outlive the application by
+    // hours. The watcher shows no window, so Windows must not show the busy cursor for it either.
     ProcessStart start{
         .executable = executable,
         .command_line = command_line,
@@ -44,10 +43,9 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
         // The watcher may wait for hours: it must not hold the application's folder open.
         .folder = system_folder().value_or(L""),
     };
-    // The main application often runs in a job that kills its members when it closes (so do
-    // the launchers, IDEs and terminals that start applications): the watcher leaves that job,
-    // or it would die together with the application it is there for. A job that forbids
-    // leaving denies the creation; the watcher then stays in it rather than not start at all.
+    // The main application often runs in a job that kills its members when it closes (as do the
+    // launchers, IDEs and terminals that start it): the watcher leaves it, or would die with the
+    // application. A job that forbids leaving denies the creation; the watcher then stays in it.
     auto started = start_process(start);
     if (!started && started.error().code == ERROR_ACCESS_DENIED) {
         start.creation_flags = watcher_creation_flags;

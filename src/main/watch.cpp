@@ -129,9 +129,8 @@ ExitCode run_watch(ModeArguments arguments) {
             return ExitCode::UsageError;
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
-        // The marker's meaning is fixed before the watcher lets go of the folder it was started
-        // in: a helper that waits for hours must not keep its caller's folder from being renamed
-        // or removed.
+        // The path is made full before the watcher leaves its starting folder: waiting for
+        // hours, it must not keep its caller's folder from being renamed or removed.
         const std::wstring marker_path = full_path(arguments[2]).value_or(arguments[2]);
         if (const auto system = system_folder()) {
             SetCurrentDirectoryW(system->c_str());
@@ -183,10 +182,9 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, cons
         stand_down(std::move(hold));
         return ExitCode::Success;
     }
-    // A main application that settles its previous run's marker at its next start may be at it
-    // already: the session's lock keeps the two from restoring at once. Waiting on it is
-    // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
-    // had for the same reason does not stop the restore.
+    // A main application settling its previous run's marker at its next start may be at it
+    // already: the session's lock keeps the two from restoring at once. The wait for it is
+    // bounded, and a lock not had does not stop the restore: nothing may keep the desktop broken.
     const auto lock = lock_session(key, lock_wait);
     // Declared after the lock, the hold ends before it: a settle that waited for the lock then
     // finds the run over.

@@ -90,10 +90,9 @@ std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view mar
     if (!outcomes.failures.empty()) {
         return std::unexpected(join_failures(outcomes.failures));
     }
-    // A main application restarted after a crash may already have put its next marker at the
-    // path while this run restored the previous one's desktop: only the marker that was read is
-    // deleted. One that is gone or holds other bytes is left, and the run ends as if it had been
-    // deleted.
+    // A main application restarted after a crash may have put its next marker at the path
+    // meanwhile: only the marker that was read is deleted. One that is gone or holds other bytes
+    // is left, and the run ends as if it had been deleted.
     const auto deleted = delete_marker_file(
         worker, marker_path, [bytes = read.bytes](std::string_view now) { return now == bytes; });
     if (!deleted) {

@@ -5,9 +5,8 @@
 namespace watchdog {
 namespace {
 
-// A window that is layered, click-through and never activated at once is the state in which a
-// taskbar can be left invisible and unreachable; it is made opaque before anything else, so
-// that it comes back even if the later calls fail.
+// A window at once layered, click-through and never activated is a taskbar left invisible and
+// unreachable; it is made opaque first, so that it comes back even if the later calls fail.
 constexpr std::uint32_t unreachable_style_bits =
     WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
