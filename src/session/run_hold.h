@@ -10,7 +10,6 @@
 // a watcher that stood down answers on the presence. Neither the session id's form nor the
 // process id (which the system hands out again) takes part.
 
-#include "session/named_event.h"
 #include "session/object_names.h"
 #include "win/unique_resource.h"
 

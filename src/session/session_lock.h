@@ -5,7 +5,6 @@
 // the same marker and the same desktop at once (two menu commands would toggle the desktop
 // icons back). A named mutex per run says who does.
 
-#include "session/named_event.h"
 #include "session/object_names.h"
 #include "win/unique_resource.h"
 
