@@ -1,6 +1,5 @@
 #include "taskbar/taskbar_restore.h"
 
-#include "taskbar/taskbar_pairing.h"
 #include "taskbar/taskbar_window_plan.h"
 #include "win/bounded_call.h"
 #include "win/error_text.h"
