@@ -6,8 +6,6 @@
 namespace watchdog {
 namespace {
 
-constexpr const wchar_t* program_manager_class = L"Progman";
-
 // The first SysListView32 under the first SHELLDLL_DefView under `window`. A later shell view
 // under the same window is never examined.
 std::optional<HWND> find_icon_list_view_under(HWND window) {
@@ -47,8 +45,7 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
 std::expected<HWND, std::string> find_desktop_icon_view() {
     const auto shell = shell_process();
     // Not finding the program-manager window is no failure here: the top-level pass decides.
-    if (const auto program_manager =
-            find_shell_top_level_window(shell, nullptr, program_manager_class)) {
+    if (const auto program_manager = find_shell_top_level_window(shell, nullptr, L"Progman")) {
         if (const auto view = find_icon_list_view_under(*program_manager)) {
             return *view;
         }

@@ -41,15 +41,14 @@ struct BoundaryOwner {
 
 // The user's SID, as the process token names it.
 std::expected<std::vector<std::byte>, Win32Failure> user_sid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         return std::unexpected(last_win32_failure());
     }
-    const UniqueHandle owned(token);
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     std::vector<std::byte> user(size);
-    if (!GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+    if (!GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
         return std::unexpected(last_win32_failure());
     }
     const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
