@@ -58,15 +58,6 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
     return {};
 }
 
-// "--watch" followed by the three mode arguments in order, the marker path made full: the
-// watcher works in another folder, where a relative path would name another file.
-std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments) {
-    std::vector<std::wstring> arguments{std::wstring(watch_switch)};
-    arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
-    arguments.back() = full_path(arguments.back()).value_or(arguments.back());
-    return arguments;
-}
-
 } // namespace
 
 ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWatcher spawn) {
@@ -74,7 +65,12 @@ ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWa
     if (!executable) {
         return ExitCode::ExecutablePathUnavailable;
     }
-    const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
+    // "--watch" followed by the three mode arguments in order, the marker path made full: the
+    // watcher works in another folder, where a relative path would name another file.
+    std::vector<std::wstring> watch_arguments{std::wstring(watch_switch)};
+    watch_arguments.insert(watch_arguments.end(), arguments.begin(), arguments.end());
+    watch_arguments.back() = full_path(watch_arguments.back()).value_or(watch_arguments.back());
+    const std::wstring command_line = build_command_line(*executable, watch_arguments);
     return spawn(*executable, command_line).has_value() ? ExitCode::Success : ExitCode::SpawnFailed;
 }
 

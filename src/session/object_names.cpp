@@ -39,8 +39,8 @@ struct BoundaryOwner {
     ~BoundaryOwner() { remove(handle); }
 };
 
-// The user's SID, as the process token names it.
-std::expected<std::vector<std::byte>, Win32Failure> user_sid() {
+// The process token's TOKEN_USER, which holds the user's SID.
+std::expected<std::vector<std::byte>, Win32Failure> token_user() {
     UniqueHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         return std::unexpected(last_win32_failure());
@@ -51,10 +51,7 @@ std::expected<std::vector<std::byte>, Win32Failure> user_sid() {
     if (!GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
         return std::unexpected(last_win32_failure());
     }
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    std::vector<std::byte> copy(GetLengthSid(sid));
-    CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
-    return copy;
+    return user;
 }
 
 // Only the user may open the namespace, and nothing below medium integrity may read or write in
@@ -181,18 +178,18 @@ std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls&
         return std::wstring(local_namespace); // the platform has no private namespaces
     }
     BoundaryOwner boundary{created, calls.delete_boundary};
-    auto user = user_sid();
+    const auto user = token_user();
     if (!user) {
         return std::unexpected(user.error());
     }
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid;
     std::byte medium[SECURITY_MAX_SID_SIZE];
     DWORD medium_size = sizeof medium;
     if (!CreateWellKnownSid(WinMediumLabelSid, nullptr, medium, &medium_size) ||
-        !calls.add_sid(&boundary.handle, user->data()) ||
-        !calls.add_label(&boundary.handle, medium)) {
+        !calls.add_sid(&boundary.handle, sid) || !calls.add_label(&boundary.handle, medium)) {
         return std::unexpected(last_win32_failure());
     }
-    auto descriptor = namespace_security(user->data());
+    auto descriptor = namespace_security(sid);
     if (!descriptor) {
         return std::unexpected(descriptor.error());
     }
