@@ -2,12 +2,11 @@
 
 // The names of the kernel objects through which a run's processes see each other, and what a name
 // tells of whoever holds it. A named object exists exactly while some process holds a handle to
-// it, so a crash or a kill ends the hold together with the process. The names live in a private
-// namespace whose boundary names the user and the medium integrity level, so that no process of
-// another user or of lower integrity (a sandboxed one) can create or open them, while an elevated
-// run and a second instance of the same user that is not elevated still meet there. Where the
-// platform has no private namespaces (Wine), they live in the terminal session's `Local\`
-// namespace instead.
+// it, so a crash or a kill ends the hold with the process. The names live in a private namespace
+// whose boundary names the user and the medium integrity level, so that no process of another
+// user or of lower integrity (a sandboxed one) can create or open them, while an elevated run and
+// a second, unelevated instance of the same user still meet there. Where the platform has no
+// private namespaces (Wine), they live in the terminal session's `Local\` namespace instead.
 
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"

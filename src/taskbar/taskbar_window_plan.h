@@ -36,10 +36,9 @@ std::vector<TaskbarWindowStep>
 plan_taskbar_window_restore(std::uint32_t current_ex_style,
                             const TaskbarWindowRecoveryState* record);
 
-// Whether a window whose style reads `ex_style_now` once the plan is carried out must still be
-// moved into the topmost band (true) or out of it (false) to match `recorded_ex_style`; none
-// when it is where it was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only
-// SetWindowPos moves a window between the bands.
+// Whether a window whose style reads `ex_style_now` after the plan must still move into the
+// topmost band (true) or out of it (false) to match `recorded_ex_style`; none when it is where it
+// was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only SetWindowPos moves between bands.
 std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint32_t ex_style_now);
 
 // For every found window, in the order of `handles`, the index of its record: the first record
