@@ -15,18 +15,6 @@ event_named(const std::expected<std::wstring, Win32Failure>& name) {
     return create_named_event(*name);
 }
 
-// An item's guard, or who holds it: for a claim alone, anybody does.
-std::expected<UniqueHandle, NameState> take_item(GuardedItem item, ItemClaim claim) {
-    auto guard = event_named(item_guard_name(item));
-    if (!guard) {
-        return std::unexpected(guard.error());
-    }
-    if (guard->existed && claim == ItemClaim::alone) {
-        return std::unexpected(NameState{NameHolder::a_run});
-    }
-    return std::move(guard->handle);
-}
-
 } // namespace
 
 std::expected<std::wstring, Win32Failure> item_guard_name(GuardedItem item) {
@@ -38,9 +26,13 @@ std::expected<RunHold, HoldRefusal> hold_run(const SessionKey& key,
                                              std::span<const GuardedItem> items, ItemClaim claim) {
     RunHold hold;
     for (const GuardedItem item : items) {
-        auto guard = take_item(item, claim);
+        auto guard = event_named(item_guard_name(item));
+        // For a claim alone, anybody who holds the guard already is a run that holds the item.
+        if (guard && guard->existed && claim == ItemClaim::alone) {
+            guard = std::unexpected(NameState{NameHolder::a_run});
+        }
         if (guard) {
-            hold.items.push_back(std::move(*guard));
+            hold.items.push_back(std::move(guard->handle));
         } else if (claim == ItemClaim::alone) {
             return std::unexpected(HoldRefusal{item, guard.error()});
         }
