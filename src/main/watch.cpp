@@ -96,9 +96,8 @@ WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
         if (const auto outcome = outcome_of_look(look())) {
             return *outcome;
         }
-        // The pause makes a request set over and over cost no more than two looks at the marker
-        // a second. One more look follows the reset: the application's own request may have come
-        // meanwhile and been reset with it.
+        // A request set over and over costs two looks at the marker a second. The look after
+        // the reset catches the application's own request, had it come meanwhile and been reset.
         const DWORD paused = WaitForSingleObject(main_process, request_pause_ms);
         if (paused != WAIT_TIMEOUT) {
             return outcome_of_wait(paused);

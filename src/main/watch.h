@@ -69,10 +69,9 @@ WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
 // (`announce`, which tests may watch), then of everything else.
 void stand_down(RunHold hold, void (*announce)(HANDLE presence) = announce_stood_down);
 
-// Everything after the wait: a main process whose end is not confirmed leaves the desktop and
-// the marker alone and is logged once; a run that ended cleanly lets go of everything, says so,
-// and touches nothing; otherwise one restore run, whose failure is logged. The watcher's hold
-// ends as the restore does, before its lock.
+// Everything after the wait: an unconfirmed end leaves the desktop and marker alone and is logged
+// once; a run that ended cleanly lets go of everything, says so, and touches nothing; otherwise
+// one restore run, whose failure is logged. The hold ends with the restore, before the lock.
 ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, const SessionKey& key,
                         RunHold hold, BoundedWorker& worker,
                         std::chrono::milliseconds lock_wait = session_lock_wait);

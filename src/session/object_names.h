@@ -82,10 +82,9 @@ struct NamespaceCalls {
 
 NamespaceCalls system_namespace_calls();
 
-// The prefix of every name: the private namespace, created or (when another process of the user
-// has it already) opened, the pair tried again when it vanished in between, and kept open for the
-// life of the process; `Local\` where the platform gives no boundary descriptor; the failure of
-// the call that refused the namespace otherwise.
+// The prefix of every name: the private namespace, created or (another process of the user having
+// it) opened, the pair tried again when it vanished in between, kept open for the process's life;
+// `Local\` where the platform gives no boundary descriptor; else the failure of the refusing call.
 std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls& calls);
 
 } // namespace watchdog

@@ -41,10 +41,9 @@ plan_taskbar_window_restore(std::uint32_t current_ex_style,
 // was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only SetWindowPos moves between bands.
 std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint32_t ex_style_now);
 
-// For every found window, in the order of `handles`, the index of its record: the first record
-// naming its handle, else the record at the same position, else none. A record taken by position
-// is used even when another found window already took it by handle, because the recorded handles
-// only say something while they still name the windows found now.
+// For every found window, in the order of `handles`, the index of its record: the first naming
+// its handle, else the one at its position, else none. A record taken by position is used even
+// when another window took it by handle: recorded handles only tell while they name windows now.
 std::vector<std::optional<std::size_t>>
 pair_taskbar_records(std::span<const std::int64_t> handles,
                      std::span<const TaskbarWindowRecoveryState> records);
