@@ -6,8 +6,7 @@
 namespace watchdog {
 namespace {
 
-// The first SysListView32 under the first SHELLDLL_DefView under `window`. A later shell view
-// under the same window is never examined.
+// Only the first shell view under `window` is examined, and only its first list view.
 std::optional<HWND> find_icon_list_view_under(HWND window) {
     const auto shell_view = find_child_window_by_class(window, shell_view_class);
     if (!shell_view) {
@@ -16,8 +15,7 @@ std::optional<HWND> find_icon_list_view_under(HWND window) {
     return find_child_window_by_class(*shell_view, icon_list_view_class);
 }
 
-// Handed to the callback by address only; it lives in the searching call's frame for the
-// length of one enumeration.
+// Lives in the searching call's frame; the callback gets its address for one enumeration.
 struct TopLevelSearch {
     std::optional<DWORD> shell;
     HWND found = nullptr;

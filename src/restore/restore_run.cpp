@@ -13,7 +13,6 @@ constexpr std::string_view desktop_icons_failed_prefix = "恢复桌面图标失�
 constexpr std::string_view restored_summary_prefix = "系统状态恢复完成: ";
 constexpr std::string_view nothing_recorded_summary = "恢复检查完成，无待恢复系统状态";
 
-// `texts` with `separator` between each two.
 template <typename Texts> std::string joined(const Texts& texts, std::string_view separator) {
     std::string text;
     for (std::size_t i = 0; i < texts.size(); ++i) {

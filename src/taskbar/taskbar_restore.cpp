@@ -38,16 +38,14 @@ void apply_step(HWND window, const TaskbarWindowStep& step) {
     }
 }
 
-// The shell's threads that have not answered in time. Once one has not, none of its windows is
-// waited for again.
+// Once a thread of the shell has not answered in time, none of its windows is waited for again.
 struct ShellWaits {
     BoundedWorker& worker;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<DWORD> silent_threads;
 };
 
-// Makes calls that wait for `thread`, bounded; false when the thread did not answer in time,
-// now or before.
+// Makes calls that wait for `thread`, bounded; false when it did not answer in time, now or before.
 bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>> calls) {
     if (std::ranges::find(waits.silent_threads, thread) != waits.silent_threads.end()) {
         return false;
@@ -63,8 +61,7 @@ bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<vo
     return false;
 }
 
-// At most this many style and attribute steps are planned for a window: made opaque, its style,
-// its layered attributes, its repaint.
+// The most steps a window's plan holds: made opaque, its style, its layered attributes, a repaint.
 constexpr std::size_t most_planned_steps = 4;
 
 // Adds the calls that restore one window, in order, each its own: a hand-off given up on between
