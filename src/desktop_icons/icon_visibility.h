@@ -31,8 +31,7 @@ using SendMessageTimeoutFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, 
 
 enum class ToggleSend {
     answered,
-    // Timed out (ERROR_TIMEOUT) after waiting for the shell: the message stays queued, and the
-    // shell view may still carry it out late.
+    // Timed out (ERROR_TIMEOUT) after a wait: still queued, the shell view may carry it out late.
     on_its_way,
     // Refused at once because the shell counts as hung, failed for another reason (a view that
     // is gone) or without setting an error: nothing was delivered, and it may be sent again.

@@ -139,8 +139,7 @@ ExitCode run_watch(ModeArguments arguments) {
         if (!main_process && main_process.error() == WaitOutcome::exit_unconfirmed) {
             return conclude_watch(WaitOutcome::exit_unconfirmed, marker_path, {}, {}, worker);
         }
-        // The marker's reads and the taskbar restore's calls to the shell run on a worker
-        // thread; it is readied now, while there is time.
+        // Marker reads and the taskbar's shell calls run on a worker, readied while there is time.
         worker = start_bounded_worker();
         const HANDLE process = main_process ? main_process->get() : nullptr;
         const auto first = read_session_marker(worker, marker_path, session_id, process);
@@ -165,8 +164,7 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
 }
 
 void stand_down(RunHold hold, void (*announce)(HANDLE presence)) {
-    // The items are free before the application hears that the watcher is done: it may protect
-    // them again the moment it does.
+    // The items go before the application hears the watcher is done: it may protect them at once.
     hold.items.clear();
     announce(hold.presence.get());
 }
@@ -185,8 +183,7 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, cons
     // already: the session's lock keeps the two from restoring at once. The wait for it is
     // bounded, and a lock not had does not stop the restore: nothing may keep the desktop broken.
     const auto lock = lock_session(key, lock_wait);
-    // Declared after the lock, the hold ends before it: a settle that waited for the lock then
-    // finds the run over.
+    // Declared after the lock, the hold ends before it: a settle waiting there finds the run over.
     const RunHold held_until_restored = std::move(hold);
     const auto restored = restore_from_marker(marker_path, key.session_id, worker);
     if (!restored) {

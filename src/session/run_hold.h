@@ -51,8 +51,7 @@ std::expected<RunHold, HoldRefusal> hold_run(const SessionKey& key,
 // Who holds the run's presence.
 NameState look_for_presence(const SessionKey& key);
 
-// The watcher's side of the end: the run's end request, set or not (created when the application
-// has not made one).
+// The watcher's side of the end: the run's end request, set or not (created if none is yet).
 std::expected<UniqueHandle, NameState> open_run_end(const SessionKey& key);
 
 // The application's side of the end: sets the run's end request and returns it, to be held until

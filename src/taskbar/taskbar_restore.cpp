@@ -128,8 +128,7 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
         return std::unexpected(found.error());
     }
     const HWND primary = *found;
-    // The whole list is taken before anything changes, so that the restore acts only on windows
-    // that existed together at one moment.
+    // Listed before anything changes: the restore acts only on windows that existed at one moment.
     const std::vector<HWND> windows = find_taskbar_windows(primary);
     std::vector<std::int64_t> handles;
     std::vector<std::uint32_t> threads;
@@ -156,8 +155,7 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
             add_window_calls(calls, windows[position],
                              pick ? std::optional(snapshot.windows[*pick]) : std::nullopt);
         }
-        // The app-bar state follows every window; when they all share the primary taskbar's
-        // thread, it goes to that thread with them.
+        // The app-bar state follows every window, with them if they all share the primary's thread.
         if (groups.size() == 1) {
             calls.push_back(appbar_call);
         }

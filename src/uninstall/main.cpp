@@ -59,8 +59,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // An uninstaller runs elevated, on the user's folders: Windows refuses the user's junctions.
     watchdog::refuse_untrusted_junctions();
-    // An exception that escaped would end the process through abort(), whose exit code 3 an
-    // installer would read as "no marker".
+    // An escaping exception would reach abort(), whose exit code 3 installers read as "no marker".
     try {
         return static_cast<int>(run(watchdog::split_command_line(GetCommandLineW())));
     } catch (...) {
