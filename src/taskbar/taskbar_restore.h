@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
