@@ -6,10 +6,7 @@
 namespace watchdog {
 namespace {
 
-constexpr const wchar_t* program_manager_class = L"Progman";
-
-// The first SysListView32 under the first SHELLDLL_DefView under `window`. A later shell view
-// under the same window is never examined.
+// Only the first shell view under `window` is examined, and only its first list view.
 std::optional<HWND> find_icon_list_view_under(HWND window) {
     const auto shell_view = find_child_window_by_class(window, shell_view_class);
     if (!shell_view) {
@@ -18,8 +15,7 @@ std::optional<HWND> find_icon_list_view_under(HWND window) {
     return find_child_window_by_class(*shell_view, icon_list_view_class);
 }
 
-// Handed to the callback by address only; it lives in the searching call's frame for the
-// length of one enumeration.
+// Lives in the searching call's frame; the callback gets its address for one enumeration.
 struct TopLevelSearch {
     std::optional<DWORD> shell;
     HWND found = nullptr;
@@ -47,15 +43,13 @@ BOOL CALLBACK visit_top_level_window(HWND window, LPARAM search_address) {
 std::expected<HWND, std::string> find_desktop_icon_view() {
     const auto shell = shell_process();
     // Not finding the program-manager window is no failure here: the top-level pass decides.
-    if (const auto program_manager =
-            find_shell_top_level_window(shell, nullptr, program_manager_class)) {
+    if (const auto program_manager = find_shell_top_level_window(shell, nullptr, L"Progman")) {
         if (const auto view = find_icon_list_view_under(*program_manager)) {
             return *view;
         }
     }
     TopLevelSearch search{shell, nullptr};
-    // Cleared first so that a failure that sets no error of its own is not reported with a
-    // stale error left by an earlier, unrelated call.
+    // Cleared, so that a failure that sets no error is not reported with an earlier call's.
     SetLastError(ERROR_SUCCESS);
     const bool completed =
         EnumWindows(visit_top_level_window, reinterpret_cast<LPARAM>(&search)) != FALSE;

@@ -26,18 +26,10 @@ bool is_visible(HWND view) {
     return IsWindowVisible(view) != FALSE;
 }
 
-// The view's parent when that is the shell view, else null: the command means "toggle the
-// icons" only to the shell view, and any other window might read 0x7402 as one of its own.
-HWND toggle_command_target(HWND view) {
-    const HWND parent = GetParent(view);
-    return get_window_class_name(parent) == shell_view_class ? parent : nullptr;
-}
-
-// The shell's own command, unless one is still on its way to `queued_toggle`. SendMessageTimeoutW
-// that times out does not take its message back: the shell view still carries the toggle out
-// when it gets to it, and a second toggle sent meanwhile would undo the first once the restore
-// had already seen the icons right and reported them restored. The shell view's thread then
-// gets the same time as a command to get through it: WM_NULL does nothing but wait its turn.
+// The shell's own command, unless one is still on its way to `queued_toggle`: a send that timed
+// out is not taken back, the shell view carries it out late, and a second toggle would undo it
+// once the restore had seen the icons right and reported them restored. The view's thread then
+// gets a command's time to get through it: WM_NULL does nothing but wait its turn.
 void ask_shell_for(HWND view, HWND& queued_toggle) {
     if (queued_toggle != nullptr) {
         DWORD_PTR result = 0;
@@ -45,10 +37,12 @@ void ask_shell_for(HWND view, HWND& queued_toggle) {
                             toggle_command_timeout_ms, &result);
         return;
     }
-    // Whether the command arrived or not, the next look at the view decides what follows.
-    const HWND target = toggle_command_target(view);
-    if (target != nullptr && send_toggle_command(target) == ToggleSend::on_its_way) {
-        queued_toggle = target;
+    // Only the shell view (the view's parent) reads the command as "toggle the icons": any other
+    // window might take 0x7402 for one of its own. Arrived or not, the next look decides the rest.
+    const HWND parent = GetParent(view);
+    if (get_window_class_name(parent) == shell_view_class &&
+        send_toggle_command(parent) == ToggleSend::on_its_way) {
+        queued_toggle = parent;
     }
     wait_at_least(settle_pause);
 }
@@ -61,14 +55,12 @@ bool bring_view_to(HWND view, bool wanted_visible, HWND& queued_toggle) {
     }
     if (is_visible(view) != wanted_visible) {
         // ShowWindow would wait for the view's thread, without limit if the shell has stopped
-        // answering; the asynchronous call is carried out by that thread when it next runs,
-        // which the pause gives it time to do.
+        // answering; that thread carries out the asynchronous call when it next runs, in the pause.
         ShowWindowAsync(view, wanted_visible ? SW_SHOW : SW_HIDE);
         wait_at_least(settle_pause);
     }
-    // A view that the shell destroyed meanwhile reads as hidden, which proves nothing about
-    // the icons: only a view that still exists can confirm the state. The next attempt looks
-    // at whatever view has taken its place.
+    // A view the shell destroyed meanwhile reads as hidden, which proves nothing about the icons:
+    // only a view that still exists confirms the state. The next attempt looks at its successor.
     return IsWindow(view) != FALSE && is_visible(view) == wanted_visible;
 }
 

@@ -31,8 +31,7 @@ using SendMessageTimeoutFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM, 
 
 enum class ToggleSend {
     answered,
-    // Timed out (ERROR_TIMEOUT) after waiting for the shell: the message stays queued, and the
-    // shell view may still carry it out late.
+    // Timed out (ERROR_TIMEOUT) after a wait: still queued, the shell view may carry it out late.
     on_its_way,
     // Refused at once because the shell counts as hung, failed for another reason (a view that
     // is gone) or without setting an error: nothing was delivered, and it may be sent again.
@@ -49,10 +48,9 @@ enum class IconAttemptOutcome {
     not_restored, // neither the command nor ShowWindow brought the wanted state
 };
 
-// The attempts and the pauses between them, apart from the windows: `attempt` makes one
-// attempt and returns its outcome or the search's message, `pause` blocks for at least the
-// time it is given. A search message ends everything at once; a view that was gone costs a
-// short pause, so that the shell can finish re-creating it before the next search.
+// The attempts and pauses, apart from the windows: `attempt` makes one and returns its outcome or
+// the search's message; `pause` blocks for at least the time given. A search message ends all at
+// once; a view that was gone costs a short pause, for the shell to re-create it before the next.
 template <typename Attempt, typename Pause>
 std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Pause pause) {
     for (int number = 1; number <= max_restore_attempts; ++number) {

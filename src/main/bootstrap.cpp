@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <expected>
-#include <utility>
 #include <vector>
 
 namespace watchdog {
@@ -20,49 +19,33 @@ namespace {
 constexpr DWORD watcher_creation_flags =
     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
 
-// The watcher's standard handles, all on the null device: it must never hold the launcher's own
-// streams, which may be pipes that somebody waits to see closed. Output and error share one.
-struct NullStreams {
-    UniqueHandle input;
-    UniqueHandle output;
-};
-
-std::expected<NullStreams, Win32Failure> open_null_streams() {
-    auto input = open_inheritable_null_device(GENERIC_READ);
+std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
+                                                const std::wstring& command_line) {
+    // The watcher's streams are all on the null device (output and error share one): it must
+    // never hold the launcher's own, which may be pipes that somebody waits to see closed.
+    const auto input = open_inheritable_null_device(GENERIC_READ);
     if (!input) {
         return std::unexpected(input.error());
     }
-    auto output = open_inheritable_null_device(GENERIC_WRITE);
+    const auto output = open_inheritable_null_device(GENERIC_WRITE);
     if (!output) {
         return std::unexpected(output.error());
     }
-    return NullStreams{std::move(*input), std::move(*output)};
-}
-
-std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
-                                                const std::wstring& command_line) {
-    const auto streams = open_null_streams();
-    if (!streams) {
-        return std::unexpected(streams.error());
-    }
-    // Inheritance is on for the null-device handles only: every other inheritable handle of the
-    // launcher (a pipe handed down by its starter, say) stays out of the watcher, which may
-    // outlive the main application by hours. The watcher never shows a window, so Windows must
-    // not show the busy cursor for it either.
+    // Only the null-device handles are inherited: any other inheritable handle of the launcher (a
+    // pipe from its starter, say) stays out of the watcher, which may outlive the application by
+    // hours. The watcher shows no window, so Windows must not show the busy cursor for it either.
     ProcessStart start{
         .executable = executable,
         .command_line = command_line,
         .creation_flags = watcher_creation_flags | CREATE_BREAKAWAY_FROM_JOB,
         .startup_flags = STARTF_FORCEOFFFEEDBACK,
-        .streams =
-            StandardStreams{streams->input.get(), streams->output.get(), streams->output.get()},
+        .streams = StandardStreams{input->get(), output->get(), output->get()},
         // The watcher may wait for hours: it must not hold the application's folder open.
         .folder = system_folder().value_or(L""),
     };
-    // The main application often runs in a job that kills its members when it closes (so do
-    // the launchers, IDEs and terminals that start applications): the watcher leaves that job,
-    // or it would die together with the application it is there for. A job that forbids
-    // leaving denies the creation; the watcher then stays in it rather than not start at all.
+    // The main application often runs in a job that kills its members when it closes (as do the
+    // launchers, IDEs and terminals that start it): the watcher leaves it, or would die with the
+    // application. A job that forbids leaving denies the creation; the watcher then stays in it.
     auto started = start_process(start);
     if (!started && started.error().code == ERROR_ACCESS_DENIED) {
         start.creation_flags = watcher_creation_flags;
@@ -75,15 +58,6 @@ std::expected<void, Win32Failure> spawn_watcher(const std::wstring& executable,
     return {};
 }
 
-// "--watch" followed by the three mode arguments in order, the marker path made full: the
-// watcher works in another folder, where a relative path would name another file.
-std::vector<std::wstring> watcher_arguments(const ModeArguments& mode_arguments) {
-    std::vector<std::wstring> arguments{std::wstring(watch_switch)};
-    arguments.insert(arguments.end(), mode_arguments.begin(), mode_arguments.end());
-    arguments.back() = full_path(arguments.back()).value_or(arguments.back());
-    return arguments;
-}
-
 } // namespace
 
 ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWatcher spawn) {
@@ -91,7 +65,12 @@ ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWa
     if (!executable) {
         return ExitCode::ExecutablePathUnavailable;
     }
-    const std::wstring command_line = build_command_line(*executable, watcher_arguments(arguments));
+    // "--watch" followed by the three mode arguments in order, the marker path made full: the
+    // watcher works in another folder, where a relative path would name another file.
+    std::vector<std::wstring> watch_arguments{std::wstring(watch_switch)};
+    watch_arguments.insert(watch_arguments.end(), arguments.begin(), arguments.end());
+    watch_arguments.back() = full_path(watch_arguments.back()).value_or(watch_arguments.back());
+    const std::wstring command_line = build_command_line(*executable, watch_arguments);
     return spawn(*executable, command_line).has_value() ? ExitCode::Success : ExitCode::SpawnFailed;
 }
 

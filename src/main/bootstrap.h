@@ -9,8 +9,7 @@
 
 namespace watchdog {
 
-// Starts a detached copy of this executable in watch mode with the same three arguments and
-// returns at once, without waiting for it.
+// Starts this executable detached in watch mode with the same three arguments, without waiting.
 ExitCode run_bootstrap(ModeArguments arguments);
 
 using OwnPath = std::expected<std::wstring, Win32Failure> (*)();

@@ -7,8 +7,7 @@
 
 namespace watchdog {
 
-// The arguments after the mode switch, as the operating system gave them (UTF-16 code units,
-// possibly malformed).
+// The arguments after the mode switch as the system gave them: UTF-16 code units, maybe malformed.
 using ModeArguments = std::vector<std::wstring>;
 
 } // namespace watchdog

@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+#include <charconv>
+#include <system_error>
+
 namespace watchdog {
 namespace {
 
@@ -18,15 +21,10 @@ WaitOutcome outcome_of_wait(DWORD waited) {
 }
 
 std::optional<WaitOutcome> outcome_of_look(RunLook look) {
-    switch (look) {
-    case RunLook::over:
-        return WaitOutcome::run_ended_cleanly;
-    case RunLook::main_process_ended:
-        return WaitOutcome::main_process_ended;
-    case RunLook::going:
-        break;
+    if (look == RunLook::going) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return look == RunLook::over ? WaitOutcome::run_ended_cleanly : WaitOutcome::main_process_ended;
 }
 
 std::uint64_t start_time_of(HANDLE process) {
@@ -37,36 +35,20 @@ std::uint64_t start_time_of(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// The marker's meaning is fixed before the watcher lets go of the folder it was started in: a
-// helper that waits for hours must not keep its caller's folder from being renamed or removed.
-std::wstring settle_in_system_folder(const std::wstring& marker_path) {
-    std::wstring full = full_path(marker_path).value_or(marker_path);
-    if (const auto system = system_folder()) {
-        SetCurrentDirectoryW(system->c_str());
-    }
-    return full;
-}
-
 } // namespace
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
     if (text.starts_with('+')) {
         text.remove_prefix(1);
     }
-    if (text.empty()) {
+    // An unsigned number takes neither a sign nor a space, and one past 32 bits is out of range.
+    std::uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, value);
+    if (failure != std::errc{} || stop != end) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > UINT32_MAX) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<std::uint32_t>(value);
+    return value;
 }
 
 std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process_id,
@@ -114,10 +96,8 @@ WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
         if (const auto outcome = outcome_of_look(look())) {
             return *outcome;
         }
-        // A request that found the run going (set too early, or by somebody else) is listened to
-        // again after a pause, so that a request set over and over costs nothing but two looks at
-        // the marker a second; with one more look after the reset, since the application's own
-        // request may have come meanwhile and been reset with it.
+        // A request set over and over costs two looks at the marker a second. The look after
+        // the reset catches the application's own request, had it come meanwhile and been reset.
         const DWORD paused = WaitForSingleObject(main_process, request_pause_ms);
         if (paused != WAIT_TIMEOUT) {
             return outcome_of_wait(paused);
@@ -148,14 +128,18 @@ ExitCode run_watch(ModeArguments arguments) {
             return ExitCode::UsageError;
         }
         const std::string session_id = utf16_to_utf8(arguments[1]);
-        const std::wstring marker_path = settle_in_system_folder(arguments[2]);
+        // The path is made full before the watcher leaves its starting folder: waiting for
+        // hours, it must not keep its caller's folder from being renamed or removed.
+        const std::wstring marker_path = full_path(arguments[2]).value_or(arguments[2]);
+        if (const auto system = system_folder()) {
+            SetCurrentDirectoryW(system->c_str());
+        }
         BoundedWorker worker;
         auto main_process = open_main_process(*process_id, start_time_of(GetCurrentProcess()));
         if (!main_process && main_process.error() == WaitOutcome::exit_unconfirmed) {
             return conclude_watch(WaitOutcome::exit_unconfirmed, marker_path, {}, {}, worker);
         }
-        // The marker's reads and the taskbar restore's calls to the shell run on a worker
-        // thread; it is readied now, while there is time.
+        // Marker reads and the taskbar's shell calls run on a worker, readied while there is time.
         worker = start_bounded_worker();
         const HANDLE process = main_process ? main_process->get() : nullptr;
         const auto first = read_session_marker(worker, marker_path, session_id, process);
@@ -180,8 +164,7 @@ void log_unexpected_failure(std::wstring_view marker_path, std::string_view what
 }
 
 void stand_down(RunHold hold, void (*announce)(HANDLE presence)) {
-    // The items are free before the application hears that the watcher is done: it may protect
-    // them again the moment it does.
+    // The items go before the application hears the watcher is done: it may protect them at once.
     hold.items.clear();
     announce(hold.presence.get());
 }
@@ -196,13 +179,11 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, cons
         stand_down(std::move(hold));
         return ExitCode::Success;
     }
-    // A main application that settles its previous run's marker at its next start may be at it
-    // already: the session's lock keeps the two from restoring at once. Waiting on it is
-    // bounded, since nothing may keep the desktop broken for good, and a lock that cannot be
-    // had for the same reason does not stop the restore.
+    // A main application settling its previous run's marker at its next start may be at it
+    // already: the session's lock keeps the two from restoring at once. The wait for it is
+    // bounded, and a lock not had does not stop the restore: nothing may keep the desktop broken.
     const auto lock = lock_session(key, lock_wait);
-    // Declared after the lock, the hold ends before it: a settle that waited for the lock then
-    // finds the run over.
+    // Declared after the lock, the hold ends before it: a settle waiting there finds the run over.
     const RunHold held_until_restored = std::move(hold);
     const auto restored = restore_from_marker(marker_path, key.session_id, worker);
     if (!restored) {

@@ -34,19 +34,17 @@ enum class WaitOutcome {
     run_ended_cleanly, // the application ended its run and no marker of the session is left
 };
 
-// The main process, opened to wait for it, before anything else: the longer the watcher waits
-// first, the longer the id may name another process once the main one has gone. Ended when it is
-// gone, or when the process of that id started after the watcher (`watcher_started`, in FILETIME
-// ticks) and so is not the one it was started for; unconfirmed when it may not be opened.
+// The main process, opened before anything else: the longer the watcher waits first, the longer
+// the id may name another process once the main one has gone. Ended when it is gone or started
+// after the watcher (`watcher_started`, in FILETIME ticks); unconfirmed when it may not be opened.
 std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process_id,
                                                            std::uint64_t watcher_started);
 
 // What the watcher holds of its run from its start until it has restored: its presence (a main
-// application starting again leaves the marker to it), the guards of the items its marker records
-// (nobody else protects them before they are back), held beside the application's, and its end
-// request. The items are those of `first`, the marker as read at the start, only when that is a
-// version 1 marker of the watcher's session. Without its objects the watcher still restores:
-// nothing may keep the desktop broken.
+// application starting again leaves the marker to it), its end request and, beside the
+// application's, the guards of the items recorded in `first` (nobody else protects them before
+// they are back) when that marker, read at the start, is a version 1 marker of its session.
+// Without its objects the watcher still restores: nothing may keep the desktop broken.
 RunHold hold_watched_run(const SessionKey& key, const std::optional<SessionMarker>& first);
 
 enum class RunLook { going, over, main_process_ended };
@@ -58,8 +56,7 @@ RunLook look_at_run(BoundedWorker& worker, std::wstring_view marker_path,
                     std::string_view session_id, HANDLE main_process,
                     const LinkTrust& trust = this_process_trust());
 
-// How long a watcher whose end request found its run still going waits before it listens to the
-// request again.
+// The pause after an end request that found the run going, before the wait listens again.
 inline constexpr std::uint32_t request_pause_ms = 1000;
 
 // Waits without time-out until the main process has ended. With an end request, it also wakes
@@ -72,10 +69,9 @@ WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
 // (`announce`, which tests may watch), then of everything else.
 void stand_down(RunHold hold, void (*announce)(HANDLE presence) = announce_stood_down);
 
-// Everything after the wait: a main process whose end is not confirmed leaves the desktop and
-// the marker alone and is logged once; a run that ended cleanly lets go of everything, says so,
-// and touches nothing; otherwise one restore run, whose failure is logged. The watcher's hold
-// ends as the restore does, before its lock.
+// Everything after the wait: an unconfirmed end leaves the desktop and marker alone and is logged
+// once; a run that ended cleanly lets go of everything, says so, and touches nothing; otherwise
+// one restore run, whose failure is logged. The hold ends with the restore, before the lock.
 ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, const SessionKey& key,
                         RunHold hold, BoundedWorker& worker,
                         std::chrono::milliseconds lock_wait = session_lock_wait);
@@ -83,10 +79,9 @@ ExitCode conclude_watch(WaitOutcome outcome, std::wstring_view marker_path, cons
 // "恢复过程意外中止: " and the exception's own text, with the "watchdog" tag.
 void log_unexpected_failure(std::wstring_view marker_path, std::string_view what) noexcept;
 
-// Runs the watcher's work. An exception that escapes it, such as running out of memory outside
-// the marker reader, must not reach abort(), which shows a runtime error box and ends the
-// process with 3, a code that means something else: it is logged with the "watchdog" tag and
-// the watcher ends with RestoreFailed.
+// Runs the watcher's work. An exception that escapes it (out of memory outside the marker reader,
+// say) must not reach abort(), which shows an error box and exits with 3, a code that means
+// something else: it is logged with the "watchdog" tag, and the watcher ends with RestoreFailed.
 template <typename Work>
 ExitCode run_watch_catching(std::wstring_view marker_path, Work work) noexcept {
     try {

@@ -13,9 +13,11 @@ constexpr std::string_view desktop_icons_failed_prefix = "恢复桌面图标失�
 constexpr std::string_view restored_summary_prefix = "系统状态恢复完成: ";
 constexpr std::string_view nothing_recorded_summary = "恢复检查完成，无待恢复系统状态";
 
-std::string prefixed(std::string_view prefix, std::string_view message) {
-    std::string text(prefix);
-    text.append(message);
+template <typename Texts> std::string joined(const Texts& texts, std::string_view separator) {
+    std::string text;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        text.append(i == 0 ? "" : separator).append(texts[i]);
+    }
     return text;
 }
 
@@ -23,17 +25,11 @@ std::string restore_summary(const std::vector<std::string_view>& restored) {
     if (restored.empty()) {
         return std::string(nothing_recorded_summary);
     }
-    std::string summary(restored_summary_prefix);
-    for (std::size_t i = 0; i < restored.size(); ++i) {
-        summary.append(i == 0 ? "" : "、").append(restored[i]);
-    }
-    return summary;
+    return std::string(restored_summary_prefix) + joined(restored, "、");
 }
 
 } // namespace
 
-// Both items are always attempted, the taskbar first: one failing must not leave the other
-// broken.
 ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker& worker) {
     ItemOutcomes outcomes;
     if (marker.taskbar) {
@@ -41,7 +37,7 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker&
         if (taskbar) {
             outcomes.restored.push_back(taskbar_item_name);
         } else {
-            outcomes.failures.push_back(prefixed(taskbar_failed_prefix, taskbar.error()));
+            outcomes.failures.push_back(std::string(taskbar_failed_prefix) + taskbar.error());
         }
     }
     if (marker.desktopIcons) {
@@ -49,7 +45,7 @@ ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker&
         if (icons) {
             outcomes.restored.push_back(desktop_icons_item_name);
         } else {
-            outcomes.failures.push_back(prefixed(desktop_icons_failed_prefix, icons.error()));
+            outcomes.failures.push_back(std::string(desktop_icons_failed_prefix) + icons.error());
         }
     }
     return outcomes;
@@ -67,11 +63,7 @@ std::vector<GuardedItem> recorded_items(const RecoveryMarker& marker) {
 }
 
 std::string join_failures(const std::vector<std::string>& failures) {
-    std::string joined;
-    for (std::size_t i = 0; i < failures.size(); ++i) {
-        joined.append(i == 0 ? "" : "; ").append(failures[i]);
-    }
-    return joined;
+    return joined(failures, "; ");
 }
 
 std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view marker_path,
@@ -97,14 +89,13 @@ std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view mar
     if (!outcomes.failures.empty()) {
         return std::unexpected(join_failures(outcomes.failures));
     }
-    // A main application restarted after a crash may already have put its next marker at the
-    // path while this run restored the previous one's desktop: only the marker that was read is
-    // deleted. One that is gone or holds other bytes is left, and the run ends as if it had been
-    // deleted.
+    // A main application restarted after a crash may have put its next marker at the path
+    // meanwhile: only the marker that was read is deleted. One that is gone or holds other bytes
+    // is left, and the run ends as if it had been deleted.
     const auto deleted = delete_marker_file(
         worker, marker_path, [bytes = read.bytes](std::string_view now) { return now == bytes; });
     if (!deleted) {
-        return std::unexpected(prefixed(delete_failed_prefix, deleted.error()));
+        return std::unexpected(std::string(delete_failed_prefix) + deleted.error());
     }
     append_recovery_log(marker_path, restore_log_tag, restore_summary(outcomes.restored));
     return RestoreRun::restored;

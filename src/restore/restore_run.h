@@ -35,7 +35,7 @@ struct ItemOutcomes {
 };
 
 // Restores the items that the marker records, the taskbar first, each whatever became of the
-// other.
+// other: one failing must not leave the other broken.
 ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker& worker);
 
 // The items that the marker records, the taskbar first.

@@ -39,23 +39,19 @@ struct BoundaryOwner {
     ~BoundaryOwner() { remove(handle); }
 };
 
-// The user's SID, as the process token names it.
-std::expected<std::vector<std::byte>, Win32Failure> user_sid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+// The process token's TOKEN_USER, which holds the user's SID.
+std::expected<std::vector<std::byte>, Win32Failure> token_user() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         return std::unexpected(last_win32_failure());
     }
-    const UniqueHandle owned(token);
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     std::vector<std::byte> user(size);
-    if (!GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+    if (!GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) {
         return std::unexpected(last_win32_failure());
     }
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    std::vector<std::byte> copy(GetLengthSid(sid));
-    CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
-    return copy;
+    return user;
 }
 
 // Only the user may open the namespace, and nothing below medium integrity may read or write in
@@ -99,7 +95,8 @@ std::expected<void, Win32Failure> create_or_open(const NamespaceCalls& calls, HA
     return std::unexpected(failure);
 }
 
-std::expected<std::wstring, Win32Failure> this_process_namespace() {
+std::expected<std::wstring, Win32Failure> object_name(std::wstring_view kind,
+                                                      std::string_view text) {
     static std::mutex mutex;
     static std::optional<std::wstring> prefix;
     const std::lock_guard lock(mutex);
@@ -110,15 +107,8 @@ std::expected<std::wstring, Win32Failure> this_process_namespace() {
         }
         prefix = std::move(*made);
     }
-    return *prefix;
-}
-
-std::expected<std::wstring, Win32Failure> object_name(std::wstring_view kind,
-                                                      std::string_view text) {
-    auto name = this_process_namespace();
-    if (name) {
-        name->append(object_prefix).append(kind).append(L"-").append(fnv1a_hex(text));
-    }
+    std::wstring name = *prefix;
+    name.append(object_prefix).append(kind).append(L"-").append(fnv1a_hex(text));
     return name;
 }
 
@@ -128,6 +118,29 @@ std::string hex16(std::uint64_t value) {
     char text[17] = {};
     std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(value));
     return text;
+}
+
+NameState name_state_after(Win32Failure failure) {
+    switch (failure.code) {
+    case ERROR_FILE_NOT_FOUND:
+        return {NameHolder::nobody, failure};
+    case ERROR_ACCESS_DENIED:
+        return {NameHolder::a_run_of_other_rights, failure};
+    case ERROR_INVALID_HANDLE:
+        return {NameHolder::another_object, failure};
+    default:
+        return {NameHolder::unknown, failure};
+    }
+}
+
+std::expected<CreatedEvent, NameState> create_named_event(const std::wstring& name) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    // Read at once, on success too: ERROR_ALREADY_EXISTS then tells an existing event.
+    const DWORD last_error = GetLastError();
+    if (event == nullptr) {
+        return std::unexpected(name_state_after(win32_failure(last_error)));
+    }
+    return CreatedEvent{UniqueHandle(event), last_error == ERROR_ALREADY_EXISTS};
 }
 
 std::expected<std::wstring, Win32Failure> session_object_name(std::wstring_view kind,
@@ -165,18 +178,18 @@ std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls&
         return std::wstring(local_namespace); // the platform has no private namespaces
     }
     BoundaryOwner boundary{created, calls.delete_boundary};
-    auto user = user_sid();
+    const auto user = token_user();
     if (!user) {
         return std::unexpected(user.error());
     }
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid;
     std::byte medium[SECURITY_MAX_SID_SIZE];
     DWORD medium_size = sizeof medium;
     if (!CreateWellKnownSid(WinMediumLabelSid, nullptr, medium, &medium_size) ||
-        !calls.add_sid(&boundary.handle, user->data()) ||
-        !calls.add_label(&boundary.handle, medium)) {
+        !calls.add_sid(&boundary.handle, sid) || !calls.add_label(&boundary.handle, medium)) {
         return std::unexpected(last_win32_failure());
     }
-    auto descriptor = namespace_security(user->data());
+    auto descriptor = namespace_security(sid);
     if (!descriptor) {
         return std::unexpected(descriptor.error());
     }

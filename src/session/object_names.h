@@ -1,12 +1,14 @@
 #pragma once
 
-// The names of the kernel objects through which a run's processes see each other. They live in a
-// private namespace whose boundary names the user and the medium integrity level, so that no
-// process of another user or of lower integrity (a sandboxed one) can create or open them, while
-// an elevated run and a second instance of the same user that is not elevated still meet there.
-// Where the platform has no private namespaces (Wine), they live in the terminal session's
-// `Local\` namespace instead.
+// The names of the kernel objects through which a run's processes see each other, and what a name
+// tells of whoever holds it. A named object exists exactly while some process holds a handle to
+// it, so a crash or a kill ends the hold with the process. The names live in a private namespace
+// whose boundary names the user and the medium integrity level, so that no process of another
+// user or of lower integrity (a sandboxed one) can create or open them, while an elevated run and
+// a second, unelevated instance of the same user still meet there. Where the platform has no
+// private namespaces (Wine), they live in the terminal session's `Local\` namespace instead.
 
+#include "win/unique_resource.h"
 #include "win/win32_failure.h"
 
 #include <windows.h>
@@ -41,6 +43,33 @@ std::expected<std::wstring, Win32Failure> session_object_name(std::wstring_view 
 // The name of an object of the given kind for the calling thread's desktop, no run's.
 std::expected<std::wstring, Win32Failure> desktop_object_name(std::wstring_view kind);
 
+enum class NameHolder {
+    nobody,                // the name is free (or was, and this process holds it now)
+    a_run,                 // a run holds it
+    a_run_of_other_rights, // one that this process may not open holds it: an instance with other
+                           // rights (elevated, say)
+    another_object,        // an object of another kind has the name: nobody can tell
+    unknown,               // the system would not say
+};
+
+struct NameState {
+    NameHolder holder = NameHolder::unknown;
+    Win32Failure failure{}; // the failure that told it, where one did
+};
+
+// What a failure to open or create a named object says of whoever holds the name. Only "not
+// found" proves that nobody holds it.
+NameState name_state_after(Win32Failure failure);
+
+struct CreatedEvent {
+    UniqueHandle handle;
+    bool existed = false; // somebody held it already
+};
+
+// The named manual-reset event, created or, when it exists, opened: a run's presence, its items'
+// guards and its end request are all such events.
+std::expected<CreatedEvent, NameState> create_named_event(const std::wstring& name);
+
 // kernel32's private namespace calls, looked up where it has them: Wine 8 exports only the first.
 struct NamespaceCalls {
     decltype(&CreateBoundaryDescriptorW) create_boundary = nullptr;
@@ -53,10 +82,9 @@ struct NamespaceCalls {
 
 NamespaceCalls system_namespace_calls();
 
-// The prefix of every name: the private namespace, created or (when another process of the user
-// has it already) opened, the pair tried again when it vanished in between, and kept open for the
-// life of the process; `Local\` where the platform gives no boundary descriptor; the failure of
-// the call that refused the namespace otherwise.
+// The prefix of every name: the private namespace, created or (another process of the user having
+// it) opened, the pair tried again when it vanished in between, kept open for the process's life;
+// `Local\` where the platform gives no boundary descriptor; else the failure of the refusing call.
 std::expected<std::wstring, Win32Failure> object_namespace(const NamespaceCalls& calls);
 
 } // namespace watchdog

@@ -7,28 +7,12 @@
 namespace watchdog {
 namespace {
 
-std::expected<CreatedEvent, NameState> run_event(std::wstring_view kind, const SessionKey& key) {
-    const auto name = session_object_name(kind, key);
+std::expected<CreatedEvent, NameState>
+event_named(const std::expected<std::wstring, Win32Failure>& name) {
     if (!name) {
         return std::unexpected(NameState{NameHolder::unknown, name.error()});
     }
     return create_named_event(*name);
-}
-
-// An item's guard, or who holds it: for a claim alone, anybody does.
-std::expected<UniqueHandle, NameState> take_item(GuardedItem item, ItemClaim claim) {
-    const auto name = item_guard_name(item);
-    if (!name) {
-        return std::unexpected(NameState{NameHolder::unknown, name.error()});
-    }
-    auto guard = create_named_event(*name);
-    if (!guard) {
-        return std::unexpected(guard.error());
-    }
-    if (guard->existed && claim == ItemClaim::alone) {
-        return std::unexpected(NameState{NameHolder::a_run});
-    }
-    return std::move(guard->handle);
 }
 
 } // namespace
@@ -42,14 +26,18 @@ std::expected<RunHold, HoldRefusal> hold_run(const SessionKey& key,
                                              std::span<const GuardedItem> items, ItemClaim claim) {
     RunHold hold;
     for (const GuardedItem item : items) {
-        auto guard = take_item(item, claim);
+        auto guard = event_named(item_guard_name(item));
+        // For a claim alone, anybody who holds the guard already is a run that holds the item.
+        if (guard && guard->existed && claim == ItemClaim::alone) {
+            guard = std::unexpected(NameState{NameHolder::a_run});
+        }
         if (guard) {
-            hold.items.push_back(std::move(*guard));
+            hold.items.push_back(std::move(guard->handle));
         } else if (claim == ItemClaim::alone) {
             return std::unexpected(HoldRefusal{item, guard.error()});
         }
     }
-    auto presence = run_event(L"run", key);
+    auto presence = event_named(session_object_name(L"run", key));
     if (!presence) {
         return std::unexpected(HoldRefusal{std::nullopt, presence.error()});
     }
@@ -67,7 +55,7 @@ NameState look_for_presence(const SessionKey& key) {
 }
 
 std::expected<UniqueHandle, NameState> open_run_end(const SessionKey& key) {
-    auto request = run_event(L"end", key);
+    auto request = event_named(session_object_name(L"end", key));
     if (!request) {
         return std::unexpected(request.error());
     }

@@ -1,17 +1,15 @@
 #pragma once
 
-// What keeps a run in force, for the application and its watcher alike. A run is alive while
-// something of it is: the main application, from writing its marker until it has finished
-// cleanly, and its watcher, from its start until it has restored. Each holds the run's presence,
-// a named event, and the guards of the items the run protects: one protection of an item per
-// desktop, since two runs that both protect the taskbar would each record what the other changed
-// as the original, and the one that ends last would put the other's change back. The clean end
-// is told to the watcher through the run's end request: without it a watcher waits for its main
-// process for as long as that lives, and a host that protects and ends a thousand times would
-// keep a thousand watchers. A watcher that stood down answers on the presence. Neither the
-// session id's form nor the process id (which the system hands out again) takes part.
+// What keeps a run in force: its main application, from writing its marker until it has finished
+// cleanly, and its watcher, from its start until it has restored, each hold the run's presence (a
+// named event) and the guards of the items the run protects. One protection of an item per
+// desktop: two runs that both protect the taskbar would each record what the other changed as the
+// original, and the one that ends last would put the other's change back. The clean end is told
+// to the watcher through the run's end request, or it would wait for its main process as long as
+// that lives, and a host that protects and ends a thousand times would keep a thousand watchers;
+// a watcher that stood down answers on the presence. Neither the session id's form nor the
+// process id (which the system hands out again) takes part.
 
-#include "session/named_event.h"
 #include "session/object_names.h"
 #include "win/unique_resource.h"
 
@@ -45,17 +43,15 @@ struct HoldRefusal {
 // The guard's name for the item on the calling thread's desktop.
 std::expected<std::wstring, Win32Failure> item_guard_name(GuardedItem item);
 
-// The guards of `items`, then the run's presence. A claim `alone` is refused
-// when an item cannot be had; one beside others holds the items it can. Either is refused when
-// the presence cannot be had.
+// The guards of `items`, then the run's presence. A claim `alone` is refused when an item cannot
+// be had; one beside others holds the items it can. Either is refused without the presence.
 std::expected<RunHold, HoldRefusal> hold_run(const SessionKey& key,
                                              std::span<const GuardedItem> items, ItemClaim claim);
 
 // Who holds the run's presence.
 NameState look_for_presence(const SessionKey& key);
 
-// The watcher's side of the end: the run's end request, set or not (created when the application
-// has not made one).
+// The watcher's side of the end: the run's end request, set or not (created if none is yet).
 std::expected<UniqueHandle, NameState> open_run_end(const SessionKey& key);
 
 // The application's side of the end: sets the run's end request and returns it, to be held until

@@ -1,11 +1,9 @@
 #pragma once
 
-// One restore at a time for a session: the watcher that ends with the main application, and a
-// main application's next start settling a marker that was left behind, must not both act on
-// the same marker and the same desktop at once (two menu commands would toggle the desktop
-// icons back). A named mutex per run says who does.
+// One restore at a time for a session: the watcher that ends with the main application and the
+// application's next start settling a marker left behind must not both act on the same marker and
+// desktop at once (two menu commands would toggle the icons back). A named mutex per run decides.
 
-#include "session/named_event.h"
 #include "session/object_names.h"
 #include "win/unique_resource.h"
 

@@ -1,6 +1,5 @@
 #include "taskbar/taskbar_restore.h"
 
-#include "taskbar/taskbar_pairing.h"
 #include "taskbar/taskbar_window_plan.h"
 #include "win/bounded_call.h"
 #include "win/error_text.h"
@@ -39,37 +38,14 @@ void apply_step(HWND window, const TaskbarWindowStep& step) {
     }
 }
 
-// The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and the
-// style is read back so that a window already where it belongs is not touched.
-void restore_topmost_band(HWND window, std::uint32_t recorded_ex_style) {
-    const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
-    const auto move = topmost_band_move(recorded_ex_style, now);
-    if (!move) {
-        return;
-    }
-    SetWindowPos(window, *move ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-void send_appbar_state(HWND primary, std::uint32_t appbar_state) {
-    APPBARDATA data;
-    std::memset(&data, 0, sizeof(data));
-    data.cbSize = sizeof(data);
-    data.hWnd = primary;
-    data.lParam = static_cast<LPARAM>(appbar_state);
-    SHAppBarMessage(ABM_SETSTATE, &data);
-}
-
-// The shell's threads that have not answered in time. Once one has not, none of its windows is
-// waited for again.
+// Once a thread of the shell has not answered in time, none of its windows is waited for again.
 struct ShellWaits {
     BoundedWorker& worker;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::vector<DWORD> silent_threads;
 };
 
-// Makes calls that wait for `thread`, bounded; false when the thread did not answer in time,
-// now or before.
+// Makes calls that wait for `thread`, bounded; false when it did not answer in time, now or before.
 bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<void()>> calls) {
     if (std::ranges::find(waits.silent_threads, thread) != waits.silent_threads.end()) {
         return false;
@@ -85,15 +61,13 @@ bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<vo
     return false;
 }
 
-// At most this many style and attribute steps are planned for a window: made opaque, its style,
-// its layered attributes, its repaint.
+// The most steps a window's plan holds: made opaque, its style, its layered attributes, a repaint.
 constexpr std::size_t most_planned_steps = 4;
 
-// Adds the calls that restore one window, in order, each a call of its own: a hand-off that is
-// given up on between two of them makes none of the rest. Each owns copies of what it uses,
-// since it may outlive the restore on a thread of its own. The style is read by the first of
-// them, when the window's turn comes: a window after a slow one is planned from what it shows
-// then, not from a reading taken before. Each call carries out one step of the plan.
+// Adds the calls that restore one window, in order, each its own: a hand-off given up on between
+// two of them makes none of the rest. Each owns copies of what it uses, since it may outlive the
+// restore on a thread of its own. The first reads the style when the window's turn comes: a
+// window after a slow one is planned from what it shows then, not from an earlier reading.
 void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
                       std::optional<TaskbarWindowRecoveryState> record) {
     auto plan = std::make_shared<std::vector<TaskbarWindowStep>>();
@@ -111,8 +85,14 @@ void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
         });
     }
     if (record) {
+        // The style just written leaves WS_EX_TOPMOST as it was: the band is changed apart, and
+        // the style is read back so that a window already where it belongs is not touched.
         calls.push_back([window, recorded = static_cast<std::uint32_t>(record->ex_style)] {
-            restore_topmost_band(window, recorded);
+            const auto now = static_cast<std::uint32_t>(GetWindowLongW(window, GWL_EXSTYLE));
+            if (const auto move = topmost_band_move(recorded, now)) {
+                SetWindowPos(window, *move ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                             SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            }
         });
     }
     calls.push_back([window] { ShowWindow(window, SW_SHOW); });
@@ -148,8 +128,7 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
         return std::unexpected(found.error());
     }
     const HWND primary = *found;
-    // The whole list is taken before anything changes, so that the restore acts only on windows
-    // that existed together at one moment.
+    // Listed before anything changes: the restore acts only on windows that existed at one moment.
     const std::vector<HWND> windows = find_taskbar_windows(primary);
     std::vector<std::int64_t> handles;
     std::vector<std::uint32_t> threads;
@@ -160,7 +139,12 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
     const auto groups = group_by_thread(threads);
     const std::function<void()> appbar_call = [primary, state = snapshot.appbar_state] {
-        send_appbar_state(primary, state);
+        APPBARDATA data;
+        std::memset(&data, 0, sizeof(data));
+        data.cbSize = sizeof(data);
+        data.hWnd = primary;
+        data.lParam = static_cast<LPARAM>(state);
+        SHAppBarMessage(ABM_SETSTATE, &data);
     };
     ShellWaits waits{worker};
     bool all_answered = true;
@@ -171,8 +155,7 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
             add_window_calls(calls, windows[position],
                              pick ? std::optional(snapshot.windows[*pick]) : std::nullopt);
         }
-        // The app-bar state follows every window; when they all share the primary taskbar's
-        // thread, it goes to that thread with them.
+        // The app-bar state follows every window, with them if they all share the primary's thread.
         if (groups.size() == 1) {
             calls.push_back(appbar_call);
         }

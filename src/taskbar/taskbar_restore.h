@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -23,13 +22,12 @@ inline constexpr std::string_view taskbar_unanswered_message = "任务栏窗口�
 inline constexpr std::chrono::milliseconds taskbar_answer_limit{1500};
 inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 
-// Gives every taskbar window found now its recorded extended style and layered attributes,
-// shows it, and hands the recorded app-bar state back to the shell. Fails when there is no
-// primary taskbar, and then changes nothing; and when a taskbar window's thread does not
-// answer in time: that window is left alone (the others are still restored), and when it is the
-// primary one, the app-bar state is not sent either, since the shell handles it on the primary
-// taskbar's thread. Every other failure is ignored. The calls that wait for the shell are made
-// on `worker`.
+// Gives every taskbar window found now its recorded extended style and layered attributes, shows
+// it, and hands the recorded app-bar state back to the shell. Fails when there is no primary
+// taskbar, and then changes nothing; and when a taskbar window's thread does not answer in time:
+// that window is left alone (the others are still restored), and for the primary one the app-bar
+// state is not sent either, since the shell handles it on that thread. Every other failure is
+// ignored. The calls that wait for the shell are made on `worker`.
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot,
                                                  BoundedWorker& worker);
 

@@ -2,12 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace watchdog {
 namespace {
 
-// A window that is layered, click-through and never activated at once is the state in which a
-// taskbar can be left invisible and unreachable; it is made opaque before anything else, so
-// that it comes back even if the later calls fail.
+// A window at once layered, click-through and never activated is a taskbar left invisible and
+// unreachable; it is made opaque first, so that it comes back even if the later calls fail.
 constexpr std::uint32_t unreachable_style_bits =
     WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_NOACTIVATE;
 
@@ -79,6 +80,37 @@ std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint
         return std::nullopt;
     }
     return recorded_topmost;
+}
+
+std::vector<std::optional<std::size_t>>
+pair_taskbar_records(std::span<const std::int64_t> handles,
+                     std::span<const TaskbarWindowRecoveryState> records) {
+    std::vector<std::optional<std::size_t>> picks(handles.size());
+    for (std::size_t position = 0; position < handles.size(); ++position) {
+        const auto named =
+            std::ranges::find(records, handles[position], &TaskbarWindowRecoveryState::hwnd);
+        if (named != records.end()) {
+            picks[position] = static_cast<std::size_t>(named - records.begin());
+        } else if (position < records.size()) {
+            picks[position] = position;
+        }
+    }
+    return picks;
+}
+
+std::vector<std::vector<std::size_t>> group_by_thread(std::span<const std::uint32_t> threads) {
+    std::vector<std::vector<std::size_t>> groups;
+    std::vector<std::uint32_t> group_threads;
+    for (std::size_t position = 0; position < threads.size(); ++position) {
+        const auto known = std::find(group_threads.begin(), group_threads.end(), threads[position]);
+        if (known == group_threads.end()) {
+            group_threads.push_back(threads[position]);
+            groups.push_back({position});
+        } else {
+            groups[static_cast<std::size_t>(known - group_threads.begin())].push_back(position);
+        }
+    }
+    return groups;
 }
 
 } // namespace watchdog

@@ -2,8 +2,10 @@
 
 #include "marker/records.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace watchdog {
@@ -34,10 +36,21 @@ std::vector<TaskbarWindowStep>
 plan_taskbar_window_restore(std::uint32_t current_ex_style,
                             const TaskbarWindowRecoveryState* record);
 
-// Whether a window whose style reads `ex_style_now` once the plan is carried out must still be
-// moved into the topmost band (true) or out of it (false) to match `recorded_ex_style`; none
-// when it is where it was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only
-// SetWindowPos moves a window between the bands.
+// Whether a window whose style reads `ex_style_now` after the plan must still move into the
+// topmost band (true) or out of it (false) to match `recorded_ex_style`; none when it is where it
+// was recorded. SetWindowLongW never changes WS_EX_TOPMOST: only SetWindowPos moves between bands.
 std::optional<bool> topmost_band_move(std::uint32_t recorded_ex_style, std::uint32_t ex_style_now);
+
+// For every found window, in the order of `handles`, the index of its record: the first naming
+// its handle, else the one at its position, else none. A record taken by position is used even
+// when another window took it by handle: recorded handles only tell while they name windows now.
+std::vector<std::optional<std::size_t>>
+pair_taskbar_records(std::span<const std::int64_t> handles,
+                     std::span<const TaskbarWindowRecoveryState> records);
+
+// The positions of the found windows grouped by the thread that owns each, the threads in the
+// order in which they first appear and each group in list order. A thread's windows go to it
+// together: every hand-off to another thread costs a wake-up, which a busy machine makes slow.
+std::vector<std::vector<std::size_t>> group_by_thread(std::span<const std::uint32_t> threads);
 
 } // namespace watchdog

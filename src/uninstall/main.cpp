@@ -1,9 +1,8 @@
 // The uninstaller's part: puts back the desktop that a crashed run of the application left
-// broken, by settling its recovery marker exactly as the application's next start would (or, with
-// --discard, discards the marker). A program, because installers run programs, and NSIS and Inno
-// Setup build 32-bit uninstallers by default, which cannot load the 64-bit client DLL. No
-// console, no window, nothing printed: the exit code is its report, and the log beside the marker
-// says why.
+// broken, settling its recovery marker exactly as the application's next start would (or, with
+// --discard, discards it). A program, because installers run programs, and NSIS and Inno Setup
+// build 32-bit uninstallers by default, which cannot load the 64-bit client DLL. No console, no
+// window, nothing printed: the exit code is its report, and the log beside the marker says why.
 //
 //   system-state-watchdog-uninstall.exe <marker path>
 //   system-state-watchdog-uninstall.exe --discard <marker path>
@@ -60,8 +59,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // An uninstaller runs elevated, on the user's folders: Windows refuses the user's junctions.
     watchdog::refuse_untrusted_junctions();
-    // An exception that escaped would end the process through abort(), whose exit code 3 an
-    // installer would read as "no marker".
+    // An escaping exception would reach abort(), whose exit code 3 installers read as "no marker".
     try {
         return static_cast<int>(run(watchdog::split_command_line(GetCommandLineW())));
     } catch (...) {

@@ -1,4 +1,4 @@
-#include "taskbar/taskbar_pairing.h"
+#include "taskbar/taskbar_window_plan.h"
 
 #include <gtest/gtest.h>
 
