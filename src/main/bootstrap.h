@@ -1,6 +1,5 @@
 #pragma once
 
-#include "main/mode_arguments.h"
 #include "protocol/launcher_protocol.h"
 #include "win/win32_failure.h"
 

@@ -5,6 +5,7 @@
 #include "session/session_lock.h"
 #include "win/module_path.h"
 #include "win/path.h"
+#include "win/process_start.h"
 #include "win/utf.h"
 
 #include <windows.h>
@@ -25,14 +26,6 @@ std::optional<WaitOutcome> outcome_of_look(RunLook look) {
         return std::nullopt;
     }
     return look == RunLook::over ? WaitOutcome::run_ended_cleanly : WaitOutcome::main_process_ended;
-}
-
-std::uint64_t start_time_of(HANDLE process) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 } // namespace
@@ -65,7 +58,7 @@ std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process
                                    ? WaitOutcome::main_process_ended
                                    : WaitOutcome::exit_unconfirmed);
     }
-    if (start_time_of(process->get()) > watcher_started) {
+    if (process_start_time(process->get()) > watcher_started) {
         return std::unexpected(WaitOutcome::main_process_ended);
     }
     return std::move(*process);
@@ -135,7 +128,7 @@ ExitCode run_watch(ModeArguments arguments) {
             SetCurrentDirectoryW(system->c_str());
         }
         BoundedWorker worker;
-        auto main_process = open_main_process(*process_id, start_time_of(GetCurrentProcess()));
+        auto main_process = open_main_process(*process_id, process_start_time(GetCurrentProcess()));
         if (!main_process && main_process.error() == WaitOutcome::exit_unconfirmed) {
             return conclude_watch(WaitOutcome::exit_unconfirmed, marker_path, {}, {}, worker);
         }

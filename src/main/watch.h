@@ -1,6 +1,5 @@
 #pragma once
 
-#include "main/mode_arguments.h"
 #include "marker_file/marker_file.h"
 #include "protocol/launcher_protocol.h"
 #include "session/run_hold.h"

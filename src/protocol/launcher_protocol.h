@@ -5,7 +5,9 @@
 // this header states the switches, the number of arguments after them and the exit codes.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace watchdog {
 
@@ -14,6 +16,10 @@ inline constexpr std::wstring_view watch_switch = L"--watch";
 
 // Each mode takes exactly these three: the main process id, the session id, the marker path.
 inline constexpr std::size_t mode_argument_count = 3;
+
+// The arguments after the mode switch, as the system gave them (UTF-16 code units, possibly
+// malformed).
+using ModeArguments = std::vector<std::wstring>;
 
 // The process exit code is one of the program's two reports (the other is the recovery log).
 enum class ExitCode : int {

@@ -74,4 +74,12 @@ std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& st
                           information.dwProcessId};
 }
 
+std::uint64_t process_start_time(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 } // namespace watchdog

@@ -43,4 +43,7 @@ struct StartedProcess {
 // The started process, or the failure of CreateProcessW.
 std::expected<StartedProcess, Win32Failure> start_process(const ProcessStart& start);
 
+// When the process started, in FILETIME ticks; 0 when that cannot be read.
+std::uint64_t process_start_time(HANDLE process);
+
 } // namespace watchdog
