@@ -52,12 +52,6 @@ void put_message(std::string_view text, char* message, std::size_t message_size)
     message[kept.size()] = '\0';
 }
 
-ssw_status report(ssw_status status, std::string_view text, char* message,
-                  std::size_t message_size) {
-    put_message(status == SSW_OK ? std::string_view() : text, message, message_size);
-    return status;
-}
-
 std::optional<std::wstring> wide(const char* text) {
     if (text == nullptr) {
         return std::nullopt;
@@ -70,9 +64,11 @@ template <typename Call> ssw_status catching(char* message, std::size_t message_
     std::string text;
     try {
         const ssw_status status = call(text);
-        return report(status, text, message, message_size);
+        put_message(status == SSW_OK ? std::string_view() : text, message, message_size);
+        return status;
     } catch (...) {
-        return report(SSW_FAILED, unexpected_failure, message, message_size);
+        put_message(unexpected_failure, message, message_size);
+        return SSW_FAILED;
     }
 }
 
@@ -101,28 +97,6 @@ ssw_status put_session_id(std::string_view id, char* session_id, size_t size) {
     }
     put_message(id, session_id, size);
     return SSW_OK;
-}
-
-ssw_status settle(const char* marker_path, std::chrono::milliseconds wait_for_watcher,
-                  std::chrono::milliseconds wait_for_shell, std::string& text) {
-    const auto path = wide(marker_path);
-    if (!path) {
-        return refused(text);
-    }
-    return from(client::settle_leftover_marker(*path, wait_for_watcher, wait_for_shell), text);
-}
-
-// The watchdog named by the caller, or the one beside this program (NULL).
-std::expected<std::wstring, client::Error> watchdog_named(const char* watchdog_executable) {
-    if (watchdog_executable == nullptr) {
-        return client::watchdog_beside_this_program();
-    }
-    auto path = wide(watchdog_executable);
-    if (!path) {
-        return std::unexpected(
-            client::Error{Code::invalid_argument, std::string(invalid_argument)});
-    }
-    return std::move(*path);
 }
 
 } // namespace
@@ -179,10 +153,13 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
                               size_t message_size) {
     return catching(message, message_size, [&](std::string& text) {
         const auto path = wide(marker_path);
-        if (!path || session_id == nullptr) {
+        const auto named = wide(watchdog_executable);
+        if (!path || session_id == nullptr || (watchdog_executable != nullptr && !named)) {
             return refused(text);
         }
-        const auto executable = watchdog_named(watchdog_executable);
+        // NULL: the watchdog beside this program.
+        const auto executable = named ? std::expected<std::wstring, client::Error>(*named)
+                                      : client::watchdog_beside_this_program();
         if (!executable) {
             return status_of(executable.error(), text);
         }
@@ -215,25 +192,30 @@ ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, c
 }
 
 ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, client::default_watcher_wait, client::default_shell_wait, text);
-    });
+    return ssw_settle_leftover_marker_within(
+        marker_path, static_cast<uint32_t>(client::default_watcher_wait.count()), message,
+        message_size);
 }
 
 ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t wait_for_watcher_ms,
                                              char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
-                      client::default_shell_wait, text);
-    });
+    return ssw_settle_leftover_marker_waiting(
+        marker_path, wait_for_watcher_ms, static_cast<uint32_t>(client::default_shell_wait.count()),
+        message, message_size);
 }
 
 ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path, uint32_t wait_for_watcher_ms,
                                               uint32_t wait_for_shell_ms, char* message,
                                               size_t message_size) {
     return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
-                      std::chrono::milliseconds(wait_for_shell_ms), text);
+        const auto path = wide(marker_path);
+        if (!path) {
+            return refused(text);
+        }
+        return from(client::settle_leftover_marker(*path,
+                                                   std::chrono::milliseconds(wait_for_watcher_ms),
+                                                   std::chrono::milliseconds(wait_for_shell_ms)),
+                    text);
     });
 }
 
