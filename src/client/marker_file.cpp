@@ -11,11 +11,6 @@
 namespace watchdog::client {
 namespace {
 
-std::unexpected<Error> file_failure(std::string_view what, std::wstring_view path,
-                                    std::string_view why) {
-    return fail(Code::failed, about(what, path, why));
-}
-
 // The marker the bytes hold, unless they are not of this library's making: nothing to keep in
 // force then, the watchdog would not act on them anyway.
 std::optional<RecoveryMarker> marker_of(std::string_view bytes) {
@@ -44,7 +39,7 @@ std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::st
                                           MarkerWrite write) {
     const auto written = write_marker_file(marker_path, bytes, write);
     if (!written) {
-        return file_failure(write_failed_prefix, marker_path, written.error());
+        return fail(Code::failed, about(write_failed_prefix, marker_path, written.error()));
     }
     if (*written == Written::another_marker_there) {
         return fail(Code::marker_unsettled, about(marker_unsettled_prefix, marker_path, {}));
@@ -106,7 +101,7 @@ std::expected<MarkerDeletion, Error> delete_session_marker(std::wstring_view mar
             return marker && marker->sessionId == session;
         });
     if (!deletion) {
-        return file_failure(delete_failed_prefix, marker_path, deletion.error());
+        return fail(Code::failed, about(delete_failed_prefix, marker_path, deletion.error()));
     }
     return *deletion;
 }

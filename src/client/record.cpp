@@ -85,10 +85,6 @@ std::expected<DesktopIconRecovery, std::string> record_desktop_icons() {
     return DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
 }
 
-std::unexpected<Error> not_recorded(std::string message) {
-    return fail(Code::failed, std::move(message));
-}
-
 constexpr DWORD shell_look_pause_ms = 100;
 
 // "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
@@ -147,20 +143,20 @@ std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Ite
     pin_client_library();
     if (const auto shown = wait_for_shell(wants_taskbar, wants_icons, wait_for_shell_windows);
         !shown) {
-        return not_recorded(shown.error());
+        return fail(Code::failed, shown.error());
     }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (wants_taskbar) {
         auto taskbar = record_taskbar(worker);
         if (!taskbar) {
-            return not_recorded(taskbar.error());
+            return fail(Code::failed, taskbar.error());
         }
         marker.taskbar = std::move(*taskbar);
     }
     if (wants_icons) {
         const auto icons = record_desktop_icons();
         if (!icons) {
-            return not_recorded(icons.error());
+            return fail(Code::failed, icons.error());
         }
         marker.desktopIcons = *icons;
     }
