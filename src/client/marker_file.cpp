@@ -9,19 +9,6 @@
 #include "win/path.h"
 
 namespace watchdog::client {
-namespace {
-
-// The marker the bytes hold, unless they are not of this library's making: nothing to keep in
-// force then, the watchdog would not act on them anyway.
-std::optional<RecoveryMarker> marker_of(std::string_view bytes) {
-    auto marker = parse_recovery_marker(bytes);
-    if (!marker || marker->sessionId.empty()) {
-        return std::nullopt;
-    }
-    return std::move(*marker);
-}
-
-} // namespace
 
 std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_path) {
     auto full = full_path(marker_path);
@@ -51,9 +38,12 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
                                              std::string_view bytes) {
     // In force before the marker is there: no moment in which a second instance could take the
     // marker for a dead run's, or another protection take its items.
-    const auto marker = marker_of(bytes);
+    const auto marker = parse_recovery_marker(bytes);
+    // Bytes that are no marker of this library's making keep nothing in force: the watchdog
+    // would not act on them anyway.
+    const bool of_a_run = marker && !marker->sessionId.empty();
     std::optional<SessionKey> newly_kept;
-    if (marker) {
+    if (of_a_run) {
         const SessionKey key = key_of(marker_path, marker->sessionId);
         const auto kept = keep_run(key, *marker);
         if (!kept) {
@@ -65,7 +55,7 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
     }
     // A run's first marker, or bytes of no run: never moved over another marker.
     auto replaced = replace_marker(
-        marker_path, bytes, marker && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
+        marker_path, bytes, of_a_run && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
     if (!replaced && newly_kept) {
         static_cast<void>(take_kept_run(*newly_kept));
     }
