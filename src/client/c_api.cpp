@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>

@@ -4,7 +4,6 @@
 #include "client/messages.h"
 #include "restore/restore_run.h"
 #include "win/error_text.h"
-#include "win/utf.h"
 
 #include <windows.h>
 

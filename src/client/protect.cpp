@@ -5,14 +5,11 @@
 
 #include <system_state_watchdog/client.hpp>
 
-#include "client/errors.h"
 #include "client/kept_runs.h"
 #include "client/launch.h"
 #include "client/left_marker.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "marker/marker_writer.h"
-#include "win/path.h"
 
 #include <utility>
 

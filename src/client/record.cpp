@@ -10,8 +10,6 @@
 #include "session/session_lock.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/bounded_call.h"
-#include "win/path.h"
-#include "win/utf.h"
 #include "win/window_handle.h"
 
 #include <windows.h>

@@ -3,8 +3,6 @@
 // A start at logon may come before the shell has put up its taskbar and its desktop: the
 // library, the application's own half, waits for them within a bound (the watcher never does).
 
-#include <system_state_watchdog/client.hpp>
-
 #include <chrono>
 #include <expected>
 #include <string>
