@@ -7,7 +7,6 @@
 #include "client/kept_runs.h"
 #include "client/library_pin.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "restore/restore_run.h"
 
 namespace watchdog::client {

@@ -4,7 +4,6 @@
 #include "client/kept_runs.h"
 #include "client/launch.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/error_text.h"

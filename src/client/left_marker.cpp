@@ -2,7 +2,6 @@
 
 #include "client/errors.h"
 #include "client/library_pin.h"
-#include "client/messages.h"
 #include "client/shell_wait.h"
 #include "log/recovery_log.h"
 #include "marker_file/marker_file.h"

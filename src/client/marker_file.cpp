@@ -3,7 +3,6 @@
 #include "client/errors.h"
 #include "client/kept_runs.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "win/path.h"

@@ -4,7 +4,6 @@
 #include "client/kept_runs.h"
 #include "client/library_pin.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "client/shell_wait.h"
 #include "desktop_icons/icon_view.h"
 #include "session/session_lock.h"

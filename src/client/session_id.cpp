@@ -1,7 +1,6 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/messages.h"
 #include "session/object_names.h"
 #include "win/module_path.h"
 #include "win/unique_resource.h"
