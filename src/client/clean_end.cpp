@@ -5,8 +5,8 @@
 
 #include "client/errors.h"
 #include "client/kept_runs.h"
-#include "client/library_pin.h"
 #include "client/marker_file.h"
+#include "client/shell.h"
 #include "restore/restore_run.h"
 
 namespace watchdog::client {

@@ -1,8 +1,7 @@
 #include "client/left_marker.h"
 
 #include "client/errors.h"
-#include "client/library_pin.h"
-#include "client/shell_wait.h"
+#include "client/shell.h"
 #include "log/recovery_log.h"
 #include "marker_file/marker_file.h"
 #include "restore/restore_run.h"

@@ -2,9 +2,8 @@
 
 #include "client/errors.h"
 #include "client/kept_runs.h"
-#include "client/library_pin.h"
 #include "client/marker_file.h"
-#include "client/shell_wait.h"
+#include "client/shell.h"
 #include "desktop_icons/icon_view.h"
 #include "session/session_lock.h"
 #include "taskbar/taskbar_restore.h"
@@ -18,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace watchdog::client {
 namespace {
@@ -92,6 +92,16 @@ std::string seconds_of(std::chrono::milliseconds wait) {
 }
 
 } // namespace
+
+void pin_client_library() noexcept {
+    static std::once_flag pinned;
+    std::call_once(pinned, [] {
+        // A pinned module is never released, so there is no handle to own.
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&pin_client_library), &module);
+    });
+}
 
 std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
                                                 std::chrono::milliseconds wait) {
