@@ -1,6 +1,7 @@
-#include "client/left_marker.h"
+#include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/marker_file.h"
 #include "client/shell.h"
 #include "log/recovery_log.h"
 #include "marker_file/marker_file.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-// The client's side of the marker's file: its full path, its run's key, its writing and its
-// removal, over the marker's own room (marker_file/marker_file.h).
+// The client's side of the marker's file: its full path, its run's key and whether that run is
+// alive, its writing and its removal, over the marker's own room (marker_file/marker_file.h).
 
 #include <system_state_watchdog/client.hpp>
 
@@ -25,6 +25,10 @@ std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_pat
 
 // The key of the run of `session_id` at the marker.
 SessionKey key_of(std::wstring_view marker_path, std::string_view session_id);
+
+// Whether a marker is at the path whose run something still holds alive (a watcher restoring it,
+// say), whatever rights it runs with.
+bool leftover_run_alive(std::wstring_view marker_path);
 
 // Writes the marker's bytes; the run's hold is the caller's. marker_unsettled when a first
 // marker finds another one there.

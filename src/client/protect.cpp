@@ -7,7 +7,6 @@
 
 #include "client/kept_runs.h"
 #include "client/launch.h"
-#include "client/left_marker.h"
 #include "client/marker_file.h"
 #include "marker/marker_writer.h"
 
