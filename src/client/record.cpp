@@ -57,31 +57,6 @@ std::expected<std::uint32_t, std::string> appbar_state(HWND primary, BoundedWork
     return state->load();
 }
 
-std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar(BoundedWorker& worker) {
-    const auto primary = find_primary_taskbar();
-    if (!primary) {
-        return std::unexpected(primary.error());
-    }
-    TaskbarRecoverySnapshot snapshot;
-    for (const HWND window : find_taskbar_windows(*primary)) {
-        snapshot.windows.push_back(window_state(window));
-    }
-    const auto state = appbar_state(*primary, worker);
-    if (!state) {
-        return std::unexpected(state.error());
-    }
-    snapshot.appbar_state = *state;
-    return snapshot;
-}
-
-std::expected<DesktopIconRecovery, std::string> record_desktop_icons() {
-    const auto view = find_desktop_icon_view();
-    if (!view) {
-        return std::unexpected(view.error());
-    }
-    return DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
-}
-
 constexpr DWORD shell_look_pause_ms = 100;
 
 // "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
@@ -154,18 +129,26 @@ std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Ite
     }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (wants_taskbar) {
-        auto taskbar = record_taskbar(worker);
-        if (!taskbar) {
-            return fail(Code::failed, taskbar.error());
+        const auto primary = find_primary_taskbar();
+        if (!primary) {
+            return fail(Code::failed, primary.error());
         }
-        marker.taskbar = std::move(*taskbar);
+        TaskbarRecoverySnapshot& taskbar = marker.taskbar.emplace();
+        for (const HWND window : find_taskbar_windows(*primary)) {
+            taskbar.windows.push_back(window_state(window));
+        }
+        const auto state = appbar_state(*primary, worker);
+        if (!state) {
+            return fail(Code::failed, state.error());
+        }
+        taskbar.appbar_state = *state;
     }
     if (wants_icons) {
-        const auto icons = record_desktop_icons();
-        if (!icons) {
-            return fail(Code::failed, icons.error());
+        const auto view = find_desktop_icon_view();
+        if (!view) {
+            return fail(Code::failed, view.error());
         }
-        marker.desktopIcons = *icons;
+        marker.desktopIcons = DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
     }
     return Recorded(new RecordedState{std::move(marker)});
 }
