@@ -42,41 +42,15 @@ void log_missing_shell_once(std::wstring_view marker_path, std::string_view mess
     }
 }
 
-// A left marker may be acted on only by whoever holds its session's lock (waited for at most
-// `wait_for_watcher`), and only while nothing of its run is alive: the lock, or an Error saying
-// whose it is.
-std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const SessionKey& key,
-                                            std::chrono::milliseconds wait_for_watcher) {
-    auto lock = lock_session(key, wait_for_watcher);
-    if (!lock) {
-        const std::string lock_name = name_of(L"session", key);
-        if (lock.error().holder == NameHolder::a_run) {
-            return fail(Code::left_to_live_run, about(watcher_busy_prefix, marker_path, lock_name));
-        }
-        return unclear(lock_failed_prefix, marker_path, lock.error(), lock_name);
-    }
-    const NameState presence = look_for_presence(key);
-    switch (presence.holder) {
-    case NameHolder::nobody:
-        return std::move(*lock);
-    case NameHolder::a_run:
-        return fail(Code::left_to_live_run, about(live_run_prefix, marker_path, {}));
-    case NameHolder::a_run_of_other_rights:
-        return fail(Code::left_to_live_run, about(live_run_with_rights_prefix, marker_path, {}));
-    case NameHolder::another_object:
-    case NameHolder::unknown:
-        break;
-    }
-    return unclear(presence_unknown_prefix, marker_path, presence, name_of(L"run", key));
-}
-
 struct LeftRun {
     SessionMarker left;
     SessionLock lock;
 };
 
-// The marker left at the path, read once, and taken over: no_marker when there is none, failed
-// when it is there but cannot be read now. A marker that is no marker of this version comes back
+// The marker left at the path, read once, and taken over: a left marker may be acted on only by
+// whoever holds its session's lock (waited for at most `wait_for_watcher`), and only while nothing
+// of its run is alive. no_marker when there is none, failed when it is there but cannot be read
+// now, or an Error saying whose run it is. A marker that is no marker of this version comes back
 // as it is.
 std::expected<LeftRun, Error> take_over_left(BoundedWorker& worker, std::wstring_view marker_path,
                                              std::chrono::milliseconds wait_for_watcher) {
@@ -92,11 +66,28 @@ std::expected<LeftRun, Error> take_over_left(BoundedWorker& worker, std::wstring
     default:
         break;
     }
-    auto lock = take_over(marker_path, {read.identity, read.marker.sessionId}, wait_for_watcher);
+    const SessionKey key{read.identity, read.marker.sessionId};
+    auto lock = lock_session(key, wait_for_watcher);
     if (!lock) {
-        return std::unexpected(lock.error());
+        const std::string lock_name = name_of(L"session", key);
+        if (lock.error().holder == NameHolder::a_run) {
+            return fail(Code::left_to_live_run, about(watcher_busy_prefix, marker_path, lock_name));
+        }
+        return unclear(lock_failed_prefix, marker_path, lock.error(), lock_name);
     }
-    return LeftRun{std::move(read), std::move(*lock)};
+    const NameState presence = look_for_presence(key);
+    switch (presence.holder) {
+    case NameHolder::nobody:
+        return LeftRun{std::move(read), std::move(*lock)};
+    case NameHolder::a_run:
+        return fail(Code::left_to_live_run, about(live_run_prefix, marker_path, {}));
+    case NameHolder::a_run_of_other_rights:
+        return fail(Code::left_to_live_run, about(live_run_with_rights_prefix, marker_path, {}));
+    case NameHolder::another_object:
+    case NameHolder::unknown:
+        break;
+    }
+    return unclear(presence_unknown_prefix, marker_path, presence, name_of(L"run", key));
 }
 
 } // namespace
