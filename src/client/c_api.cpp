@@ -40,9 +40,6 @@ static_assert(static_cast<int>(Code::other_session) == SSW_OTHER_SESSION);
 static_assert(static_cast<int>(Code::launcher_failed) == SSW_LAUNCHER_FAILED);
 static_assert(static_cast<int>(Code::launcher_not_started) == SSW_LAUNCHER_NOT_STARTED);
 
-constexpr std::string_view unexpected_failure = "客户端库内部错误";
-constexpr std::string_view invalid_argument = "参数为空或不是有效的 UTF-8";
-
 // Copies as much of `text` as fits, never splitting a UTF-8 sequence, and terminates it.
 void put_message(std::string_view text, char* message, std::size_t message_size) {
     if (message == nullptr || message_size == 0) {
@@ -67,14 +64,14 @@ template <typename Call> ssw_status catching(char* message, std::size_t message_
         put_message(outcome ? std::string_view() : outcome.error().message, message, message_size);
         return outcome ? SSW_OK : static_cast<ssw_status>(outcome.error().code);
     } catch (...) {
-        put_message(unexpected_failure, message, message_size);
+        put_message("客户端库内部错误", message, message_size);
         return SSW_FAILED;
     }
 }
 
 // A missing or malformed argument: said once for every call.
 std::unexpected<client::Error> refused() {
-    return client::fail(Code::invalid_argument, std::string(invalid_argument));
+    return client::fail(Code::invalid_argument, "参数为空或不是有效的 UTF-8");
 }
 
 Outcome put_session_id(std::string_view id, char* session_id, size_t size) {
@@ -145,7 +142,6 @@ ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* sessi
         if (!path || session_id == nullptr || (watchdog_executable != nullptr && !named)) {
             return refused();
         }
-        // NULL: the watchdog beside this program.
         const auto executable = named ? std::expected<std::wstring, client::Error>(*named)
                                       : client::watchdog_beside_this_program();
         if (!executable) {

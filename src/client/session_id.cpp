@@ -12,10 +12,6 @@
 namespace watchdog::client {
 namespace {
 
-// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>": readable in a log, and new
-// for every run. Nothing reads meaning back out of it.
-constexpr std::string_view session_prefix = "ssw1-";
-
 constexpr ULONG use_system_preferred_rng = 0x00000002; // BCRYPT_USE_SYSTEM_PREFERRED_RNG
 
 std::uint64_t start_time_of(HANDLE process) {
@@ -48,8 +44,10 @@ std::string random_hex() {
 
 } // namespace
 
+// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>": readable in a log, and new
+// for every run. Nothing reads meaning back out of it.
 std::string new_session_id() {
-    return std::string(session_prefix) + std::to_string(GetCurrentProcessId()) + "-" +
+    return "ssw1-" + std::to_string(GetCurrentProcessId()) + "-" +
            hex16(start_time_of(GetCurrentProcess())) + "-" + random_hex();
 }
 
