@@ -29,22 +29,6 @@ std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string mess
     return std::unexpected(Error{Code::launcher_failed, std::move(message), exit_code});
 }
 
-std::expected<void, Error> outcome_of(DWORD exit_code, std::wstring_view executable) {
-    switch (static_cast<ExitCode>(exit_code)) {
-    case ExitCode::Success:
-        return {};
-    case ExitCode::UsageError:
-        return launcher_failed(exit_code, about(usage_error_prefix, executable, {}));
-    case ExitCode::ExecutablePathUnavailable:
-        return launcher_failed(exit_code, about(path_unavailable_prefix, executable, {}));
-    case ExitCode::SpawnFailed:
-        return launcher_failed(exit_code, about(watcher_not_created_prefix, executable, {}));
-    default:
-        return launcher_failed(
-            exit_code, about(unexpected_exit_prefix, executable, std::to_string(exit_code)));
-    }
-}
-
 // CreateProcessW completes a relative name from the current drive and folder: a program of that
 // name in a download folder would run, elevated with an elevated host.
 std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog_executable) {
@@ -125,11 +109,20 @@ std::expected<void, Error> start_watchdog_within(std::wstring_view watchdog_exec
         return launcher_failed(0, about(unexpected_exit_prefix, *executable,
                                         windows_error_text(last_win32_failure())));
     }
-    auto outcome = outcome_of(exit_code, *executable);
-    if (outcome) {
+    switch (static_cast<ExitCode>(exit_code)) {
+    case ExitCode::Success:
         note_watcher_started(key_of(marker, session_id));
+        return {};
+    case ExitCode::UsageError:
+        return launcher_failed(exit_code, about(usage_error_prefix, *executable, {}));
+    case ExitCode::ExecutablePathUnavailable:
+        return launcher_failed(exit_code, about(path_unavailable_prefix, *executable, {}));
+    case ExitCode::SpawnFailed:
+        return launcher_failed(exit_code, about(watcher_not_created_prefix, *executable, {}));
+    default:
+        return launcher_failed(
+            exit_code, about(unexpected_exit_prefix, *executable, std::to_string(exit_code)));
     }
-    return outcome;
 }
 
 } // namespace watchdog::client

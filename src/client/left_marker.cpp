@@ -33,15 +33,6 @@ std::unexpected<Error> unclear(std::string_view prefix, std::wstring_view marker
                 about(prefix, marker_path, windows_error_text(state.failure) + " (" + name + ")"));
 }
 
-// A shell that has not come up is logged once for a run of the application: a start at logon
-// that tries again and again must not fill the log.
-void log_missing_shell_once(std::wstring_view marker_path, std::string_view message) {
-    static std::atomic<bool> logged{false};
-    if (!logged.exchange(true)) {
-        append_recovery_log(marker_path, client_log_tag, message);
-    }
-}
-
 struct LeftRun {
     SessionMarker left;
     SessionLock lock;
@@ -117,7 +108,12 @@ settle_leftover_marker(std::wstring_view marker_path, std::chrono::milliseconds 
     if (const auto shown = wait_for_shell(left.taskbar.has_value(), left.desktopIcons.has_value(),
                                           wait_for_shell_windows);
         !shown) {
-        log_missing_shell_once(marker_path, shown.error());
+        // A shell that has not come up is logged once for a run of the application: a start at
+        // logon that tries again and again must not fill the log.
+        static std::atomic<bool> logged{false};
+        if (!logged.exchange(true)) {
+            append_recovery_log(marker_path, client_log_tag, shown.error());
+        }
         return fail(Code::failed, naming(shown.error(), marker_path));
     }
     const auto restored = restore_from_marker(marker_path, left.sessionId, worker);
