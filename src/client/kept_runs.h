@@ -44,11 +44,10 @@ std::expected<bool, Error> keep_run(const SessionKey& key, const RecoveryMarker&
 // The watcher for a kept run has been started by this process.
 void note_watcher_started(const SessionKey& key);
 
-// Ends a run whose marker is gone: asks its watcher to stand down, lets go of the items, waits
-// (at most watcher_answer_wait) for the watcher this process started, then lets go of the
-// presence. A watcher that has not answered by then keeps its request and the presence held
-// for it until it does (for ten minutes at most). `run` may be null (nothing kept by this
-// process).
+// Ends a run whose marker is gone: asks its watcher to stand down, lets go of the items, waits (at
+// most watcher_answer_wait) for the watcher this process started, then lets go of the presence. A
+// watcher that has not answered by then keeps its request and the presence held for it until it
+// does (for ten minutes at most). `run` may be null (nothing kept by this process).
 void end_run(const SessionKey& key, KeptRunOwner run);
 
 // Takes the run out of the table; null when it is not kept.

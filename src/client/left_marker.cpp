@@ -38,11 +38,9 @@ struct LeftRun {
     SessionLock lock;
 };
 
-// The marker left at the path, read once, and taken over: a left marker may be acted on only by
-// whoever holds its session's lock (waited for at most `wait_for_watcher`), and only while nothing
-// of its run is alive. no_marker when there is none, failed when it is there but cannot be read
-// now, or an Error saying whose run it is. A marker that is no marker of this version comes back
-// as it is.
+// The marker left at the path, read once, with its session's lock (waited for at most
+// `wait_for_watcher`), taken only while nothing of its run is alive: no_marker when none is there,
+// failed when it cannot be read now, or an Error saying whose run it is.
 std::expected<LeftRun, Error> take_over_left(BoundedWorker& worker, std::wstring_view marker_path,
                                              std::chrono::milliseconds wait_for_watcher) {
     auto read = *read_session_marker(worker, marker_path, std::nullopt);
