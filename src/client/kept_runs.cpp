@@ -1,4 +1,4 @@
-#include "client/kept_runs.h"
+#include "client/marker_file.h"
 
 #include "client/errors.h"
 #include "restore/restore_run.h"
