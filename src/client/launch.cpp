@@ -28,8 +28,8 @@ std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string mess
     return std::unexpected(Error{Code::launcher_failed, std::move(message), exit_code});
 }
 
-// CreateProcessW completes a relative name from the current drive and folder: a program of that
-// name in a download folder would run, elevated with an elevated host.
+} // namespace
+
 std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog_executable) {
     if (!is_full_path(watchdog_executable)) {
         return fail(Code::invalid_argument,
@@ -37,8 +37,6 @@ std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog
     }
     return std::wstring(watchdog_executable);
 }
-
-} // namespace
 
 std::expected<std::wstring, Error> watchdog_beside_this_program() {
     const auto own = current_executable_path();
@@ -49,11 +47,6 @@ std::expected<std::wstring, Error> watchdog_beside_this_program() {
                         (own ? utf16_to_utf8(*own) : windows_error_text(own.error())));
     }
     return join_path(*folder, watchdog_file_name);
-}
-
-std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_executable) {
-    return watchdog_executable.empty() ? watchdog_beside_this_program()
-                                       : full_watchdog_path(watchdog_executable);
 }
 
 std::expected<void, Error> start_watchdog(std::wstring_view watchdog_executable,

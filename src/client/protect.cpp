@@ -45,7 +45,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     if (!full) {
         return std::unexpected(full.error());
     }
-    const auto executable = watchdog_to_start(watchdog_executable);
+    const auto executable = watchdog_executable.empty() ? watchdog_beside_this_program()
+                                                        : full_watchdog_path(watchdog_executable);
     if (!executable) {
         return std::unexpected(executable.error());
     }
