@@ -1,7 +1,6 @@
-// The two calls most applications need. They are the separate steps in their order, with the
-// clean-up that the separate calls leave to the caller: a protection that fails leaves no
-// marker behind, for a marker without a watcher would make the next start "restore" a desktop
-// that was never changed.
+// A protection is the separate steps in their order, with the clean-up they leave to the caller:
+// a protection that fails leaves no marker behind, for a marker without a watcher would make the
+// next start "restore" a desktop that was never changed.
 
 #include <system_state_watchdog/client.hpp>
 
