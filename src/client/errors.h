@@ -1,7 +1,6 @@
 #pragma once
 
-// How the library's operations say what went wrong: one Error for every call, in the library's
-// own messages.
+// How the library's operations say what went wrong: one Error for every call, in its own messages.
 
 #include <system_state_watchdog/client.hpp>
 
@@ -34,8 +33,7 @@ inline std::string naming(std::string_view message, std::wstring_view subject) {
 }
 
 // A session id that a call can act on: non-empty (no run can be told apart by nothing) and
-// well-formed UTF-8 (a marker must hold it as JSON text, and the watchdog's command line as
-// UTF-16).
+// well-formed UTF-8 (a marker holds it as JSON text, the watchdog's command line as UTF-16).
 std::expected<void, Error> check_session_id(std::string_view session_id);
 
 // The messages: like every text of the system, fixed UTF-8 literals. A prefix ending in ": " is

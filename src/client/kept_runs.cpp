@@ -25,8 +25,7 @@ struct PendingEnd {
     ULONGLONG since_ms = 0;
 };
 
-// The process's runs kept for the separate calls, and its ends still waiting for an answer,
-// each behind its own lock.
+// The runs kept for the separate calls, and the ends awaiting an answer, each behind its own lock.
 struct Tables {
     std::mutex kept_mutex;
     std::map<SessionKey, KeptRunOwner> kept;

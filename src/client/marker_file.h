@@ -23,9 +23,8 @@ struct RecordedState {
     RecoveryMarker marker;
 };
 
-// The marker path as every step of a protection uses it: its full form (GetFullPathNameW), so
-// that a later change of the current folder does not move it. invalid_argument when the system
-// cannot make one.
+// The marker path as every step of a protection uses it: its full form (GetFullPathNameW), which
+// a later change of the current folder does not move; invalid_argument when none can be made.
 std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_path);
 
 // The key of the run of `session_id` at the marker.
@@ -52,10 +51,9 @@ std::expected<void, Error> write_marker(std::wstring_view marker_path,
 std::expected<MarkerDeletion, Error> delete_session_marker(std::wstring_view marker_path,
                                                            std::string_view session_id);
 
-// This process's part in keeping a run in force: the run's objects (see session/run_hold.h) and
-// whether this process started the run's watcher, whose answer the clean end waits for. A
-// Protection owns its part; the separate calls keep theirs in a table for the process, from
-// write_marker_file until finish_cleanly.
+// This process's part in keeping a run in force: its objects (see session/run_hold.h) and whether
+// this process started its watcher, whose answer the clean end waits for. A Protection owns its
+// part; the separate calls keep theirs in the process's table, write_marker_file to finish_cleanly.
 struct KeptRun {
     SessionKey key;
     RunHold objects;

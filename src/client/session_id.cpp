@@ -22,8 +22,7 @@ std::uint64_t start_time_of(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// 64 bits from the system's preferred generator (bcrypt.dll from the system folder only), as
-// 16 hexadecimal digits.
+// 16 hex digits from the system's preferred generator (bcrypt.dll from the system folder only).
 std::string random_hex() {
     using GenerateRandom = LONG(WINAPI*)(void*, unsigned char*, ULONG, ULONG);
     const auto bcrypt = load_system_library(L"bcrypt.dll");
