@@ -40,22 +40,6 @@ TaskbarWindowRecoveryState window_state(HWND window) {
     return state;
 }
 
-// The shell answers the app-bar state on the primary taskbar's thread: a hung shell must not
-// hold the application's start, so the question is bounded like the restore's calls.
-std::expected<std::uint32_t, std::string> appbar_state(HWND primary, BoundedWorker& worker) {
-    const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
-    const bool answered = run_within(worker, taskbar_answer_limit, [state, primary] {
-        APPBARDATA data{};
-        data.cbSize = sizeof(data);
-        data.hWnd = primary;
-        state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
-    });
-    if (!answered) {
-        return std::unexpected(std::string(taskbar_unanswered_message));
-    }
-    return state->load();
-}
-
 constexpr DWORD shell_look_pause_ms = 100;
 
 // "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
@@ -136,11 +120,19 @@ std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Ite
         for (const HWND window : find_taskbar_windows(*primary)) {
             taskbar.windows.push_back(window_state(window));
         }
-        const auto state = appbar_state(*primary, worker);
-        if (!state) {
-            return fail(Code::failed, state.error());
+        // The shell answers the app-bar state on the primary taskbar's thread: a hung shell must
+        // not hold the application's start, so the question is bounded like the restore's calls.
+        const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
+        const bool answered = run_within(worker, taskbar_answer_limit, [state, hwnd = *primary] {
+            APPBARDATA data{};
+            data.cbSize = sizeof(data);
+            data.hWnd = hwnd;
+            state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
+        });
+        if (!answered) {
+            return fail(Code::failed, std::string(taskbar_unanswered_message));
         }
-        taskbar.appbar_state = *state;
+        taskbar.appbar_state = state->load();
     }
     if (wants_icons) {
         const auto view = find_desktop_icon_view();
