@@ -69,14 +69,12 @@ std::unexpected<Error> refused(const HoldRefusal& refusal) {
 } // namespace
 
 std::vector<GuardedItem> items_of(Items items) {
-    const auto named = [items](Items item) {
-        return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
-    };
+    const auto named = static_cast<std::uint32_t>(items);
     std::vector<GuardedItem> guards;
-    if (named(Items::taskbar)) {
+    if ((named & static_cast<std::uint32_t>(Items::taskbar)) != 0) {
         guards.push_back(GuardedItem::taskbar);
     }
-    if (named(Items::desktop_icons)) {
+    if ((named & static_cast<std::uint32_t>(Items::desktop_icons)) != 0) {
         guards.push_back(GuardedItem::desktop_icons);
     }
     return guards;
