@@ -6,6 +6,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "version.h"
 #include "win/utf.h"
 
 #include <chrono>
@@ -86,6 +87,11 @@ Outcome put_session_id(std::string_view id, char* session_id, size_t size) {
 }
 
 } // namespace
+
+// A literal: ssw_library_version hands out its data() as a terminated text that never goes away.
+std::string_view watchdog::client::library_version() {
+    return WATCHDOG_VERSION_TEXT;
+}
 
 extern "C" {
 
