@@ -56,10 +56,9 @@ std::unexpected<Error> refused(const HoldRefusal& refusal) {
                                       windows_error_text(refusal.state.failure));
     }
     if (holder == NameHolder::a_run || holder == NameHolder::a_run_of_other_rights) {
-        return fail(Code::left_to_live_run, std::string(item_protected_prefix) +
-                                                std::string(*refusal.item == GuardedItem::taskbar
-                                                                ? taskbar_item_name
-                                                                : desktop_icons_item_name));
+        const std::string_view item =
+            *refusal.item == GuardedItem::taskbar ? taskbar_item_name : desktop_icons_item_name;
+        return fail(Code::left_to_live_run, std::string(item_protected_prefix) + std::string(item));
     }
     return fail(Code::failed,
                 about(item_guard_failed_prefix, item_guard_name(*refusal.item).value_or(L""),
@@ -120,13 +119,8 @@ void note_watcher_started(const SessionKey& key) {
 KeptRunOwner take_kept_run(const SessionKey& key) {
     Tables& tables = process_tables();
     const std::lock_guard lock(tables.kept_mutex);
-    const auto found = tables.kept.find(key);
-    if (found == tables.kept.end()) {
-        return nullptr;
-    }
-    KeptRunOwner run = std::move(found->second);
-    tables.kept.erase(found);
-    return run;
+    auto node = tables.kept.extract(key);
+    return node ? std::move(node.mapped()) : nullptr;
 }
 
 void end_run(const SessionKey& key, KeptRunOwner run) {
