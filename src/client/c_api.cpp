@@ -252,7 +252,7 @@ ssw_status ssw_protection_session_id(const ssw_protection* protection, char* ses
                                      size_t size) {
     return catching(nullptr, 0, [&]() -> Outcome {
         if (protection == nullptr) {
-            return refused();
+            return client::fail(Code::invalid_argument, {});
         }
         return put_session_id(protection->protection.session_id(), session_id, size);
     });
