@@ -5,11 +5,12 @@
 #include <system_state_watchdog/client.h>
 #include <system_state_watchdog/client.hpp>
 
+#include "client/errors.h"
+#include "version.h"
 #include "win/utf.h"
 
 #include <chrono>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@ namespace {
 
 namespace client = watchdog::client;
 using client::Code;
+using Outcome = std::expected<void, client::Error>;
 
 // The C++ codes are the C statuses, one to one.
 static_assert(static_cast<int>(Code::failed) == SSW_FAILED);
@@ -39,9 +41,6 @@ static_assert(static_cast<int>(Code::other_session) == SSW_OTHER_SESSION);
 static_assert(static_cast<int>(Code::launcher_failed) == SSW_LAUNCHER_FAILED);
 static_assert(static_cast<int>(Code::launcher_not_started) == SSW_LAUNCHER_NOT_STARTED);
 
-constexpr std::string_view unexpected_failure = "客户端库内部错误";
-constexpr std::string_view invalid_argument = "参数为空或不是有效的 UTF-8";
-
 // Copies as much of `text` as fits, never splitting a UTF-8 sequence, and terminates it.
 void put_message(std::string_view text, char* message, std::size_t message_size) {
     if (message == nullptr || message_size == 0) {
@@ -52,12 +51,6 @@ void put_message(std::string_view text, char* message, std::size_t message_size)
     message[kept.size()] = '\0';
 }
 
-ssw_status report(ssw_status status, std::string_view text, char* message,
-                  std::size_t message_size) {
-    put_message(status == SSW_OK ? std::string_view() : text, message, message_size);
-    return status;
-}
-
 std::optional<std::wstring> wide(const char* text) {
     if (text == nullptr) {
         return std::nullopt;
@@ -65,74 +58,46 @@ std::optional<std::wstring> wide(const char* text) {
     return watchdog::utf8_to_utf16(text);
 }
 
-// Runs `call`, which returns a status and sets `text`; anything thrown becomes SSW_FAILED.
+// Runs `call`, whose Error gives the status and the message; anything thrown becomes SSW_FAILED.
 template <typename Call> ssw_status catching(char* message, std::size_t message_size, Call call) {
-    std::string text;
     try {
-        const ssw_status status = call(text);
-        return report(status, text, message, message_size);
+        const Outcome outcome = call();
+        put_message(outcome ? std::string_view() : outcome.error().message, message, message_size);
+        return outcome ? SSW_OK : static_cast<ssw_status>(outcome.error().code);
     } catch (...) {
-        return report(SSW_FAILED, unexpected_failure, message, message_size);
+        put_message("客户端库内部错误", message, message_size);
+        return SSW_FAILED;
     }
 }
 
 // A missing or malformed argument: said once for every call.
-ssw_status refused(std::string& text) {
-    text = invalid_argument;
-    return SSW_INVALID_ARGUMENT;
+std::unexpected<client::Error> refused() {
+    return client::fail(Code::invalid_argument, "参数为空或不是有效的 UTF-8");
 }
 
-ssw_status status_of(const client::Error& error, std::string& text) {
-    text = error.message;
-    return static_cast<ssw_status>(error.code);
-}
-
-template <typename T>
-ssw_status from(const std::expected<T, client::Error>& outcome, std::string& text) {
-    return outcome ? SSW_OK : status_of(outcome.error(), text);
-}
-
-ssw_status put_session_id(std::string_view id, char* session_id, size_t size) {
+Outcome put_session_id(std::string_view id, char* session_id, size_t size) {
     if (session_id == nullptr) {
-        return SSW_INVALID_ARGUMENT;
+        return client::fail(Code::invalid_argument, {});
     }
     if (size <= id.size()) {
-        return SSW_BUFFER_TOO_SMALL;
+        return client::fail(Code::buffer_too_small, {});
     }
     put_message(id, session_id, size);
-    return SSW_OK;
-}
-
-ssw_status settle(const char* marker_path, std::chrono::milliseconds wait_for_watcher,
-                  std::chrono::milliseconds wait_for_shell, std::string& text) {
-    const auto path = wide(marker_path);
-    if (!path) {
-        return refused(text);
-    }
-    return from(client::settle_leftover_marker(*path, wait_for_watcher, wait_for_shell), text);
-}
-
-// The watchdog named by the caller, or the one beside this program (NULL).
-std::expected<std::wstring, client::Error> watchdog_named(const char* watchdog_executable) {
-    if (watchdog_executable == nullptr) {
-        return client::watchdog_beside_this_program();
-    }
-    auto path = wide(watchdog_executable);
-    if (!path) {
-        return std::unexpected(
-            client::Error{Code::invalid_argument, std::string(invalid_argument)});
-    }
-    return std::move(*path);
+    return {};
 }
 
 } // namespace
 
+// A literal: ssw_library_version hands out its data() as a terminated text that never goes away.
+std::string_view watchdog::client::library_version() {
+    return WATCHDOG_VERSION_TEXT;
+}
+
 extern "C" {
 
 ssw_status ssw_new_session_id(char* session_id, size_t size) {
-    return catching(nullptr, 0, [&](std::string&) {
-        return put_session_id(client::new_session_id(), session_id, size);
-    });
+    return catching(nullptr, 0,
+                    [&] { return put_session_id(client::new_session_id(), session_id, size); });
 }
 
 ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const char* session_id,
@@ -144,18 +109,18 @@ ssw_status ssw_record_desktop(const char* marker_path, unsigned items, const cha
 ssw_status ssw_record_desktop_within(const char* marker_path, unsigned items,
                                      const char* session_id, uint32_t wait_for_shell_ms,
                                      ssw_recorded** recorded, char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr || recorded == nullptr) {
-            return refused(text);
+            return refused();
         }
         auto marker = client::record_desktop(*path, static_cast<client::Items>(items), session_id,
                                              std::chrono::milliseconds(wait_for_shell_ms));
         if (!marker) {
-            return status_of(marker.error(), text);
+            return std::unexpected(marker.error());
         }
         *recorded = new ssw_recorded{std::move(*marker)};
-        return SSW_OK;
+        return {};
     });
 }
 
@@ -165,86 +130,91 @@ void ssw_recorded_free(ssw_recorded* recorded) {
 
 ssw_status ssw_write_marker(const char* marker_path, const ssw_recorded* recorded, char* message,
                             size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
         if (!path || recorded == nullptr) {
-            return refused(text);
+            return refused();
         }
-        return from(client::write_marker(*path, recorded->recorded), text);
+        return client::write_marker(*path, recorded->recorded);
     });
 }
 
 ssw_status ssw_start_watchdog(const char* watchdog_executable, const char* session_id,
                               const char* marker_path, uint32_t* launcher_exit_code, char* message,
                               size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
-        if (!path || session_id == nullptr) {
-            return refused(text);
+        const auto named = wide(watchdog_executable);
+        if (!path || session_id == nullptr || (watchdog_executable != nullptr && !named)) {
+            return refused();
         }
-        const auto executable = watchdog_named(watchdog_executable);
+        const auto executable = named ? std::expected<std::wstring, client::Error>(*named)
+                                      : client::watchdog_beside_this_program();
         if (!executable) {
-            return status_of(executable.error(), text);
+            return std::unexpected(executable.error());
         }
         const auto started = client::start_watchdog(*executable, session_id, *path);
         if (launcher_exit_code != nullptr) {
             *launcher_exit_code = started ? 0 : started.error().launcher_exit_code;
         }
-        return from(started, text);
+        return started;
     });
 }
 
 ssw_status ssw_restore_desktop(const ssw_recorded* recorded, char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         if (recorded == nullptr) {
-            return refused(text);
+            return refused();
         }
-        return from(client::restore_desktop(recorded->recorded), text);
+        return client::restore_desktop(recorded->recorded);
     });
 }
 
 ssw_status ssw_finish_cleanly(const char* marker_path, const char* session_id, char* message,
                               size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
         if (!path || session_id == nullptr) {
-            return refused(text);
+            return refused();
         }
-        return from(client::finish_cleanly(*path, session_id), text);
+        return client::finish_cleanly(*path, session_id);
     });
 }
 
 ssw_status ssw_settle_leftover_marker(const char* marker_path, char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, client::default_watcher_wait, client::default_shell_wait, text);
-    });
+    return ssw_settle_leftover_marker_within(
+        marker_path, static_cast<uint32_t>(client::default_watcher_wait.count()), message,
+        message_size);
 }
 
 ssw_status ssw_settle_leftover_marker_within(const char* marker_path, uint32_t wait_for_watcher_ms,
                                              char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
-                      client::default_shell_wait, text);
-    });
+    return ssw_settle_leftover_marker_waiting(
+        marker_path, wait_for_watcher_ms, static_cast<uint32_t>(client::default_shell_wait.count()),
+        message, message_size);
 }
 
 ssw_status ssw_settle_leftover_marker_waiting(const char* marker_path, uint32_t wait_for_watcher_ms,
                                               uint32_t wait_for_shell_ms, char* message,
                                               size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
-        return settle(marker_path, std::chrono::milliseconds(wait_for_watcher_ms),
-                      std::chrono::milliseconds(wait_for_shell_ms), text);
+    return catching(message, message_size, [&]() -> Outcome {
+        const auto path = wide(marker_path);
+        if (!path) {
+            return refused();
+        }
+        return client::settle_leftover_marker(*path, std::chrono::milliseconds(wait_for_watcher_ms),
+                                              std::chrono::milliseconds(wait_for_shell_ms));
     });
 }
 
 ssw_status ssw_discard_leftover_marker(const char* marker_path, char* message,
                                        size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
         if (!path) {
-            return refused(text);
+            return refused();
         }
-        return from(client::discard_leftover_marker(*path), text);
+        return client::discard_leftover_marker(*path);
     });
 }
 
@@ -260,42 +230,42 @@ ssw_status ssw_protect_desktop_within(const char* marker_path, unsigned items,
                                       const char* watchdog_executable, uint32_t wait_for_shell_ms,
                                       ssw_protection** protection, char* message,
                                       size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         const auto path = wide(marker_path);
         const auto executable = watchdog_executable == nullptr ? std::optional(std::wstring())
                                                                : wide(watchdog_executable);
         if (!path || !executable || protection == nullptr) {
-            return refused(text);
+            return refused();
         }
         auto protected_run =
             client::protect_desktop(*path, static_cast<client::Items>(items), *executable,
                                     std::chrono::milliseconds(wait_for_shell_ms));
         if (!protected_run) {
-            return status_of(protected_run.error(), text);
+            return std::unexpected(protected_run.error());
         }
         *protection = new ssw_protection{std::move(*protected_run)};
-        return SSW_OK;
+        return {};
     });
 }
 
 ssw_status ssw_protection_session_id(const ssw_protection* protection, char* session_id,
                                      size_t size) {
-    return catching(nullptr, 0, [&](std::string&) {
+    return catching(nullptr, 0, [&]() -> Outcome {
         if (protection == nullptr) {
-            return SSW_INVALID_ARGUMENT;
+            return client::fail(Code::invalid_argument, {});
         }
         return put_session_id(protection->protection.session_id(), session_id, size);
     });
 }
 
 ssw_status ssw_end_protection(ssw_protection* protection, char* message, size_t message_size) {
-    return catching(message, message_size, [&](std::string& text) {
+    return catching(message, message_size, [&]() -> Outcome {
         if (protection == nullptr) {
-            return refused(text);
+            return refused();
         }
         // Released whatever the outcome: the caller has nothing left to do with it.
         auto owned = std::unique_ptr<ssw_protection>(protection);
-        return from(client::end_protection(std::move(owned->protection)), text);
+        return client::end_protection(std::move(owned->protection));
     });
 }
 

@@ -4,10 +4,8 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/kept_runs.h"
-#include "client/library_pin.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
+#include "client/shell.h"
 #include "restore/restore_run.h"
 
 namespace watchdog::client {

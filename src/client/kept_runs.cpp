@@ -1,10 +1,8 @@
-#include "client/kept_runs.h"
+#include "client/marker_file.h"
 
 #include "client/errors.h"
-#include "client/messages.h"
 #include "restore/restore_run.h"
 #include "win/error_text.h"
-#include "win/utf.h"
 
 #include <windows.h>
 
@@ -15,16 +13,6 @@
 
 namespace watchdog::client {
 namespace {
-
-struct KeptRuns {
-    std::mutex mutex;
-    std::map<SessionKey, KeptRunOwner> runs;
-};
-
-KeptRuns& kept_runs() {
-    static KeptRuns kept;
-    return kept;
-}
 
 // A watcher that has not answered within the wait is most likely still starting: its run's end
 // request lives only while somebody holds it, so it is held on, with the presence the answer
@@ -37,50 +25,29 @@ struct PendingEnd {
     ULONGLONG since_ms = 0;
 };
 
-struct PendingEnds {
-    std::mutex mutex;
-    std::vector<PendingEnd> ends;
+// The runs kept for the separate calls, and the ends awaiting an answer, each behind its own lock.
+struct Tables {
+    std::mutex kept_mutex;
+    std::map<SessionKey, KeptRunOwner> kept;
+    std::mutex pending_mutex;
+    std::vector<PendingEnd> pending;
 };
 
-PendingEnds& pending_ends() {
-    static PendingEnds pending;
-    return pending;
-}
-
-void keep_pending(PendingEnd end) {
-    PendingEnds& pending = pending_ends();
-    const std::lock_guard lock(pending.mutex);
-    pending.ends.push_back(std::move(end));
+Tables& process_tables() {
+    static Tables tables;
+    return tables;
 }
 
 // Lets go of the ends whose watcher has answered, or that waited too long.
 void sweep_pending_ends() {
-    PendingEnds& pending = pending_ends();
-    const std::lock_guard lock(pending.mutex);
+    Tables& tables = process_tables();
+    const std::lock_guard lock(tables.pending_mutex);
     const ULONGLONG now = GetTickCount64();
-    std::erase_if(pending.ends, [now](const PendingEnd& end) {
+    std::erase_if(tables.pending, [now](const PendingEnd& end) {
         return stood_down_within(end.presence.get(), std::chrono::milliseconds(0)) ||
                now - end.since_ms > pending_end_limit_ms;
     });
 }
-
-} // namespace
-
-std::vector<GuardedItem> items_of(Items items) {
-    const auto named = [items](Items item) {
-        return (static_cast<std::uint32_t>(items) & static_cast<std::uint32_t>(item)) != 0;
-    };
-    std::vector<GuardedItem> guards;
-    if (named(Items::taskbar)) {
-        guards.push_back(GuardedItem::taskbar);
-    }
-    if (named(Items::desktop_icons)) {
-        guards.push_back(GuardedItem::desktop_icons);
-    }
-    return guards;
-}
-
-namespace {
 
 std::unexpected<Error> refused(const HoldRefusal& refusal) {
     const NameHolder holder = refusal.state.holder;
@@ -89,10 +56,9 @@ std::unexpected<Error> refused(const HoldRefusal& refusal) {
                                       windows_error_text(refusal.state.failure));
     }
     if (holder == NameHolder::a_run || holder == NameHolder::a_run_of_other_rights) {
-        return fail(Code::left_to_live_run, std::string(item_protected_prefix) +
-                                                std::string(*refusal.item == GuardedItem::taskbar
-                                                                ? taskbar_item_name
-                                                                : desktop_icons_item_name));
+        const std::string_view item =
+            *refusal.item == GuardedItem::taskbar ? taskbar_item_name : desktop_icons_item_name;
+        return fail(Code::left_to_live_run, std::string(item_protected_prefix) + std::string(item));
     }
     return fail(Code::failed,
                 about(item_guard_failed_prefix, item_guard_name(*refusal.item).value_or(L""),
@@ -100,6 +66,18 @@ std::unexpected<Error> refused(const HoldRefusal& refusal) {
 }
 
 } // namespace
+
+std::vector<GuardedItem> items_of(Items items) {
+    const auto named = static_cast<std::uint32_t>(items);
+    std::vector<GuardedItem> guards;
+    if ((named & static_cast<std::uint32_t>(Items::taskbar)) != 0) {
+        guards.push_back(GuardedItem::taskbar);
+    }
+    if ((named & static_cast<std::uint32_t>(Items::desktop_icons)) != 0) {
+        guards.push_back(GuardedItem::desktop_icons);
+    }
+    return guards;
+}
 
 void KeptRunRelease::operator()(KeptRun* run) const noexcept {
     delete run;
@@ -115,9 +93,9 @@ std::expected<KeptRunOwner, Error> hold_new_protection(const SessionKey& key, It
 }
 
 std::expected<bool, Error> keep_run(const SessionKey& key, const RecoveryMarker& marker) {
-    KeptRuns& kept = kept_runs();
-    const std::lock_guard lock(kept.mutex);
-    if (kept.runs.contains(key)) {
+    Tables& tables = process_tables();
+    const std::lock_guard lock(tables.kept_mutex);
+    if (tables.kept.contains(key)) {
         return false;
     }
     // A guard of an instance with other rights may not be opened here; the separate calls refuse
@@ -126,28 +104,23 @@ std::expected<bool, Error> keep_run(const SessionKey& key, const RecoveryMarker&
     if (!objects) {
         return refused(objects.error());
     }
-    kept.runs.emplace(key, KeptRunOwner(new KeptRun{key, std::move(*objects)}));
+    tables.kept.emplace(key, KeptRunOwner(new KeptRun{key, std::move(*objects)}));
     return true;
 }
 
 void note_watcher_started(const SessionKey& key) {
-    KeptRuns& kept = kept_runs();
-    const std::lock_guard lock(kept.mutex);
-    if (const auto found = kept.runs.find(key); found != kept.runs.end()) {
+    Tables& tables = process_tables();
+    const std::lock_guard lock(tables.kept_mutex);
+    if (const auto found = tables.kept.find(key); found != tables.kept.end()) {
         found->second->watcher_started = true;
     }
 }
 
 KeptRunOwner take_kept_run(const SessionKey& key) {
-    KeptRuns& kept = kept_runs();
-    const std::lock_guard lock(kept.mutex);
-    const auto found = kept.runs.find(key);
-    if (found == kept.runs.end()) {
-        return nullptr;
-    }
-    KeptRunOwner run = std::move(found->second);
-    kept.runs.erase(found);
-    return run;
+    Tables& tables = process_tables();
+    const std::lock_guard lock(tables.kept_mutex);
+    auto node = tables.kept.extract(key);
+    return node ? std::move(node.mapped()) : nullptr;
 }
 
 void end_run(const SessionKey& key, KeptRunOwner run) {
@@ -160,7 +133,10 @@ void end_run(const SessionKey& key, KeptRunOwner run) {
     run->objects.items.clear();
     if (run->watcher_started && request &&
         !stood_down_within(run->objects.presence.get(), watcher_answer_wait)) {
-        keep_pending({std::move(*request), std::move(run->objects.presence), GetTickCount64()});
+        Tables& tables = process_tables();
+        const std::lock_guard lock(tables.pending_mutex);
+        tables.pending.push_back(
+            {std::move(*request), std::move(run->objects.presence), GetTickCount64()});
     }
 }
 

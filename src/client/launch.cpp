@@ -1,10 +1,8 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/kept_runs.h"
 #include "client/launch.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "protocol/launcher_protocol.h"
 #include "win/command_line.h"
 #include "win/error_text.h"
@@ -30,23 +28,15 @@ std::unexpected<Error> launcher_failed(std::uint32_t exit_code, std::string mess
     return std::unexpected(Error{Code::launcher_failed, std::move(message), exit_code});
 }
 
-std::expected<void, Error> outcome_of(DWORD exit_code, std::wstring_view executable) {
-    switch (static_cast<ExitCode>(exit_code)) {
-    case ExitCode::Success:
-        return {};
-    case ExitCode::UsageError:
-        return launcher_failed(exit_code, about(usage_error_prefix, executable, {}));
-    case ExitCode::ExecutablePathUnavailable:
-        return launcher_failed(exit_code, about(path_unavailable_prefix, executable, {}));
-    case ExitCode::SpawnFailed:
-        return launcher_failed(exit_code, about(watcher_not_created_prefix, executable, {}));
-    default:
-        return launcher_failed(
-            exit_code, about(unexpected_exit_prefix, executable, std::to_string(exit_code)));
-    }
-}
-
 } // namespace
+
+std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog_executable) {
+    if (!is_full_path(watchdog_executable)) {
+        return fail(Code::invalid_argument,
+                    about(relative_watchdog_prefix, watchdog_executable, {}));
+    }
+    return std::wstring(watchdog_executable);
+}
 
 std::expected<std::wstring, Error> watchdog_beside_this_program() {
     const auto own = current_executable_path();
@@ -57,19 +47,6 @@ std::expected<std::wstring, Error> watchdog_beside_this_program() {
                         (own ? utf16_to_utf8(*own) : windows_error_text(own.error())));
     }
     return join_path(*folder, watchdog_file_name);
-}
-
-std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_executable) {
-    if (watchdog_executable.empty()) {
-        return watchdog_beside_this_program();
-    }
-    // CreateProcessW completes a relative name from the current drive and folder: a program of
-    // that name in a download folder would run, elevated with an elevated host.
-    if (!is_full_path(watchdog_executable)) {
-        return fail(Code::invalid_argument,
-                    about(relative_watchdog_prefix, watchdog_executable, {}));
-    }
-    return std::wstring(watchdog_executable);
 }
 
 std::expected<void, Error> start_watchdog(std::wstring_view watchdog_executable,
@@ -85,25 +62,24 @@ std::expected<void, Error> start_watchdog_within(std::wstring_view watchdog_exec
     if (const auto checked = check_session_id(session_id); !checked) {
         return std::unexpected(checked.error());
     }
-    if (!is_full_path(watchdog_executable)) {
-        return fail(Code::invalid_argument,
-                    about(relative_watchdog_prefix, watchdog_executable, {}));
+    const auto executable = full_watchdog_path(watchdog_executable);
+    if (!executable) {
+        return std::unexpected(executable.error());
     }
-    const std::wstring executable(watchdog_executable);
     // The watcher's current folder is not necessarily this process's: a relative path must
     // name the same marker to both.
     const std::wstring marker = full_path(marker_path).value_or(std::wstring(marker_path));
     // The launcher inherits nothing and shows nothing; without STARTF_FORCEOFFFEEDBACK Windows
     // would show the busy cursor for it.
     auto started = start_process(
-        {.executable = executable,
-         .command_line = build_command_line(executable, {std::wstring(bootstrap_switch),
-                                                         std::to_wstring(GetCurrentProcessId()),
-                                                         *utf8_to_utf16(session_id), marker}),
+        {.executable = *executable,
+         .command_line = build_command_line(*executable, {std::wstring(bootstrap_switch),
+                                                          std::to_wstring(GetCurrentProcessId()),
+                                                          *utf8_to_utf16(session_id), marker}),
          .startup_flags = STARTF_FORCEOFFFEEDBACK,
          .folder = system_folder().value_or(L"")});
     if (!started) {
-        return fail(Code::launcher_not_started, about(launcher_not_created_prefix, executable,
+        return fail(Code::launcher_not_started, about(launcher_not_created_prefix, *executable,
                                                       windows_error_text(started.error())));
     }
     const UniqueHandle& launcher = started->process;
@@ -114,22 +90,31 @@ std::expected<void, Error> start_watchdog_within(std::wstring_view watchdog_exec
         // its clean end (or the protection's undoing) asks that watcher to stand down too.
         note_watcher_started(key_of(marker, session_id));
         if (!TerminateProcess(launcher.get(), launcher_ended_by_library)) {
-            return launcher_failed(0, about(launcher_not_ended_prefix, executable,
+            return launcher_failed(0, about(launcher_not_ended_prefix, *executable,
                                             windows_error_text(last_win32_failure())));
         }
         WaitForSingleObject(launcher.get(), launcher_end_wait_ms);
-        return launcher_failed(0, about(launcher_did_not_end_prefix, executable, {}));
+        return launcher_failed(0, about(launcher_did_not_end_prefix, *executable, {}));
     }
     DWORD exit_code = 0;
     if (!GetExitCodeProcess(launcher.get(), &exit_code)) {
-        return launcher_failed(
-            0, about(unexpected_exit_prefix, executable, windows_error_text(last_win32_failure())));
+        return launcher_failed(0, about(unexpected_exit_prefix, *executable,
+                                        windows_error_text(last_win32_failure())));
     }
-    auto outcome = outcome_of(exit_code, executable);
-    if (outcome) {
+    switch (static_cast<ExitCode>(exit_code)) {
+    case ExitCode::Success:
         note_watcher_started(key_of(marker, session_id));
+        return {};
+    case ExitCode::UsageError:
+        return launcher_failed(exit_code, about(usage_error_prefix, *executable, {}));
+    case ExitCode::ExecutablePathUnavailable:
+        return launcher_failed(exit_code, about(path_unavailable_prefix, *executable, {}));
+    case ExitCode::SpawnFailed:
+        return launcher_failed(exit_code, about(watcher_not_created_prefix, *executable, {}));
+    default:
+        return launcher_failed(
+            exit_code, about(unexpected_exit_prefix, *executable, std::to_string(exit_code)));
     }
-    return outcome;
 }
 
 } // namespace watchdog::client

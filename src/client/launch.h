@@ -10,10 +10,10 @@ namespace watchdog::client {
 // The launcher only starts the watcher and ends; half a minute is more than any machine needs.
 inline constexpr std::chrono::milliseconds launcher_wait{30000};
 
-// The watchdog to start: `watchdog_executable`, or the one beside this program when it is empty;
-// invalid_argument for a path that is not full, which CreateProcessW would complete from the
-// current folder.
-std::expected<std::wstring, Error> watchdog_to_start(std::wstring_view watchdog_executable);
+// `watchdog_executable`, or invalid_argument when it is not a full path: CreateProcessW completes a
+// relative name from the current drive and folder, and a program of that name in a download folder
+// would run, elevated with an elevated host.
+std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog_executable);
 
 // start_watchdog with the launcher waited for at most `wait`; a launcher still running then is
 // ended and the start fails.

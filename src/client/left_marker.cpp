@@ -1,16 +1,20 @@
-#include "client/left_marker.h"
+#include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/library_pin.h"
-#include "client/messages.h"
-#include "client/shell_wait.h"
+#include "client/marker_file.h"
+#include "client/shell.h"
 #include "log/recovery_log.h"
+#include "marker_file/marker_file.h"
 #include "restore/restore_run.h"
 #include "session/run_hold.h"
+#include "session/session_lock.h"
 #include "win/error_text.h"
 #include "win/utf.h"
 
 #include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
 
 namespace watchdog::client {
 namespace {
@@ -29,45 +33,29 @@ std::unexpected<Error> unclear(std::string_view prefix, std::wstring_view marker
                 about(prefix, marker_path, windows_error_text(state.failure) + " (" + name + ")"));
 }
 
-// A shell that has not come up is logged once for a run of the application: a start at logon
-// that tries again and again must not fill the log.
-void log_missing_shell_once(std::wstring_view marker_path, std::string_view message) {
-    static std::atomic<bool> logged{false};
-    if (!logged.exchange(true)) {
-        append_recovery_log(marker_path, client_log_tag, message);
-    }
-}
+struct LeftRun {
+    SessionMarker left;
+    SessionLock lock;
+};
 
-} // namespace
-
-std::expected<std::optional<SessionMarker>, Error> read_left_marker(BoundedWorker& worker,
-                                                                    std::wstring_view marker_path) {
+// The marker left at the path, read once, with its session's lock (waited for at most
+// `wait_for_watcher`), taken only while nothing of its run is alive: no_marker when none is there,
+// failed when it cannot be read now, or an Error saying whose run it is.
+std::expected<LeftRun, Error> take_over_left(BoundedWorker& worker, std::wstring_view marker_path,
+                                             std::chrono::milliseconds wait_for_watcher) {
     auto read = *read_session_marker(worker, marker_path, std::nullopt);
     switch (read.verdict) {
     case MarkerVerdict::absent:
-        return std::nullopt;
+        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
     case MarkerVerdict::unknown:
     case MarkerVerdict::unreadable:
         // The very line a watcher would have written for it.
         append_recovery_log(marker_path, watchdog_log_tag, read.failure);
         return fail(Code::failed, naming(read.failure, marker_path));
     default:
-        return std::optional(std::move(read));
+        break;
     }
-}
-
-bool leftover_run_alive(std::wstring_view marker_path) {
-    BoundedWorker worker;
-    const auto read = *read_session_marker(worker, marker_path, std::nullopt);
-    if (read.verdict != MarkerVerdict::this_session) {
-        return false;
-    }
-    const NameHolder holder = look_for_presence({read.identity, read.marker.sessionId}).holder;
-    return holder == NameHolder::a_run || holder == NameHolder::a_run_of_other_rights;
-}
-
-std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const SessionKey& key,
-                                            std::chrono::milliseconds wait_for_watcher) {
+    const SessionKey key{read.identity, read.marker.sessionId};
     auto lock = lock_session(key, wait_for_watcher);
     if (!lock) {
         const std::string lock_name = name_of(L"session", key);
@@ -79,7 +67,7 @@ std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const
     const NameState presence = look_for_presence(key);
     switch (presence.holder) {
     case NameHolder::nobody:
-        return std::move(*lock);
+        return LeftRun{std::move(read), std::move(*lock)};
     case NameHolder::a_run:
         return fail(Code::left_to_live_run, about(live_run_prefix, marker_path, {}));
     case NameHolder::a_run_of_other_rights:
@@ -91,33 +79,42 @@ std::expected<SessionLock, Error> take_over(std::wstring_view marker_path, const
     return unclear(presence_unknown_prefix, marker_path, presence, name_of(L"run", key));
 }
 
+} // namespace
+
+bool leftover_run_alive(std::wstring_view marker_path) {
+    BoundedWorker worker;
+    const auto read = *read_session_marker(worker, marker_path, std::nullopt);
+    if (read.verdict != MarkerVerdict::this_session) {
+        return false;
+    }
+    const NameHolder holder = look_for_presence({read.identity, read.marker.sessionId}).holder;
+    return holder == NameHolder::a_run || holder == NameHolder::a_run_of_other_rights;
+}
+
 std::expected<void, Error>
 settle_leftover_marker(std::wstring_view marker_path, std::chrono::milliseconds wait_for_watcher,
                        std::chrono::milliseconds wait_for_shell_windows) {
     BoundedWorker worker;
-    const auto read = read_left_marker(worker, marker_path);
-    if (!read) {
-        return std::unexpected(read.error());
-    }
-    if (!*read) {
-        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
-    }
     // A marker that is no marker of this version goes to the restore run all the same, which
     // reports why in its own words.
-    const SessionKey key{(*read)->identity, (*read)->marker.sessionId};
-    const auto lock = take_over(marker_path, key, wait_for_watcher);
-    if (!lock) {
-        return std::unexpected(lock.error());
+    const auto run = take_over_left(worker, marker_path, wait_for_watcher);
+    if (!run) {
+        return std::unexpected(run.error());
     }
     pin_client_library();
-    const RecoveryMarker& left = (*read)->marker;
+    const RecoveryMarker& left = run->left.marker;
     if (const auto shown = wait_for_shell(left.taskbar.has_value(), left.desktopIcons.has_value(),
                                           wait_for_shell_windows);
         !shown) {
-        log_missing_shell_once(marker_path, shown.error());
+        // A shell that has not come up is logged once for a run of the application: a start at
+        // logon that tries again and again must not fill the log.
+        static std::atomic<bool> logged{false};
+        if (!logged.exchange(true)) {
+            append_recovery_log(marker_path, client_log_tag, shown.error());
+        }
         return fail(Code::failed, naming(shown.error(), marker_path));
     }
-    const auto restored = restore_from_marker(marker_path, key.session_id, worker);
+    const auto restored = restore_from_marker(marker_path, left.sessionId, worker);
     if (!restored) {
         // The very line a watcher would have written for this failure.
         append_recovery_log(marker_path, watchdog_log_tag, restored.error());
@@ -133,32 +130,21 @@ settle_leftover_marker(std::wstring_view marker_path, std::chrono::milliseconds 
 
 std::expected<void, Error> discard_leftover_marker(std::wstring_view marker_path) {
     BoundedWorker worker;
-    const auto read = read_left_marker(worker, marker_path);
-    if (!read) {
-        return std::unexpected(read.error());
+    const auto run = take_over_left(worker, marker_path, std::chrono::milliseconds(0));
+    if (!run) {
+        return std::unexpected(run.error());
     }
-    // Gone, or another run's marker in its place.
-    const auto gone = [marker_path] {
-        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
-    };
-    if (!*read) {
-        return gone();
-    }
-    const SessionMarker& left = **read;
-    const std::string& session_id = left.marker.sessionId;
-    const auto lock =
-        take_over(marker_path, {left.identity, session_id}, std::chrono::milliseconds(0));
-    if (!lock) {
-        return std::unexpected(lock.error());
-    }
+    const SessionMarker& left = run->left;
     const auto deletion = delete_marker_file(
         worker, marker_path, [bytes = left.bytes](std::string_view now) { return now == bytes; });
     if (!deletion) {
         return fail(Code::failed, about(delete_failed_prefix, marker_path, deletion.error()));
     }
+    // Gone, or another run's marker in its place.
     if (*deletion != MarkerDeletion::deleted) {
-        return gone();
+        return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
     }
+    const std::string& session_id = left.marker.sessionId;
     append_recovery_log(marker_path, client_log_tag,
                         std::string(discarded_message) +
                             (session_id.empty() ? "" : ": " + session_id));

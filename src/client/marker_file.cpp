@@ -1,32 +1,12 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/kept_runs.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"
 #include "win/path.h"
 
 namespace watchdog::client {
-namespace {
-
-std::unexpected<Error> file_failure(std::string_view what, std::wstring_view path,
-                                    std::string_view why) {
-    return fail(Code::failed, about(what, path, why));
-}
-
-// The marker the bytes hold, unless they are not of this library's making: nothing to keep in
-// force then, the watchdog would not act on them anyway.
-std::optional<RecoveryMarker> marker_of(std::string_view bytes) {
-    auto marker = parse_recovery_marker(bytes);
-    if (!marker || marker->sessionId.empty()) {
-        return std::nullopt;
-    }
-    return std::move(*marker);
-}
-
-} // namespace
 
 std::expected<std::wstring, Error> full_marker_path(std::wstring_view marker_path) {
     auto full = full_path(marker_path);
@@ -44,7 +24,7 @@ std::expected<void, Error> replace_marker(std::wstring_view marker_path, std::st
                                           MarkerWrite write) {
     const auto written = write_marker_file(marker_path, bytes, write);
     if (!written) {
-        return file_failure(write_failed_prefix, marker_path, written.error());
+        return fail(Code::failed, about(write_failed_prefix, marker_path, written.error()));
     }
     if (*written == Written::another_marker_there) {
         return fail(Code::marker_unsettled, about(marker_unsettled_prefix, marker_path, {}));
@@ -56,9 +36,12 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
                                              std::string_view bytes) {
     // In force before the marker is there: no moment in which a second instance could take the
     // marker for a dead run's, or another protection take its items.
-    const auto marker = marker_of(bytes);
+    const auto marker = parse_recovery_marker(bytes);
+    // Bytes that are no marker of this library's making keep nothing in force: the watchdog
+    // would not act on them anyway.
+    const bool of_a_run = marker && !marker->sessionId.empty();
     std::optional<SessionKey> newly_kept;
-    if (marker) {
+    if (of_a_run) {
         const SessionKey key = key_of(marker_path, marker->sessionId);
         const auto kept = keep_run(key, *marker);
         if (!kept) {
@@ -70,7 +53,7 @@ std::expected<void, Error> write_marker_file(std::wstring_view marker_path,
     }
     // A run's first marker, or bytes of no run: never moved over another marker.
     auto replaced = replace_marker(
-        marker_path, bytes, marker && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
+        marker_path, bytes, of_a_run && !newly_kept ? MarkerWrite::rewrite : MarkerWrite::first);
     if (!replaced && newly_kept) {
         static_cast<void>(take_kept_run(*newly_kept));
     }
@@ -106,7 +89,7 @@ std::expected<MarkerDeletion, Error> delete_session_marker(std::wstring_view mar
             return marker && marker->sessionId == session;
         });
     if (!deletion) {
-        return file_failure(delete_failed_prefix, marker_path, deletion.error());
+        return fail(Code::failed, about(delete_failed_prefix, marker_path, deletion.error()));
     }
     return *deletion;
 }

@@ -1,18 +1,12 @@
-// The two calls most applications need. They are the separate steps in their order, with the
-// clean-up that the separate calls leave to the caller: a protection that fails leaves no
-// marker behind, for a marker without a watcher would make the next start "restore" a desktop
-// that was never changed.
+// A protection is the separate steps in their order, with the clean-up they leave to the caller:
+// a protection that fails leaves no marker behind, for a marker without a watcher would make the
+// next start "restore" a desktop that was never changed.
 
 #include <system_state_watchdog/client.hpp>
 
-#include "client/errors.h"
-#include "client/kept_runs.h"
 #include "client/launch.h"
-#include "client/left_marker.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
 #include "marker/marker_writer.h"
-#include "win/path.h"
 
 #include <utility>
 
@@ -50,7 +44,8 @@ std::expected<Protection, Error> protect_desktop(std::wstring_view marker_path, 
     if (!full) {
         return std::unexpected(full.error());
     }
-    const auto executable = watchdog_to_start(watchdog_executable);
+    const auto executable = watchdog_executable.empty() ? watchdog_beside_this_program()
+                                                        : full_watchdog_path(watchdog_executable);
     if (!executable) {
         return std::unexpected(executable.error());
     }

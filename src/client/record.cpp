@@ -1,17 +1,12 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/kept_runs.h"
-#include "client/library_pin.h"
 #include "client/marker_file.h"
-#include "client/messages.h"
-#include "client/shell_wait.h"
+#include "client/shell.h"
 #include "desktop_icons/icon_view.h"
 #include "session/session_lock.h"
 #include "taskbar/taskbar_restore.h"
 #include "win/bounded_call.h"
-#include "win/path.h"
-#include "win/utf.h"
 #include "win/window_handle.h"
 
 #include <windows.h>
@@ -21,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace watchdog::client {
 namespace {
@@ -44,51 +40,6 @@ TaskbarWindowRecoveryState window_state(HWND window) {
     return state;
 }
 
-// The shell answers the app-bar state on the primary taskbar's thread: a hung shell must not
-// hold the application's start, so the question is bounded like the restore's calls.
-std::expected<std::uint32_t, std::string> appbar_state(HWND primary, BoundedWorker& worker) {
-    const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
-    const bool answered = run_within(worker, taskbar_answer_limit, [state, primary] {
-        APPBARDATA data{};
-        data.cbSize = sizeof(data);
-        data.hWnd = primary;
-        state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
-    });
-    if (!answered) {
-        return std::unexpected(std::string(taskbar_unanswered_message));
-    }
-    return state->load();
-}
-
-std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar(BoundedWorker& worker) {
-    const auto primary = find_primary_taskbar();
-    if (!primary) {
-        return std::unexpected(primary.error());
-    }
-    TaskbarRecoverySnapshot snapshot;
-    for (const HWND window : find_taskbar_windows(*primary)) {
-        snapshot.windows.push_back(window_state(window));
-    }
-    const auto state = appbar_state(*primary, worker);
-    if (!state) {
-        return std::unexpected(state.error());
-    }
-    snapshot.appbar_state = *state;
-    return snapshot;
-}
-
-std::expected<DesktopIconRecovery, std::string> record_desktop_icons() {
-    const auto view = find_desktop_icon_view();
-    if (!view) {
-        return std::unexpected(view.error());
-    }
-    return DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
-}
-
-std::unexpected<Error> not_recorded(std::string message) {
-    return fail(Code::failed, std::move(message));
-}
-
 constexpr DWORD shell_look_pause_ms = 100;
 
 // "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
@@ -99,6 +50,16 @@ std::string seconds_of(std::chrono::milliseconds wait) {
 }
 
 } // namespace
+
+void pin_client_library() noexcept {
+    static std::once_flag pinned;
+    std::call_once(pinned, [] {
+        // A pinned module is never released, so there is no handle to own.
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&pin_client_library), &module);
+    });
+}
 
 std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
                                                 std::chrono::milliseconds wait) {
@@ -147,22 +108,38 @@ std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Ite
     pin_client_library();
     if (const auto shown = wait_for_shell(wants_taskbar, wants_icons, wait_for_shell_windows);
         !shown) {
-        return not_recorded(shown.error());
+        return fail(Code::failed, shown.error());
     }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (wants_taskbar) {
-        auto taskbar = record_taskbar(worker);
-        if (!taskbar) {
-            return not_recorded(taskbar.error());
+        const auto primary = find_primary_taskbar();
+        if (!primary) {
+            return fail(Code::failed, primary.error());
         }
-        marker.taskbar = std::move(*taskbar);
+        TaskbarRecoverySnapshot& taskbar = marker.taskbar.emplace();
+        for (const HWND window : find_taskbar_windows(*primary)) {
+            taskbar.windows.push_back(window_state(window));
+        }
+        // The shell answers the app-bar state on the primary taskbar's thread: a hung shell must
+        // not hold the application's start, so the question is bounded like the restore's calls.
+        const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
+        const bool answered = run_within(worker, taskbar_answer_limit, [state, hwnd = *primary] {
+            APPBARDATA data{};
+            data.cbSize = sizeof(data);
+            data.hWnd = hwnd;
+            state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
+        });
+        if (!answered) {
+            return fail(Code::failed, std::string(taskbar_unanswered_message));
+        }
+        taskbar.appbar_state = state->load();
     }
     if (wants_icons) {
-        const auto icons = record_desktop_icons();
-        if (!icons) {
-            return not_recorded(icons.error());
+        const auto view = find_desktop_icon_view();
+        if (!view) {
+            return fail(Code::failed, view.error());
         }
-        marker.desktopIcons = *icons;
+        marker.desktopIcons = DesktopIconRecovery{IsWindowVisible(*view) != FALSE};
     }
     return Recorded(new RecordedState{std::move(marker)});
 }

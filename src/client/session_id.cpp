@@ -1,7 +1,6 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
-#include "client/messages.h"
 #include "session/object_names.h"
 #include "win/module_path.h"
 #include "win/unique_resource.h"
@@ -13,10 +12,6 @@
 namespace watchdog::client {
 namespace {
 
-// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>": readable in a log, and new
-// for every run. Nothing reads meaning back out of it.
-constexpr std::string_view session_prefix = "ssw1-";
-
 constexpr ULONG use_system_preferred_rng = 0x00000002; // BCRYPT_USE_SYSTEM_PREFERRED_RNG
 
 std::uint64_t start_time_of(HANDLE process) {
@@ -27,8 +22,7 @@ std::uint64_t start_time_of(HANDLE process) {
     return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// 64 bits from the system's preferred generator (bcrypt.dll from the system folder only), as
-// 16 hexadecimal digits.
+// 16 hex digits from the system's preferred generator (bcrypt.dll from the system folder only).
 std::string random_hex() {
     using GenerateRandom = LONG(WINAPI*)(void*, unsigned char*, ULONG, ULONG);
     const auto bcrypt = load_system_library(L"bcrypt.dll");
@@ -49,8 +43,10 @@ std::string random_hex() {
 
 } // namespace
 
+// "ssw1-<process id>-<its start, FILETIME ticks in hex>-<random>": readable in a log, and new
+// for every run. Nothing reads meaning back out of it.
 std::string new_session_id() {
-    return std::string(session_prefix) + std::to_string(GetCurrentProcessId()) + "-" +
+    return "ssw1-" + std::to_string(GetCurrentProcessId()) + "-" +
            hex16(start_time_of(GetCurrentProcess())) + "-" + random_hex();
 }
 

@@ -5,7 +5,6 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/launch.h"
-#include "client/left_marker.h"
 #include "client/marker_file.h"
 #include "main/watch.h"
 #include "marker/marker_writer.h"

@@ -10,11 +10,10 @@
  * the application's own way back), then ssw_finish_cleanly. docs/client-api.md describes every
  * call.
  *
- * An empty session id is an invalid argument, like NULL.
- *
- * Every function that takes `message` and `message_size` writes a UTF-8 text there, terminated
- * and cut (between characters) to fit: empty on SSW_OK, the reason otherwise. NULL or a size of
- * 0 skips it. No function keeps a pointer it was given, and none throws or calls back. */
+ * An empty session id is an invalid argument, like NULL. Every function that takes `message` and
+ * `message_size` writes a UTF-8 text there, terminated and cut (between characters) to fit: empty
+ * on SSW_OK, the reason otherwise. NULL or a size of 0 skips it. No function keeps a pointer it
+ * was given, and none throws or calls back. */
 #ifndef SYSTEM_STATE_WATCHDOG_CLIENT_H
 #define SYSTEM_STATE_WATCHDOG_CLIENT_H
 

@@ -81,14 +81,13 @@ std::expected<Recorded, Error>
 record_desktop(std::wstring_view marker_path, Items items, std::string_view session_id,
                std::chrono::milliseconds wait_for_shell = std::chrono::milliseconds(0));
 
-// Writes the marker (creating its folder if need be): into a new file in the same folder,
-// flushed, then renamed into place in one step, so that the path never holds half a marker. A
-// run's first marker is moved only where no marker is (marker_unsettled otherwise); the run's
-// own marker written again replaces it, and one held open elsewhere for a moment (a watcher
-// making sure it deletes only the marker it read) is tried again for half a second. On failure
-// an earlier marker at the path is as it was, and nothing of the new one is left behind. From
-// here until finish_cleanly this process keeps the marker's session alive (a second instance
-// leaves the marker alone) and the items it records protected.
+// Writes the marker (creating its folder if need be) into a new file in the same folder, flushed,
+// then renamed into place in one step: the path never holds half a marker. A run's first marker is
+// moved only where no marker is (marker_unsettled otherwise); the run's own marker written again
+// replaces it, and one held open elsewhere for a moment (a watcher making sure it deletes only the
+// marker it read) is tried again for half a second. A failure leaves an earlier marker at the path
+// as it was, and nothing of the new one. From here until finish_cleanly this process keeps the
+// marker's session alive (a second instance leaves the marker alone) and its items protected.
 std::expected<void, Error> write_marker(std::wstring_view marker_path, const Recorded& recorded);
 
 // The watchdog beside the running program: system-state-watchdog.exe in its executable's folder,
