@@ -4,6 +4,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
 #include "client/marker_file.h"
 #include "client/shell.h"
 #include "restore/restore_run.h"

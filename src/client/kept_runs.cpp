@@ -1,6 +1,7 @@
-#include "client/marker_file.h"
+#include "client/kept_runs.h"
 
 #include "client/errors.h"
+#include "client/marker_file.h"
 #include "restore/restore_run.h"
 #include "win/error_text.h"
 

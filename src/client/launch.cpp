@@ -1,6 +1,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
 #include "client/launch.h"
 #include "client/marker_file.h"
 #include "protocol/launcher_protocol.h"

@@ -1,6 +1,7 @@
 #include <system_state_watchdog/client.hpp>
 
 #include "client/errors.h"
+#include "client/kept_runs.h"
 #include "client/marker_file.h"
 #include "marker/marker_writer.h"
 #include "marker/recovery_marker.h"

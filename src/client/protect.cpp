@@ -4,6 +4,7 @@
 
 #include <system_state_watchdog/client.hpp>
 
+#include "client/kept_runs.h"
 #include "client/launch.h"
 #include "client/marker_file.h"
 #include "marker/marker_writer.h"

@@ -3,6 +3,7 @@
 #include "client/errors.h"
 #include "session/object_names.h"
 #include "win/module_path.h"
+#include "win/process_start.h"
 #include "win/unique_resource.h"
 
 #include <windows.h>
@@ -13,14 +14,6 @@ namespace watchdog::client {
 namespace {
 
 constexpr ULONG use_system_preferred_rng = 0x00000002; // BCRYPT_USE_SYSTEM_PREFERRED_RNG
-
-std::uint64_t start_time_of(HANDLE process) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-}
 
 // 16 hex digits from the system's preferred generator (bcrypt.dll from the system folder only).
 std::string random_hex() {
@@ -47,7 +40,7 @@ std::string random_hex() {
 // for every run. Nothing reads meaning back out of it.
 std::string new_session_id() {
     return "ssw1-" + std::to_string(GetCurrentProcessId()) + "-" +
-           hex16(start_time_of(GetCurrentProcess())) + "-" + random_hex();
+           hex16(process_start_time(GetCurrentProcess())) + "-" + random_hex();
 }
 
 std::expected<void, Error> check_session_id(std::string_view session_id) {
