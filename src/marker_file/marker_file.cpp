@@ -14,6 +14,9 @@ namespace watchdog {
 namespace {
 
 constexpr DWORD share_everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Whether anything of that name is there, whatever its kind.
+constexpr OpenRequest probe_request{FILE_READ_ATTRIBUTES, share_everything, Disposition::existing,
+                                    OpenKind::either};
 // A watcher holds the marker without write or delete sharing only while it compares and
 // deletes it: moments. Half a second of tries outlasts that by far.
 constexpr int rewrite_attempts = 20;
@@ -85,14 +88,6 @@ open_marker(const MarkerPlace& place, const OpenRequest& request, const LinkTrus
     return OpenedMarker{std::move(*handle), std::move(*file)};
 }
 
-// Whether anything of that name is there, whatever its kind.
-std::expected<OpenedMarker, Win32Failure> probe_marker(const MarkerPlace& place,
-                                                       const LinkTrust& trust) {
-    return open_marker(
-        place, {FILE_READ_ATTRIBUTES, share_everything, Disposition::existing, OpenKind::either},
-        trust);
-}
-
 std::wstring identity_of(const MarkerPlace& place, const OpenedFile* file) {
     if (place.folder.final_path.empty()) {
         return comparable_path(place.full_path);
@@ -152,7 +147,7 @@ SessionMarker read_marker(std::wstring_view path, std::optional<std::string_view
         open_marker(*place, {GENERIC_READ, share_everything, Disposition::existing}, trust);
     if (!opened) {
         // A second look tells a missing marker from one that cannot be read now.
-        const auto probe = probe_marker(*place, trust);
+        const auto probe = open_marker(*place, probe_request, trust);
         return probe ? failed(MarkerVerdict::unreadable, opened.error())
                      : failed(verdict_after(probe.error()), probe.error());
     }
@@ -241,15 +236,11 @@ std::optional<Result> on_worker(BoundedWorker& worker, HANDLE interrupt, Result 
     auto result = std::make_shared<std::optional<Result>>();
     std::vector<std::function<void()>> calls;
     calls.emplace_back([result, work = std::move(work)] { *result = work(); });
-    switch (run_bounded(worker, marker_file_wait, std::move(calls), interrupt)) {
-    case BoundedRun::finished:
-        return std::move(**result);
-    case BoundedRun::timed_out:
-        return stalled;
-    case BoundedRun::interrupted:
-        break;
+    const BoundedRun run = run_bounded(worker, marker_file_wait, std::move(calls), interrupt);
+    if (run == BoundedRun::interrupted) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return run == BoundedRun::finished ? std::move(**result) : std::move(stalled);
 }
 
 } // namespace
@@ -258,10 +249,9 @@ std::optional<SessionMarker> read_session_marker(BoundedWorker& worker, std::wst
                                                  std::optional<std::string_view> session,
                                                  HANDLE interrupt, const LinkTrust& trust) {
     const std::optional<std::string> wanted(session);
-    SessionMarker stalled;
-    stalled.verdict = MarkerVerdict::unreadable;
-    stalled.failure = std::string(read_failed_prefix) + std::string(marker_stalled_message);
-    stalled.identity = comparable_path(path);
+    SessionMarker stalled{.verdict = MarkerVerdict::unreadable,
+                          .failure = std::string(read_failed_prefix).append(marker_stalled_message),
+                          .identity = comparable_path(path)};
     return on_worker<SessionMarker>(
         worker, interrupt, std::move(stalled),
         [path = std::wstring(path), wanted, trust] { return read_marker(path, wanted, trust); });
@@ -285,7 +275,7 @@ std::expected<Written, std::string> write_marker_file(std::wstring_view path,
         return std::unexpected(failure_text(place.error()));
     }
     // A marker that is there now and is not its own is never replaced.
-    if (const auto present = probe_marker(*place, trust);
+    if (const auto present = open_marker(*place, probe_request, trust);
         write == MarkerWrite::rewrite && !present && !is_not_found(present.error())) {
         return std::unexpected(failure_text(present.error()));
     }
@@ -310,7 +300,7 @@ std::expected<Written, std::string> write_marker_file(std::wstring_view path,
 std::wstring marker_identity(std::wstring_view path, const LinkTrust& trust) {
     const auto place = place_of(path, false, trust);
     if (place) {
-        const auto opened = probe_marker(*place, trust);
+        const auto opened = open_marker(*place, probe_request, trust);
         return identity_of(*place, opened ? &opened->file : nullptr);
     }
     // A folder not made yet is named by the deepest one that is there and the names below it,
