@@ -9,20 +9,6 @@
 namespace watchdog {
 namespace {
 
-// The names of the components after the root, in order.
-std::vector<std::wstring> components(std::wstring_view path) {
-    std::vector<std::wstring> names;
-    std::size_t start = path_root_length(path);
-    while (start < path.size()) {
-        const std::size_t end = std::min(path.find_first_of(L"\\/", start), path.size());
-        if (end > start) {
-            names.emplace_back(path.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return names;
-}
-
 struct OpenedFolder {
     UniqueHandle handle;
     OpenedFile file;
@@ -92,10 +78,15 @@ std::expected<HeldFolder, Win32Failure> reach(const std::wstring& path, const Li
     if (direct && !is_link(direct->file) && names_same_place(direct->file.final_path, path)) {
         return as_held(std::move(direct));
     }
-    auto folder = as_held(open_by_name(path.substr(0, path_root_length(path)), 0, trust));
-    const std::vector<std::wstring> names = components(path);
-    for (auto name = names.begin(); folder && name != names.end(); ++name) {
-        folder = step_into(*folder, *name, Disposition::existing, trust);
+    const std::size_t root = path_root_length(path);
+    auto folder = as_held(open_by_name(path.substr(0, root), 0, trust));
+    for (std::size_t start = root; folder && start < path.size();) {
+        const std::size_t end = std::min(path.find_first_of(L"\\/", start), path.size());
+        if (end > start) {
+            folder =
+                step_into(*folder, path.substr(start, end - start), Disposition::existing, trust);
+        }
+        start = end + 1;
     }
     return folder;
 }
