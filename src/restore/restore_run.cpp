@@ -21,32 +21,24 @@ template <typename Texts> std::string joined(const Texts& texts, std::string_vie
     return text;
 }
 
-std::string restore_summary(const std::vector<std::string_view>& restored) {
-    if (restored.empty()) {
-        return std::string(nothing_recorded_summary);
-    }
-    return std::string(restored_summary_prefix) + joined(restored, "、");
-}
-
 } // namespace
 
 ItemOutcomes restore_recorded_items(const RecoveryMarker& marker, BoundedWorker& worker) {
     ItemOutcomes outcomes;
-    if (marker.taskbar) {
-        const auto taskbar = restore_taskbar(*marker.taskbar, worker);
-        if (taskbar) {
-            outcomes.restored.push_back(taskbar_item_name);
+    const auto note = [&outcomes](const std::expected<void, std::string>& restored,
+                                  std::string_view item, std::string_view failed_prefix) {
+        if (restored) {
+            outcomes.restored.push_back(item);
         } else {
-            outcomes.failures.push_back(std::string(taskbar_failed_prefix) + taskbar.error());
+            outcomes.failures.push_back(std::string(failed_prefix) + restored.error());
         }
+    };
+    if (marker.taskbar) {
+        note(restore_taskbar(*marker.taskbar, worker), taskbar_item_name, taskbar_failed_prefix);
     }
     if (marker.desktopIcons) {
-        const auto icons = restore_desktop_icons(marker.desktopIcons->originalVisible);
-        if (icons) {
-            outcomes.restored.push_back(desktop_icons_item_name);
-        } else {
-            outcomes.failures.push_back(std::string(desktop_icons_failed_prefix) + icons.error());
-        }
+        note(restore_desktop_icons(marker.desktopIcons->originalVisible), desktop_icons_item_name,
+             desktop_icons_failed_prefix);
     }
     return outcomes;
 }
@@ -97,7 +89,10 @@ std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view mar
     if (!deleted) {
         return std::unexpected(std::string(delete_failed_prefix) + deleted.error());
     }
-    append_recovery_log(marker_path, restore_log_tag, restore_summary(outcomes.restored));
+    const std::string summary = outcomes.restored.empty() ? std::string(nothing_recorded_summary)
+                                                          : std::string(restored_summary_prefix) +
+                                                                joined(outcomes.restored, "、");
+    append_recovery_log(marker_path, restore_log_tag, summary);
     return RestoreRun::restored;
 }
 
