@@ -1,7 +1,6 @@
 #include "client/kept_runs.h"
 
 #include "client/errors.h"
-#include "client/marker_file.h"
 #include "restore/restore_run.h"
 #include "win/error_text.h"
 
