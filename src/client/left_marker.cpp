@@ -44,16 +44,13 @@ struct LeftRun {
 std::expected<LeftRun, Error> take_over_left(BoundedWorker& worker, std::wstring_view marker_path,
                                              std::chrono::milliseconds wait_for_watcher) {
     auto read = *read_session_marker(worker, marker_path, std::nullopt);
-    switch (read.verdict) {
-    case MarkerVerdict::absent:
+    if (read.verdict == MarkerVerdict::absent) {
         return fail(Code::no_marker, about(no_marker_prefix, marker_path, {}));
-    case MarkerVerdict::unknown:
-    case MarkerVerdict::unreadable:
+    }
+    if (read.verdict == MarkerVerdict::unknown || read.verdict == MarkerVerdict::unreadable) {
         // The very line a watcher would have written for it.
         append_recovery_log(marker_path, watchdog_log_tag, read.failure);
         return fail(Code::failed, naming(read.failure, marker_path));
-    default:
-        break;
     }
     const SessionKey key{read.identity, read.marker.sessionId};
     auto lock = lock_session(key, wait_for_watcher);
