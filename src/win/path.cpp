@@ -33,12 +33,8 @@ bool is_drive(std::wstring_view path) {
 std::size_t skip_components(std::wstring_view path, std::size_t from, int count) {
     std::size_t i = from;
     for (int taken = 0; taken < count && i < path.size(); ++taken) {
-        while (i < path.size() && !is_separator(path[i])) {
-            ++i;
-        }
-        if (i < path.size()) {
-            ++i;
-        }
+        const std::size_t separator = path.find_first_of(L"\\/", i);
+        i = separator == std::wstring_view::npos ? path.size() : separator + 1;
     }
     return i;
 }
