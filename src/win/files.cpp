@@ -119,8 +119,7 @@ std::expected<void, Win32Failure> delete_open_file(HANDLE file,
     if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
         return std::unexpected(refused);
     }
-    FILE_DISPOSITION_INFO classic{};
-    classic.DeleteFile = TRUE;
+    FILE_DISPOSITION_INFO classic{TRUE};
     if (!set_information(file, FileDispositionInfo, &classic, sizeof classic)) {
         return std::unexpected(last_win32_failure());
     }
@@ -140,11 +139,10 @@ std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_vi
     std::wstring buffer(name);
     UNICODE_STRING object_name{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes),
                                buffer.data()};
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = folder;
-    attributes.ObjectName = &object_name;
-    attributes.Attributes = case_insensitive;
+    OBJECT_ATTRIBUTES attributes{.Length = sizeof attributes,
+                                 .RootDirectory = folder,
+                                 .ObjectName = &object_name,
+                                 .Attributes = case_insensitive};
     const bool is_folder = request.kind == OpenKind::folder;
     const ULONG kind = is_folder                        ? directory_file
                        : request.kind == OpenKind::file ? non_directory_file
