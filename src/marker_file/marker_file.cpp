@@ -109,26 +109,6 @@ MarkerVerdict verdict_after(Win32Failure failure) {
     return refused ? MarkerVerdict::unreadable : MarkerVerdict::unknown;
 }
 
-SessionMarker judged(SessionMarker found, std::optional<std::string_view> session) {
-    auto parsed = parse_recovery_marker(found.bytes);
-    if (!parsed) {
-        found.verdict = MarkerVerdict::invalid;
-        found.failure = std::string(parse_failed_prefix) + parsed.error();
-        return found;
-    }
-    found.marker = std::move(*parsed);
-    if (found.marker.version != 1) {
-        found.verdict = MarkerVerdict::unsupported_version;
-        found.failure =
-            std::string(unsupported_version_prefix) + std::to_string(found.marker.version);
-    } else {
-        found.verdict = !session || found.marker.sessionId == *session
-                            ? MarkerVerdict::this_session
-                            : MarkerVerdict::other_session;
-    }
-    return found;
-}
-
 SessionMarker read_marker(std::wstring_view path, std::optional<std::string_view> session,
                           const LinkTrust& trust) {
     SessionMarker found;
@@ -157,7 +137,23 @@ SessionMarker read_marker(std::wstring_view path, std::optional<std::string_view
     }
     found.bytes = std::move(*bytes);
     found.identity = identity_of(*place, &opened->file);
-    return judged(std::move(found), session);
+    auto parsed = parse_recovery_marker(found.bytes);
+    if (!parsed) {
+        found.verdict = MarkerVerdict::invalid;
+        found.failure = std::string(parse_failed_prefix) + parsed.error();
+        return found;
+    }
+    found.marker = std::move(*parsed);
+    if (found.marker.version != 1) {
+        found.verdict = MarkerVerdict::unsupported_version;
+        found.failure =
+            std::string(unsupported_version_prefix) + std::to_string(found.marker.version);
+    } else {
+        found.verdict = !session || found.marker.sessionId == *session
+                            ? MarkerVerdict::this_session
+                            : MarkerVerdict::other_session;
+    }
+    return found;
 }
 
 std::expected<MarkerDeletion, std::string>
