@@ -14,9 +14,8 @@
 namespace watchdog::client {
 namespace {
 
-// A watcher that has not answered within the wait is most likely still starting: its run's end
-// request lives only while somebody holds it, so it is held on, with the presence the answer
-// comes on, until the watcher answers or a watcher that never does is given up.
+// An end whose watcher has not answered in time (most likely still starting) is held on, with the
+// presence, as its request lives only while somebody holds it; for this long at most.
 constexpr ULONGLONG pending_end_limit_ms = 10 * 60 * 1000;
 
 struct PendingEnd {
@@ -38,7 +37,6 @@ Tables& process_tables() {
     return tables;
 }
 
-// Lets go of the ends whose watcher has answered, or that waited too long.
 void sweep_pending_ends() {
     Tables& tables = process_tables();
     const std::lock_guard lock(tables.pending_mutex);

@@ -20,7 +20,6 @@
 namespace watchdog::client {
 namespace {
 
-// The exit code a launcher that did not end is ended with, and how long its end is waited for.
 constexpr UINT launcher_ended_by_library = 1;
 constexpr DWORD launcher_end_wait_ms = 5000;
 constexpr std::wstring_view watchdog_file_name = L"system-state-watchdog.exe";

@@ -6,9 +6,8 @@
 namespace watchdog {
 namespace {
 
-// A send that came back after at least this long waited for the shell; one refused at once (a
-// thread that the system counts as hung) was never delivered. Timer ticks may end the 500 ms
-// wait a little early, and a refusal comes back within milliseconds.
+// A send that came back after at least this long waited for the shell (see ToggleSend): timer
+// ticks may end the 500 ms wait a little early, and a refusal comes back within milliseconds.
 constexpr std::chrono::milliseconds toggle_command_timeout_waited{toggle_command_timeout_ms / 2};
 
 // Sleep may return a little early on a coarse timer tick, and the pauses are minimums that

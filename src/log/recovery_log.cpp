@@ -98,7 +98,6 @@ void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
                 return;
             }
         }
-        // Best effort: a line the file does not take is lost.
         static_cast<void>(
             write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
     } catch (...) {

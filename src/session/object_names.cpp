@@ -70,9 +70,7 @@ std::expected<UniqueLocalMemory<void>, Win32Failure> namespace_security(PSID use
     return descriptor;
 }
 
-// The namespace is created, or opened where another process of the user created it first; one
-// that vanished between the two is created again. Its handle is never closed: the namespace is
-// kept for as long as this process may hold an object in it.
+// Its handle is never closed: this process may hold an object in the namespace until it ends.
 std::expected<void, Win32Failure> create_or_open(const NamespaceCalls& calls, HANDLE boundary,
                                                  SECURITY_ATTRIBUTES& security) {
     Win32Failure failure;

@@ -65,8 +65,7 @@ bool run_calls_for(ShellWaits& waits, DWORD thread, std::vector<std::function<vo
 constexpr std::size_t most_planned_steps = 4;
 
 // Adds the calls that restore one window, in order, each its own: a hand-off given up on between
-// two of them makes none of the rest. Each owns copies of what it uses, since it may outlive the
-// restore on a thread of its own. The first reads the style when the window's turn comes: a
+// two of them makes none of the rest. The first reads the style when the window's turn comes: a
 // window after a slow one is planned from what it shows then, not from an earlier reading.
 void add_window_calls(std::vector<std::function<void()>>& calls, HWND window,
                       std::optional<TaskbarWindowRecoveryState> record) {

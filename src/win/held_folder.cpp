@@ -14,7 +14,6 @@ struct OpenedFolder {
     OpenedFile file;
 };
 
-// What `trust` learns of the folder that was opened, with its handle.
 std::expected<OpenedFolder, Win32Failure>
 inspected(std::expected<UniqueHandle, Win32Failure> opened, const LinkTrust& trust) {
     if (!opened) {
