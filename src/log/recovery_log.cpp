@@ -86,17 +86,14 @@ void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
             return;
         }
         auto file = open_log_file(*folder);
-        if (!file) {
-            return;
-        }
         // The file that was checked becomes the previous generation, whatever stands at its name by
         // then. If that fails, the line goes to the oversized log, which loses nothing.
-        if (file->size >= log_rotation_threshold &&
+        if (file && file->size >= log_rotation_threshold &&
             rename_open_file(file->handle.get(), folder->handle.get(), previous_log_name, true)) {
             file = open_log_file(*folder);
-            if (!file) {
-                return;
-            }
+        }
+        if (!file) {
+            return;
         }
         static_cast<void>(
             write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
