@@ -20,14 +20,6 @@ struct DispositionInfoEx {
 constexpr ULONG disposition_delete = 0x1;
 constexpr ULONG disposition_posix_semantics = 0x2;
 
-// How a system or a file system driver without the extended class refuses it: as an unknown
-// class (before Windows 10 1607), as an operation it does not implement, or as
-// one it does not support. Any other error is the deletion's own and is not retried.
-bool refuses_posix_deletion(Win32Failure failure) {
-    return failure.code == ERROR_INVALID_PARAMETER || failure.code == ERROR_INVALID_FUNCTION ||
-           failure.code == ERROR_NOT_SUPPORTED;
-}
-
 // Folders are held (see open_in), with their security read too, to judge a link by its owner.
 constexpr DWORD held_folder_access =
     FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
@@ -116,7 +108,12 @@ std::expected<void, Win32Failure> delete_open_file(HANDLE file,
     if (set_information(file, disposition_info_ex, &posix, sizeof posix)) {
         return {};
     }
-    if (const Win32Failure refused = last_win32_failure(); !refuses_posix_deletion(refused)) {
+    // How a system or a file system driver without the extended class refuses it: as an unknown
+    // class (before Windows 10 1607), as an operation it does not implement, or as one it does
+    // not support. Any other error is the deletion's own and is not retried.
+    if (const Win32Failure refused = last_win32_failure();
+        refused.code != ERROR_INVALID_PARAMETER && refused.code != ERROR_INVALID_FUNCTION &&
+        refused.code != ERROR_NOT_SUPPORTED) {
         return std::unexpected(refused);
     }
     FILE_DISPOSITION_INFO classic{TRUE};
