@@ -122,13 +122,12 @@ std::expected<HWND, std::string> find_primary_taskbar() {
 
 std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& snapshot,
                                                  BoundedWorker& worker) {
-    const auto found = find_primary_taskbar();
-    if (!found) {
-        return std::unexpected(found.error());
+    const auto primary = find_primary_taskbar();
+    if (!primary) {
+        return std::unexpected(primary.error());
     }
-    const HWND primary = *found;
     // Listed before anything changes: the restore acts only on windows that existed at one moment.
-    const std::vector<HWND> windows = find_taskbar_windows(primary);
+    const std::vector<HWND> windows = find_taskbar_windows(*primary);
     std::vector<std::int64_t> handles;
     std::vector<std::uint32_t> threads;
     for (HWND window : windows) {
@@ -137,11 +136,11 @@ std::expected<void, std::string> restore_taskbar(const TaskbarRecoverySnapshot& 
     }
     const auto picks = pair_taskbar_records(handles, snapshot.windows);
     const auto groups = group_by_thread(threads);
-    const std::function<void()> appbar_call = [primary, state = snapshot.appbar_state] {
+    const std::function<void()> appbar_call = [taskbar = *primary, state = snapshot.appbar_state] {
         APPBARDATA data;
         std::memset(&data, 0, sizeof(data));
         data.cbSize = sizeof(data);
-        data.hWnd = primary;
+        data.hWnd = taskbar;
         data.lParam = static_cast<LPARAM>(state);
         SHAppBarMessage(ABM_SETSTATE, &data);
     };
