@@ -105,9 +105,7 @@ std::expected<std::wstring, Win32Failure> object_name(std::wstring_view kind,
         }
         prefix = std::move(*made);
     }
-    std::wstring name = *prefix;
-    name.append(object_prefix).append(kind).append(L"-").append(fnv1a_hex(text));
-    return name;
+    return *prefix + std::wstring(object_prefix) + std::wstring(kind) + L"-" + fnv1a_hex(text);
 }
 
 } // namespace
