@@ -17,13 +17,6 @@ constexpr DWORD append_only_access = FILE_GENERIC_WRITE & ~static_cast<DWORD>(FI
 // And the file's attributes, links and size, which decide whether it is written.
 constexpr DWORD log_file_access = append_only_access | FILE_READ_ATTRIBUTES;
 
-std::uint64_t current_unix_seconds() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    return unix_seconds_from_filetime((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
-                                      now.dwLowDateTime);
-}
-
 struct LogFile {
     UniqueHandle handle;
     std::uint64_t size = 0;
@@ -95,8 +88,11 @@ void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
         if (!file) {
             return;
         }
-        static_cast<void>(
-            write_all(file->handle.get(), format_log_line(current_unix_seconds(), tag, message)));
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        const std::uint64_t seconds = unix_seconds_from_filetime(
+            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+        static_cast<void>(write_all(file->handle.get(), format_log_line(seconds, tag, message)));
     } catch (...) {
     }
 }
