@@ -12,7 +12,6 @@
 #include <expected>
 #include <functional>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace watchdog {
