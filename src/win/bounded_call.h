@@ -28,9 +28,8 @@ struct BoundedWorker {
     ~BoundedWorker();
 };
 
-// A worker whose thread starts now, for a process that will need one and has time now: a new
-// thread that is readied for window calls costs about a millisecond under Wine, better spent
-// while the watcher waits than after the main application has ended.
+// A worker whose thread starts now: readying a thread for window calls costs about a millisecond
+// under Wine, better spent while the watcher waits than after the main application has ended.
 BoundedWorker start_bounded_worker();
 
 enum class BoundedRun {
@@ -39,12 +38,11 @@ enum class BoundedRun {
     interrupted, // `interrupt` was signalled first
 };
 
-// Hands `calls` to the worker in one hand-off, not one per call (starting its thread when it has
-// none), to be made in order, and waits at most `limit` for them, or until `interrupt` (when given)
-// is signalled. Calls not yet begun when the wait is over are dropped; the one under way is left to
-// its thread, which finishes it whenever what it waits for answers or ends with the process, so the
-// calls must own everything they use; the next run gets a new thread. When no thread can be started
-// the calls are made on the calling thread, without a bound.
+// Hands `calls` to the worker in one hand-off (starting its thread when it has none), to be made in
+// order, and waits at most `limit` for them, or until `interrupt` (when given) is signalled. Calls
+// not yet begun then are dropped; the one under way is left to its thread, which finishes it when
+// what it waits for answers or the process ends, so the calls must own everything they use; the
+// next run gets a new thread. Without a thread, the calls are made on the calling one, unbounded.
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
                        std::vector<std::function<void()>> calls, HANDLE interrupt = nullptr);
 

@@ -1,9 +1,8 @@
 #pragma once
 
-// Telling the shell's own windows from look-alikes. Any program may create a window of the
-// taskbar's class, and an old-style file dialog holds a shell view with a list view just like
-// the desktop's: when the desktop has a shell window, only windows of the process that owns it
-// are the shell's.
+// Telling the shell's own windows from look-alikes: any program may create a window of the
+// taskbar's class, and an old-style file dialog holds a shell view and list view like the
+// desktop's. When the desktop has a shell window, only its owner process's windows are the shell's.
 
 #include "win/win32_failure.h"
 
