@@ -1,8 +1,7 @@
 #pragma once
 
-// Bringing the desktop icons back to the visibility the main application recorded: first
-// through the shell's own "show desktop icons" menu command, so that Explorer's idea of the
-// setting follows, and failing that by showing or hiding the icon view directly.
+// Bringing the desktop icons back to the recorded visibility: through the shell's own "show desktop
+// icons" menu command, so that Explorer's setting follows, else by showing or hiding the view.
 
 #include <windows.h>
 

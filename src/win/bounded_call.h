@@ -1,9 +1,8 @@
 #pragma once
 
-// Bounding calls that wait for another thread without limit. SetWindowLongW, SetWindowPos and
-// ShowWindow on another thread's window, and the shell's app-bar message, are sent to that
-// thread and wait until it has handled them: a thread that has stopped answering holds the
-// caller for good. Such calls run on a worker thread, and the caller waits only so long.
+// Bounding calls that wait for another thread without limit: SetWindowLongW, SetWindowPos and
+// ShowWindow on another thread's window, and the shell's app-bar message, wait until that thread
+// has handled them. Such calls run on a worker thread, and the caller waits only so long.
 
 #include <chrono>
 #include <functional>

@@ -2,9 +2,8 @@
 
 // Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and its
 // `logs` folder belong to the user, while the watcher and its application may run elevated: a link
-// the user put on the way would let the user choose which file an administrator reads, writes,
-// replaces or deletes. So a folder is reached through held handles, one name at a time where it has
-// to be, each link judged as LinkTrust says.
+// on the way would let the user choose which file an administrator reads, writes, replaces or
+// deletes. So folders are reached through held handles, one name at a time where need be.
 
 #include "win/files.h"
 #include "win/unique_resource.h"
