@@ -16,9 +16,8 @@ namespace watchdog {
 inline constexpr std::string_view taskbar_not_found_message = "未找到 Windows 系统任务栏: ";
 inline constexpr std::string_view taskbar_unanswered_message = "任务栏窗口未响应";
 
-// How long the thread of one taskbar window may take to let its window be restored (a shell that
-// stalls for a second still gets its taskbar back), and how long the whole taskbar restore may
-// wait for the shell however many of its threads have stopped answering.
+// How long one taskbar window's thread may take to let it be restored (a shell stalling for a
+// second still gets its taskbar back), and the whole restore's wait however many threads stall.
 inline constexpr std::chrono::milliseconds taskbar_answer_limit{1500};
 inline constexpr std::chrono::milliseconds taskbar_wait_budget{4000};
 

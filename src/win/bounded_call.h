@@ -15,9 +15,8 @@ namespace watchdog {
 
 struct WorkerState;
 
-// A thread, attached to the desktop of the thread that started it (where the windows that the
-// calls act on are found), that makes calls one after another. It ends when the owner goes
-// away, or, when a call did not finish in time, once that call has.
+// A thread on the desktop of the thread that started it (where the calls' windows are) that makes
+// calls one after another. It ends when its owner goes, or, when a call overran, once that one has.
 struct BoundedWorker {
     std::shared_ptr<WorkerState> state;
 

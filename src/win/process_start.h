@@ -15,8 +15,7 @@
 
 namespace watchdog {
 
-// The child's standard streams. Each handle must be inheritable; a null one leaves that stream
-// without a handle.
+// The child's standard streams: each an inheritable handle, or null for a stream without one.
 struct StandardStreams {
     HANDLE input = nullptr;
     HANDLE output = nullptr;

@@ -74,8 +74,7 @@ using UniqueModule = UniqueResource<NullableTraits<HMODULE, FreeLibrary>>;
 // Memory the system allocated with LocalAlloc for the caller (FormatMessageW's text, say).
 template <typename T> using UniqueLocalMemory = UniqueResource<NullableTraits<T*, LocalFree>>;
 
-// A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
-// storage belongs to whoever holds the list, not to the list: closing only deletes the list.
+// An initialised process and thread attribute list: closing deletes the list, never its storage.
 using UniqueAttributeList =
     UniqueResource<NullableTraits<LPPROC_THREAD_ATTRIBUTE_LIST, DeleteProcThreadAttributeList>>;
 
