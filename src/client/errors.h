@@ -36,8 +36,7 @@ inline std::string naming(std::string_view message, std::wstring_view subject) {
 // well-formed UTF-8 (a marker holds it as JSON text, the watchdog's command line as UTF-16).
 std::expected<void, Error> check_session_id(std::string_view session_id);
 
-// The messages: like every text of the system, fixed UTF-8 literals. A prefix ending in ": " is
-// followed by the file or program concerned, then by the reason.
+// The messages, fixed UTF-8 literals: a prefix ending in ": " comes before the subject and reason.
 inline constexpr std::string_view marker_unsettled_prefix =
     "恢复标记尚未处理，先处理或丢弃它才能记录桌面: ";
 inline constexpr std::string_view nothing_to_record_message = "没有指定要记录的项目";

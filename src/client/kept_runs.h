@@ -36,12 +36,10 @@ std::vector<GuardedItem> items_of(Items items);
 // protection holds one of them), then the run's presence.
 std::expected<KeptRunOwner, Error> hold_new_protection(const SessionKey& key, Items items);
 
-// Keeps the run of a marker written by the separate calls in force, with the items it records
-// held beside any other holder: true when this call started keeping it, false when it was kept
-// already (a rewrite of the run's own marker).
+// Keeps in force the run of a marker written by the separate calls, its items held beside any
+// other holder: true when this call started keeping it, false when already kept (a rewrite).
 std::expected<bool, Error> keep_run(const SessionKey& key, const RecoveryMarker& marker);
 
-// The watcher for a kept run has been started by this process.
 void note_watcher_started(const SessionKey& key);
 
 // Ends a run whose marker is gone: asks its watcher to stand down, lets go of the items, waits (at

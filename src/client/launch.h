@@ -10,9 +10,8 @@ namespace watchdog::client {
 // The launcher only starts the watcher and ends; half a minute is more than any machine needs.
 inline constexpr std::chrono::milliseconds launcher_wait{30000};
 
-// `watchdog_executable`, or invalid_argument when it is not a full path: CreateProcessW completes a
-// relative name from the current drive and folder, and a program of that name in a download folder
-// would run, elevated with an elevated host.
+// `watchdog_executable`, or invalid_argument when not a full path: CreateProcessW would complete a
+// relative one from the current folder, where a download of that name runs with the host's rights.
 std::expected<std::wstring, Error> full_watchdog_path(std::wstring_view watchdog_executable);
 
 // start_watchdog with the launcher waited for at most `wait`; a launcher still running then is

@@ -1,7 +1,6 @@
 #pragma once
 
-// The client's side of the marker's file: its full path, its run's key and whether that run is
-// alive, its writing and its removal, over the marker's own room (marker_file/marker_file.h).
+// The client's side of the marker's file, over marker_file/marker_file.h.
 
 #include <system_state_watchdog/client.hpp>
 

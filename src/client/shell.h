@@ -1,8 +1,7 @@
 #pragma once
 
-// The library's own calls into the shell. A start at logon may come before the shell has put up
-// its taskbar and its desktop: the library, the application's own half, waits for them within a
-// bound (the watcher never does).
+// The library's own calls into the shell. At logon the shell may not have put up its taskbar and
+// desktop yet: the library waits for them within a bound (the watcher never does).
 
 #include <chrono>
 #include <expected>
@@ -16,10 +15,9 @@ namespace watchdog::client {
 std::expected<void, std::string> wait_for_shell(bool taskbar, bool icons,
                                                 std::chrono::milliseconds wait);
 
-// Keeps the module that holds the client library loaded until the process ends. A shell call
-// that did not answer in time stays out on its worker thread after the library's call has
-// returned; a host that unloaded the DLL then would leave that thread in code that is gone.
-// Linked into an executable, the pin is on the executable, which changes nothing.
+// Keeps the module that holds the client library loaded until the process ends: a shell call that
+// did not answer in time stays on its worker thread after the library's call has returned, and an
+// unloaded DLL would leave that thread in code that is gone (in an executable, it changes nothing).
 void pin_client_library() noexcept;
 
 } // namespace watchdog::client

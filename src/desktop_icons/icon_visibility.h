@@ -1,8 +1,7 @@
 #pragma once
 
-// Bringing the desktop icons back to the visibility the main application recorded: first
-// through the shell's own "show desktop icons" menu command, so that Explorer's idea of the
-// setting follows, and failing that by showing or hiding the icon view directly.
+// Bringing the desktop icons back to the recorded visibility: through the shell's own "show desktop
+// icons" menu command, so that Explorer's setting follows, else by showing or hiding the view.
 
 #include <windows.h>
 
@@ -48,9 +47,8 @@ enum class IconAttemptOutcome {
     not_restored, // neither the command nor ShowWindow brought the wanted state
 };
 
-// The attempts and pauses, apart from the windows: `attempt` makes one and returns its outcome or
-// the search's message; `pause` blocks for at least the time given. A search message ends all at
-// once; a view that was gone costs a short pause, for the shell to re-create it before the next.
+// The attempts apart from the windows: `attempt` makes one (its outcome, or the search's message,
+// which ends all); `pause` blocks at least as given, vanished_view_pause after view_gone.
 template <typename Attempt, typename Pause>
 std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Pause pause) {
     for (int number = 1; number <= max_restore_attempts; ++number) {
@@ -68,10 +66,9 @@ std::expected<void, std::string> run_icon_restore_attempts(Attempt attempt, Paus
     return std::unexpected(std::string(icons_not_restored_message));
 }
 
-// At most six attempts, each searching for the view afresh. A view that is already in the
-// wanted state is left alone. Once a menu command is still on its way, no further command is
-// sent: later attempts wait for the shell to get through that one instead. The only messages
-// are the search's own and "Windows Explorer 未能恢复桌面图标状态".
+// At most six attempts, each searching for the view afresh; a view already in the wanted state is
+// left alone. Once a menu command is on its way, no other is sent: later attempts wait for the
+// shell to get through it. The only messages are the search's and icons_not_restored_message.
 std::expected<void, std::string> restore_desktop_icons(bool originalVisible);
 
 } // namespace watchdog

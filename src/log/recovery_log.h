@@ -18,14 +18,12 @@ inline constexpr std::wstring_view log_directory_name = L"logs";
 inline constexpr std::wstring_view current_log_name = L"system-state-recovery.log";
 inline constexpr std::wstring_view previous_log_name = L"system-state-recovery.previous.log";
 
-// Appends one line to the log beside the marker. Best effort: the log is the only report a
-// windowless program has, but failing to write it must never change what the caller does.
-// It never throws: a line that cannot even be composed is lost like one that cannot be written.
+// Appends one line to the log beside the marker, best effort and never throwing: a line that
+// cannot be composed or written is lost, and what the caller does never changes for it.
 void append_recovery_log(std::wstring_view marker_path, std::string_view tag,
                          std::string_view message) noexcept;
 
-// The `logs` folder for a marker path, or nothing when the path has no parent folder
-// (empty, or only a drive and/or root such as C:\).
+// The `logs` folder beside the marker; nothing when parent_directory gives none (C:\, say).
 std::optional<std::wstring> log_directory_for(std::wstring_view marker_path);
 
 // "<seconds> [<tag>] <message>\n" with CR and LF in the message turned into spaces, so that

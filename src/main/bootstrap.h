@@ -19,9 +19,8 @@ using SpawnWatcher = std::expected<void, Win32Failure> (*)(const std::wstring& e
 // creating the watcher with the command line made from it. The exit code says which failed.
 ExitCode start_watcher(const ModeArguments& arguments, OwnPath own_path, SpawnWatcher spawn);
 
-// Runs the launcher's work; an exception that escapes it ends the launcher with SpawnFailed
-// (the main application then knows that no watcher protects it) instead of reaching abort(),
-// which shows a runtime error box and ends the process with 3.
+// Runs the launcher's work; an exception that escapes it ends the launcher with SpawnFailed (no
+// watcher protects the application), not in abort() with an error box and a misleading exit 3.
 template <typename Work> ExitCode run_bootstrap_catching(Work work) noexcept {
     try {
         return work();

@@ -12,7 +12,6 @@
 #include <expected>
 #include <functional>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace watchdog {
@@ -39,11 +38,10 @@ enum class WaitOutcome {
 std::expected<UniqueHandle, WaitOutcome> open_main_process(std::uint32_t process_id,
                                                            std::uint64_t watcher_started);
 
-// What the watcher holds of its run from its start until it has restored: its presence (a main
-// application starting again leaves the marker to it), its end request and, beside the
-// application's, the guards of the items recorded in `first` (nobody else protects them before
-// they are back) when that marker, read at the start, is a version 1 marker of its session.
-// Without its objects the watcher still restores: nothing may keep the desktop broken.
+// The watcher's hold of its run: its presence (a starting application leaves the marker to it),
+// its end request and, beside the application's, the guards of the items that `first` (read at
+// the start) records when it is a version 1 marker of its session: nobody else protects them
+// before they are back. Without them it still restores: nothing may keep the desktop broken.
 RunHold hold_watched_run(const SessionKey& key, const std::optional<SessionMarker>& first);
 
 enum class RunLook { going, over, main_process_ended };
@@ -55,12 +53,11 @@ RunLook look_at_run(BoundedWorker& worker, std::wstring_view marker_path,
                     std::string_view session_id, HANDLE main_process,
                     const LinkTrust& trust = this_process_trust());
 
-// The pause after an end request that found the run going, before the wait listens again.
 inline constexpr std::uint32_t request_pause_ms = 1000;
 
 // Waits without time-out until the main process has ended. With an end request, it also wakes
 // when that is set, and looks (`look`): only "over" ends the wait early. "Going" (a request set
-// too early, or by somebody else) is forgotten after a pause, and the wait listens again.
+// too early, or by somebody else) is forgotten after request_pause_ms, and the wait listens again.
 WaitOutcome wait_for_main_process(HANDLE main_process, HANDLE run_end,
                                   const std::function<RunLook()>& look);
 

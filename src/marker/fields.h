@@ -1,10 +1,9 @@
 #pragma once
 
-// The marker's records declared once, as data: for each record its name and, in declared order,
-// each field's JSON key and member. The declared order is the order of the array form and the
-// order in which missing keys are reported. Whatever reads or writes a marker walks these
-// tables, so a field is added, renamed or moved here and nowhere else. Also the JSON string
-// form that the writer writes and the reader's descriptions quote. No Windows header.
+// The marker's records declared once, as data: each record's name and each field's JSON key and
+// member, in the order of the array form and of missing-key reports. Reader and writer walk these
+// tables, so a field is added, renamed or moved here and nowhere else. Also the JSON string form
+// that the writer writes and the reader's descriptions quote. No Windows header.
 
 #include "marker/records.h"
 
@@ -87,9 +86,8 @@ template <typename Record> constexpr bool is_required(const Field<Record>& field
     return !std::visit([](auto member) { return is_optional(member); }, field.member);
 }
 
-// The text quoted and escaped. The short escapes and \u007f keep it on one line and show
-// unambiguously where it ends; bytes from 0x80 on stay as they are: the reader only accepts
-// valid UTF-8 anyway.
+// The text quoted and escaped: escaped controls and DEL keep it on one line, its end unambiguous;
+// bytes from 0x80 on stay as they are (the reader accepts only valid UTF-8 anyway).
 inline std::string json_string(std::string_view text) {
     constexpr std::string_view hex_digits = "0123456789abcdef";
     constexpr std::string_view escaped = "\"\\\n\r\t";

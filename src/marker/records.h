@@ -1,7 +1,6 @@
 #pragma once
 
-// The recovery marker's records: the state that the main application recorded before it changed
-// the desktop. Plain values; nothing refers back into the file they were read from.
+// The marker's records of the desktop before the main application changed it: plain values.
 
 #include <cstdint>
 #include <optional>

@@ -1,8 +1,6 @@
 #pragma once
 
-// The reader of the recovery marker: the JSON file in which the main application records the
-// state it changed. No Windows header here, so the reader also builds and is fuzzed natively
-// on Linux.
+// The recovery marker's reader. No Windows header, so that it also builds and is fuzzed natively.
 
 #include "marker/records.h"
 

@@ -1,11 +1,10 @@
 #pragma once
 
 // The marker's file, for the watcher, the restore run and the client library alike: every look
-// at it, read, write and deletion goes through here and through its held folder. The library
-// always writes a fresh file and renames it into place, so a marker that is a link or has a second
-// name (a hard link) is never its own: it is refused, and nothing is read, restored, written,
-// replaced or deleted through it. The folders on the way are followed as far as the process's
-// rights make safe (see win/held_folder.h).
+// at it, read, write and deletion goes through here and its held folder (win/held_folder.h). The
+// library always writes a fresh file and renames it into place, so a marker that is a link or has
+// a second name (a hard link) is never its own: it is refused, and nothing is read, restored,
+// written, replaced or deleted through it.
 
 #include "marker/records.h"
 #include "win/bounded_call.h"
@@ -30,9 +29,9 @@ inline constexpr std::string_view untrusted_link_message =
     "通往恢复标记的路径上有一个非管理员创建的链接，已拒绝跟随";
 inline constexpr std::string_view marker_stalled_message = "对恢复标记的读取或删除在 2 秒内未完成";
 
-// The longest a look at the marker, its read or its deletion may take: an oplock whose break is
-// never acknowledged, or a share that stops answering, must not keep the watcher from seeing its
-// main process end, nor from finishing a restore.
+// The longest a look at the marker, its read or its deletion may take: an oplock break never
+// acknowledged or a share gone silent must not keep the watcher from its main process's end or
+// from finishing a restore.
 inline constexpr std::chrono::milliseconds marker_file_wait{2000};
 
 enum class MarkerVerdict {
@@ -57,9 +56,8 @@ struct SessionMarker {
 };
 
 // Reads the marker at `path` once on `worker`, parses it and checks its version, then its session
-// against `session` (any session when none is given). Waits at most marker_file_wait: a read that
-// takes longer cannot be read now. Nothing when `interrupt` (a process handle, say) is signalled
-// first.
+// against `session` (any when none), waiting at most marker_file_wait (a longer read cannot be
+// read now); nothing when `interrupt` (a process handle, say) is signalled first.
 std::optional<SessionMarker> read_session_marker(BoundedWorker& worker, std::wstring_view path,
                                                  std::optional<std::string_view> session,
                                                  HANDLE interrupt = nullptr,
@@ -67,10 +65,9 @@ std::optional<SessionMarker> read_session_marker(BoundedWorker& worker, std::wst
 
 enum class MarkerDeletion { deleted, kept, absent };
 
-// Deletes the marker only while `still_ours` accepts the bytes it holds, through the handle it
-// read them with (no writer can change it in between), on `worker` and for at most
-// marker_file_wait. kept: it held other bytes; absent: it was gone. A message when it could not
-// be deleted.
+// Deletes the marker only while `still_ours` accepts its bytes, through the handle they were read
+// with (no writer can change it in between), on `worker` within marker_file_wait. kept: it held
+// other bytes; absent: it was gone; a message when it could not be deleted.
 std::expected<MarkerDeletion, std::string>
 delete_marker_file(BoundedWorker& worker, std::wstring_view path,
                    std::function<bool(std::string_view)> still_ours,

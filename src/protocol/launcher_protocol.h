@@ -1,8 +1,7 @@
 #pragma once
 
-// What the watchdog's command line means to both of its sides: the main application (or the
-// client library on its behalf) that starts the launcher, and the executable that runs it. Only
-// this header states the switches, the number of arguments after them and the exit codes.
+// The watchdog's command line and exit codes, stated here alone for both sides: the client library
+// that starts the launcher for the main application, and the executable that runs it.
 
 #include <cstddef>
 #include <string>
@@ -17,8 +16,7 @@ inline constexpr std::wstring_view watch_switch = L"--watch";
 // Each mode takes exactly these three: the main process id, the session id, the marker path.
 inline constexpr std::size_t mode_argument_count = 3;
 
-// The arguments after the mode switch, as the system gave them (UTF-16 code units, possibly
-// malformed).
+// The arguments after the mode switch, as the system gave them (UTF-16, possibly malformed).
 using ModeArguments = std::vector<std::wstring>;
 
 // The process exit code is one of the program's two reports (the other is the recovery log).

@@ -20,10 +20,9 @@ enum class RestoreRun {
     restored,      // everything it recorded is back, and it is gone
 };
 
-// Reads the marker, checks its version and session, restores what it records, deletes it
-// when everything came back and logs a summary. A message text on failure; a marker that was
-// not fully restored always stays on disk for the main application's next start. The marker's
-// file work and the taskbar's calls to the shell are bounded on `worker`.
+// Reads the marker, checks its version and session, restores what it records, deletes it when
+// everything came back and logs a summary, file work and shell calls bounded on `worker`. A message
+// on failure; a marker not fully restored always stays for the main application's next start.
 std::expected<RestoreRun, std::string> restore_from_marker(std::wstring_view marker_path,
                                                            std::string_view expected_session_id,
                                                            BoundedWorker& worker);

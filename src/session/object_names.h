@@ -1,12 +1,11 @@
 #pragma once
 
 // The names of the kernel objects through which a run's processes see each other, and what a name
-// tells of whoever holds it. A named object exists exactly while some process holds a handle to
-// it, so a crash or a kill ends the hold with the process. The names live in a private namespace
-// whose boundary names the user and the medium integrity level, so that no process of another
-// user or of lower integrity (a sandboxed one) can create or open them, while an elevated run and
-// a second, unelevated instance of the same user still meet there. Where the platform has no
-// private namespaces (Wine), they live in the terminal session's `Local\` namespace instead.
+// tells of its holder. A named object lives exactly while some process holds a handle to it, so a
+// crash or a kill ends the hold with the process. The names live in a private namespace bounded by
+// the user and the medium integrity level: no process of another user or of lower integrity (a
+// sandboxed one) can create or open them, yet an elevated run and an unelevated instance of the
+// same user meet there. Without private namespaces (Wine), they live in `Local\` instead.
 
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
@@ -34,9 +33,8 @@ struct SessionKey {
 // `value` as 16 upper-case hexadecimal digits.
 std::string hex16(std::uint64_t value);
 
-// The name of the run's object of the given kind. An FNV-1a hash of the key stands in for it,
-// since a path and a session id may hold any character. The failure when the namespace cannot be
-// made or opened.
+// The name of the run's object of `kind`, an FNV-1a hash standing in for the key (a path and a
+// session id may hold any character); the failure when the namespace cannot be made or opened.
 std::expected<std::wstring, Win32Failure> session_object_name(std::wstring_view kind,
                                                               const SessionKey& key);
 
@@ -46,8 +44,7 @@ std::expected<std::wstring, Win32Failure> desktop_object_name(std::wstring_view 
 enum class NameHolder {
     nobody,                // the name is free (or was, and this process holds it now)
     a_run,                 // a run holds it
-    a_run_of_other_rights, // one that this process may not open holds it: an instance with other
-                           // rights (elevated, say)
+    a_run_of_other_rights, // a run this process may not open holds it (an elevated one, say)
     another_object,        // an object of another kind has the name: nobody can tell
     unknown,               // the system would not say
 };

@@ -3,12 +3,11 @@
 // What keeps a run in force: its main application, from writing its marker until it has finished
 // cleanly, and its watcher, from its start until it has restored, each hold the run's presence (a
 // named event) and the guards of the items the run protects. One protection of an item per
-// desktop: two runs that both protect the taskbar would each record what the other changed as the
-// original, and the one that ends last would put the other's change back. The clean end is told
-// to the watcher through the run's end request, or it would wait for its main process as long as
-// that lives, and a host that protects and ends a thousand times would keep a thousand watchers;
-// a watcher that stood down answers on the presence. Neither the session id's form nor the
-// process id (which the system hands out again) takes part.
+// desktop: of two runs protecting the taskbar, each would record the other's change as the
+// original, and the last to end would put it back. The clean end reaches the watcher through the
+// run's end request, or a host that protects and ends a thousand times would keep a thousand
+// watchers for as long as it lives; a watcher that stood down answers on the presence. Neither the
+// session id's form nor the process id (which the system hands out again) takes part.
 
 #include "session/object_names.h"
 #include "win/unique_resource.h"

@@ -30,9 +30,8 @@ inline constexpr std::chrono::milliseconds longest_session_wait{60000};
 // `wait` in whole milliseconds for a Win32 wait, between 0 and longest_session_wait.
 std::uint32_t bounded_wait_ms(std::chrono::milliseconds wait);
 
-// Waits at most `wait` (bounded as bounded_wait_ms says) until no other process restores the
-// session, and takes its lock. An abandoned lock (its holder ended while restoring) is taken
-// over. A lock still held when the wait is over is a_run's.
+// Takes the session's lock once no other process restores it, waiting at most `wait` (bounded as
+// bounded_wait_ms says); an abandoned lock is taken over, one still held then is a_run's.
 std::expected<SessionLock, NameState> lock_session(const SessionKey& key,
                                                    std::chrono::milliseconds wait);
 

@@ -10,9 +10,8 @@
 
 namespace watchdog {
 
-// One change to a taskbar window's extended style or layered attributes, as the restore will
-// make it with SetWindowLongW(GWL_EXSTYLE) or SetLayeredWindowAttributes, or the repaint that a
-// window owes the system once it is no longer layered (RedrawWindow).
+// One change to a taskbar window: its extended style (SetWindowLongW), its layered attributes
+// (SetLayeredWindowAttributes), or the repaint (RedrawWindow) it owes once no longer layered.
 struct TaskbarWindowStep {
     enum class Kind { set_ex_style, set_layered_attributes, repaint };
     Kind kind = Kind::set_ex_style;
@@ -48,9 +47,8 @@ std::vector<std::optional<std::size_t>>
 pair_taskbar_records(std::span<const std::int64_t> handles,
                      std::span<const TaskbarWindowRecoveryState> records);
 
-// The positions of the found windows grouped by the thread that owns each, the threads in the
-// order in which they first appear and each group in list order. A thread's windows go to it
-// together: every hand-off to another thread costs a wake-up, which a busy machine makes slow.
+// The positions of the found windows grouped by owning thread, in order of first appearance, each
+// group in list order: every hand-off to another thread costs a wake-up, slow on a busy machine.
 std::vector<std::vector<std::size_t>> group_by_thread(std::span<const std::uint32_t> threads);
 
 } // namespace watchdog

@@ -1,9 +1,8 @@
 #pragma once
 
-// Bounding calls that wait for another thread without limit. SetWindowLongW, SetWindowPos and
-// ShowWindow on another thread's window, and the shell's app-bar message, are sent to that
-// thread and wait until it has handled them: a thread that has stopped answering holds the
-// caller for good. Such calls run on a worker thread, and the caller waits only so long.
+// Bounding calls that wait for another thread without limit: SetWindowLongW, SetWindowPos and
+// ShowWindow on another thread's window, and the shell's app-bar message, wait until that thread
+// has handled them. Such calls run on a worker thread, and the caller waits only so long.
 
 #include <chrono>
 #include <functional>
@@ -16,9 +15,8 @@ namespace watchdog {
 
 struct WorkerState;
 
-// A thread, attached to the desktop of the thread that started it (where the windows that the
-// calls act on are found), that makes calls one after another. It ends when the owner goes
-// away, or, when a call did not finish in time, once that call has.
+// A thread on the desktop of the thread that started it (where the calls' windows are) that makes
+// calls one after another. It ends when its owner goes, or, when a call overran, once that one has.
 struct BoundedWorker {
     std::shared_ptr<WorkerState> state;
 
@@ -28,9 +26,8 @@ struct BoundedWorker {
     ~BoundedWorker();
 };
 
-// A worker whose thread starts now, for a process that will need one and has time now: a new
-// thread that is readied for window calls costs about a millisecond under Wine, better spent
-// while the watcher waits than after the main application has ended.
+// A worker whose thread starts now: readying a thread for window calls costs about a millisecond
+// under Wine, better spent while the watcher waits than after the main application has ended.
 BoundedWorker start_bounded_worker();
 
 enum class BoundedRun {
@@ -39,12 +36,11 @@ enum class BoundedRun {
     interrupted, // `interrupt` was signalled first
 };
 
-// Hands `calls` to the worker in one hand-off, not one per call (starting its thread when it has
-// none), to be made in order, and waits at most `limit` for them, or until `interrupt` (when given)
-// is signalled. Calls not yet begun when the wait is over are dropped; the one under way is left to
-// its thread, which finishes it whenever what it waits for answers or ends with the process, so the
-// calls must own everything they use; the next run gets a new thread. When no thread can be started
-// the calls are made on the calling thread, without a bound.
+// Hands `calls` to the worker in one hand-off (starting its thread when it has none), to be made in
+// order, and waits at most `limit` for them, or until `interrupt` (when given) is signalled. Calls
+// not yet begun then are dropped; the one under way is left to its thread, which finishes it when
+// what it waits for answers or the process ends, so the calls must own everything they use; the
+// next run gets a new thread. Without a thread, the calls are made on the calling one, unbounded.
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
                        std::vector<std::function<void()>> calls, HANDLE interrupt = nullptr);
 

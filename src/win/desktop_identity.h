@@ -7,8 +7,7 @@
 
 namespace watchdog {
 
-// "<window station>\<desktop>" of the calling thread: the desktop whose shell windows it finds
-// and changes; or the failure that asking gave.
+// The calling thread's "<window station>\<desktop>", where its shell windows are; or the failure.
 std::expected<std::wstring, Win32Failure> current_desktop_identity();
 
 } // namespace watchdog

@@ -6,9 +6,6 @@
 
 namespace watchdog {
 
-// The two texts made for a failed Win32 call. Both come from the failure's code, so a failure
-// that set no last error reads as unreported_failure_code in either, never as success.
-
 // "message (0xXXXXXXXX)", or the bare code when the system has no text for it: the code
 // converted the way HRESULT_FROM_WIN32 does, unreported_failure_code as it is.
 std::string windows_error_text(Win32Failure failure);

@@ -1,8 +1,7 @@
 #pragma once
 
 // Files and folders reached through a folder that is held open, so that what was opened, not a
-// name that somebody may point elsewhere meanwhile, decides where a read, a write or a deletion
-// lands. Failures are Win32Failures; callers make the text.
+// name that somebody may point elsewhere meanwhile, decides where a read, write or deletion lands.
 
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
@@ -22,10 +21,9 @@ std::expected<std::string, Win32Failure> read_to_end(HANDLE file);
 // The signature of SetFileInformationByHandle, so that tests can see which deletion is asked.
 using SetFileInformation = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
-// Deletes the file open at `file` (opened with DELETE access). The name goes at once, even
-// while a scanner or the indexer holds the file open with delete sharing (POSIX semantics,
-// Windows 10 1607 and later); where that form is refused, the classic deletion is used, whose
-// name stays until the last handle closes.
+// Deletes the file open at `file` (opened with DELETE access). Its name goes at once, even while
+// a scanner holds the file open with delete sharing (POSIX semantics, Windows 10 1607 on); where
+// that is refused, the classic deletion, whose name stays until the last handle closes.
 std::expected<void, Win32Failure>
 delete_open_file(HANDLE file, SetFileInformation set_information = SetFileInformationByHandle);
 
@@ -40,10 +38,9 @@ struct OpenRequest {
     bool follow_link = false;       // a link of that name is followed; otherwise opened itself
 };
 
-// `name` inside the open `folder`, looked up through the handle, not through a path. Folders
-// are opened to be held: with traverse access, without which the system would not count their
-// sharing at all, and without delete sharing, so that they can be neither renamed nor removed
-// while they are held.
+// `name` inside the open `folder`, looked up through the handle, not a path. Folders are opened
+// to be held: with traverse access (without it the system ignores their sharing) and without
+// delete sharing, so that they can be neither renamed nor removed while held.
 std::expected<UniqueHandle, Win32Failure> open_in(HANDLE folder, std::wstring_view name,
                                                   const OpenRequest& request);
 

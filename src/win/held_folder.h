@@ -2,9 +2,8 @@
 
 // Reaching a folder so that nobody of fewer rights decides where it is. The marker's folder and its
 // `logs` folder belong to the user, while the watcher and its application may run elevated: a link
-// the user put on the way would let the user choose which file an administrator reads, writes,
-// replaces or deletes. So a folder is reached through held handles, one name at a time where it has
-// to be, and a link on the way is followed only as far as the process's rights make safe.
+// on the way would let the user choose which file an administrator reads, writes, replaces or
+// deletes. So folders are reached through held handles, one name at a time where need be.
 
 #include "win/files.h"
 #include "win/unique_resource.h"
@@ -16,8 +15,7 @@
 
 namespace watchdog {
 
-// The failure of a folder that lies behind a link that may not be followed: the system's own
-// code for a path through an untrusted mount point.
+// The failure of a folder behind a link that may not be followed, in the system's own code.
 inline constexpr std::uint32_t untrusted_link_code = 448; // ERROR_UNTRUSTED_MOUNT_POINT
 
 struct HeldFolder {
@@ -25,10 +23,9 @@ struct HeldFolder {
     std::wstring final_path; // as the handle gives it; empty where the system gives none
 };
 
-// Which links are followed on the way. A process that is not elevated follows every link, as its
-// user could: it can do nothing through one that its user could not. An elevated process follows
-// only a link an administrator (or the system) made, such as a profile moved to another drive,
-// never one the user made. `inspect` is what is learnt of each opened name.
+// Which links are followed on the way (`inspect` reads each opened name). A process that is not
+// elevated follows every link: through one it can do nothing its user could not. An elevated one
+// follows only a link an administrator or the system made (a profile moved to another drive, say).
 struct LinkTrust {
     bool elevated = false;
     std::expected<OpenedFile, Win32Failure> (*inspect)(HANDLE) = inspect_file;
@@ -38,10 +35,9 @@ struct LinkTrust {
 LinkTrust this_process_trust();
 
 // The folder at `path` (made full first), held: opened by its name when no link is on the way,
-// otherwise reached one name at a time from its root through held handles, each link judged by
-// `trust`. Missing folders are created inside the held folder above them when `create_missing`
-// says so. untrusted_link_code for a link that may not be followed; a file in a folder's place
-// fails as the system fails it.
+// else reached one name at a time from its root, each link judged by `trust`, missing folders
+// created inside the held one above when `create_missing` says so. untrusted_link_code for a link
+// that may not be followed; a file in a folder's place fails as the system fails it.
 std::expected<HeldFolder, Win32Failure> hold_folder(std::wstring_view path, bool create_missing,
                                                     const LinkTrust& trust);
 

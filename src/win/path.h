@@ -37,11 +37,10 @@ std::expected<std::wstring, Win32Failure> full_path(std::wstring_view path);
 // regard to case). For names derived from a path; never for a file call.
 std::wstring comparable_path(std::wstring_view path);
 
-// The form of `path` to give to file calls: the path as it is while its full form is shorter than
-// 248 characters (the classic form of a path ends at MAX_PATH, 260 with the terminating zero, and
-// a directory's at 248, leaving room for an 8.3 file name inside it), otherwise its full form
-// (".", ".." and "/" resolved, which the extended form would no longer do) in the extended-length
-// form, so that the call works whether or not the process may use long paths in the classic form.
+// The form of `path` for file calls: as it is while its full form is shorter than 248 characters
+// (a classic path ends at MAX_PATH, 260 with the zero, a directory's at 248 to leave room for an
+// 8.3 name in it), else its full form (".", ".." and "/" resolved, which the extended form would
+// not do) in the extended-length form, which works whether or not long classic paths are enabled.
 std::wstring file_system_path(std::wstring_view path);
 
 // Whether `final_path`, as GetFinalPathNameByHandleW gives it, names the place that `path`

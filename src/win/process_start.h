@@ -1,8 +1,7 @@
 #pragma once
 
-// The one way the project starts a process: the startup information, the attribute list that
-// restricts what the child inherits (its storage owned apart from the list), and the two handles
-// that CreateProcessW hands back, each with one owner.
+// The one way the project starts a process: an attribute list restricts what the child inherits,
+// and the two handles that CreateProcessW hands back each have one owner.
 
 #include "win/unique_resource.h"
 #include "win/win32_failure.h"
@@ -16,8 +15,7 @@
 
 namespace watchdog {
 
-// The child's standard streams. Each handle must be inheritable; a null one leaves that stream
-// without a handle.
+// The child's standard streams: each an inheritable handle, or null for a stream without one.
 struct StandardStreams {
     HANDLE input = nullptr;
     HANDLE output = nullptr;

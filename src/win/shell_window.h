@@ -1,9 +1,8 @@
 #pragma once
 
-// Telling the shell's own windows from look-alikes. Any program may create a window of the
-// taskbar's class, and an old-style file dialog holds a shell view with a list view just like
-// the desktop's: when the desktop has a shell window, only windows of the process that owns it
-// are the shell's.
+// Telling the shell's own windows from look-alikes: any program may create a window of the
+// taskbar's class, and an old-style file dialog holds a shell view and list view like the
+// desktop's. When the desktop has a shell window, only its owner process's windows are the shell's.
 
 #include "win/win32_failure.h"
 
@@ -22,9 +21,8 @@ std::optional<DWORD> shell_process();
 // True when `window` belongs to `process`, or when there is no shell process to ask for.
 bool belongs_to_shell(HWND window, std::optional<DWORD> process);
 
-// The first top-level window of `class_name` after `after` (from the top of the Z order when
-// null) that belongs to the shell, as FindWindowExW searches; when there is none, the failure
-// that FindWindowExW reported as it found no more.
+// The shell's first top-level window of `class_name` after `after` (null: the top of the Z order),
+// as FindWindowExW searches; else the failure FindWindowExW reported as it found no more.
 std::expected<HWND, Win32Failure>
 find_shell_top_level_window(std::optional<DWORD> process, HWND after, const wchar_t* class_name);
 

@@ -6,10 +6,9 @@
 
 namespace watchdog {
 
-// One owner for every kind of Windows resource, which makes sure that release happens exactly once.
-// Its traits say how: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether
-// a value owns nothing; several kernel32 calls report failure with more than one value) and
-// `close(value)`, called only for a value that is not none.
+// One owner for every kind of Windows resource, which releases it exactly once. Its traits say
+// how: `Value`, `none()` (the value an empty owner holds), `is_none(value)` (whether a value owns
+// nothing) and `close(value)`, called only for a value that is not none.
 template <typename Traits> class UniqueResource {
   public:
     using Value = typename Traits::Value;
@@ -50,8 +49,7 @@ template <typename Traits> class UniqueResource {
     Value value_ = Traits::none();
 };
 
-// Kernel handles: kernel32 reports a failed open with null or with INVALID_HANDLE_VALUE,
-// depending on the call, so both mean "no handle".
+// Kernel handles: a failed open gives null or INVALID_HANDLE_VALUE, depending on the call.
 struct KernelHandleTraits {
     using Value = HANDLE;
     static Value none() noexcept { return nullptr; }
@@ -73,12 +71,10 @@ template <typename T, auto release_function> struct NullableTraits {
 // A module loaded with LoadLibrary(Ex).
 using UniqueModule = UniqueResource<NullableTraits<HMODULE, FreeLibrary>>;
 
-// Memory that the system allocated with LocalAlloc on the caller's behalf, such as the text
-// of FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER.
+// Memory the system allocated with LocalAlloc for the caller (FormatMessageW's text, say).
 template <typename T> using UniqueLocalMemory = UniqueResource<NullableTraits<T*, LocalFree>>;
 
-// A process and thread attribute list initialised by InitializeProcThreadAttributeList. Its
-// storage belongs to whoever holds the list, not to the list: closing only deletes the list.
+// An initialised process and thread attribute list: closing deletes the list, never its storage.
 using UniqueAttributeList =
     UniqueResource<NullableTraits<LPPROC_THREAD_ATTRIBUTE_LIST, DeleteProcThreadAttributeList>>;
 

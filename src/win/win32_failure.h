@@ -1,9 +1,8 @@
 #pragma once
 
-// How a failed Win32 call travels: as the thread's last-error value, read right after the call
-// and before any other. Almost every call may change that value, and so may a destructor that
-// runs in between (a temporary name's string, an owner closing its handle), so it is read once,
-// at the call, and carried from there as a value.
+// How a failed Win32 call travels: its last-error value, read once, right after the call, and
+// carried from there as a value. Almost every call may change it, and so may a destructor that
+// runs in between (a temporary name's string, an owner closing its handle).
 
 #include "win/unique_resource.h"
 
