@@ -143,12 +143,14 @@ void break_desktop() {
     }
 }
 
-// With --launcher-report this process's id (0 when no watcher was started) and the launcher's
-// exit code are written to that file, so that a test knows when to look for the watcher.
-void report_launcher(const Options& options, DWORD id, DWORD exit_code) {
+// With --launcher-report this process's id (0 when no watcher was started), the launcher's exit
+// code and the start's error code (0 for none) are written to that file, so that a test knows
+// when to look for the watcher, and when the platform failed the start.
+void report_launcher(const Options& options, DWORD id, DWORD exit_code, int code = 0) {
     if (!options.launcher_report.empty()) {
-        watchdog::testing::write_file(options.launcher_report,
-                                      std::to_string(id) + " " + std::to_string(exit_code));
+        watchdog::testing::write_file(options.launcher_report, std::to_string(id) + " " +
+                                                                   std::to_string(exit_code) + " " +
+                                                                   std::to_string(code));
     }
 }
 
@@ -219,7 +221,8 @@ int break_desktop_and_end(const Options& options) {
     const auto started =
         client::start_watchdog(options.watchdog, utf8(options.session), options.marker);
     if (!started) {
-        report_launcher(options, 0, started.error().launcher_exit_code);
+        report_launcher(options, 0, started.error().launcher_exit_code,
+                        static_cast<int>(started.error().code));
         return 4;
     }
     break_desktop();

@@ -2,6 +2,8 @@
 
 #include "shell_lookup.h"
 
+#include <system_state_watchdog/client.hpp>
+
 #include <atomic>
 #include <stdexcept>
 
@@ -40,6 +42,7 @@ std::optional<ChildProcess> wait_for_watcher(DWORD main_id, std::uint64_t create
 struct LauncherReport {
     DWORD id = 0;
     DWORD exit_code = 0;
+    int code = 0; // the start's client::Code, 0 when it started
 };
 
 std::optional<LauncherReport> wait_for_launcher_report(const std::wstring& report,
@@ -47,8 +50,10 @@ std::optional<LauncherReport> wait_for_launcher_report(const std::wstring& repor
     for (DWORD waited = 0; waited < generous_wait; waited += 10) {
         if (const auto text = read_file(report); text && !text->empty()) {
             const auto space = text->find(' ');
+            const auto second = text->find(' ', space + 1);
             return LauncherReport{static_cast<DWORD>(std::stoul(text->substr(0, space))),
-                                  static_cast<DWORD>(std::stoul(text->substr(space + 1)))};
+                                  static_cast<DWORD>(std::stoul(text->substr(space + 1))),
+                                  std::stoi(text->substr(second + 1))};
         }
         if (wait_for_exit(main_application, 10)) {
             return std::nullopt;
@@ -151,6 +156,8 @@ Protected start_protected_application_once(Scene& scene, const Arguments& extra,
     const auto launched = wait_for_launcher_report(report, result.main_application);
     if (launched) {
         result.launcher_exit_code = launched->exit_code;
+        result.launcher_not_started =
+            launched->code == static_cast<int>(watchdog::client::Code::launcher_not_started);
     }
     // Only a launcher that started a watcher is reported with an id (the main application's).
     if (launched && launched->id != 0) {
@@ -165,12 +172,13 @@ Protected start_protected_application_once(Scene& scene, const Arguments& extra,
 } // namespace
 
 // Under load Wine now and then fails the launcher's creation of the watcher (the launcher ends
-// with exit code 4, as it must): the platform's failure, not the product's, so the start is made
-// again, twice at most, with the marker it left removed.
+// with exit code 4, as it must), or the creation of the launcher itself: the platform's failure,
+// not the product's, so the start is made again, twice at most, with the marker it left removed.
 Protected start_protected_application(Scene& scene, const Arguments& extra, HANDLE job) {
     for (int attempt = 0;; ++attempt) {
         Protected run = start_protected_application_once(scene, extra, job);
-        if (run.launcher_exit_code != 4u || attempt == 2) {
+        const bool platform_failed = run.launcher_exit_code == 4u || run.launcher_not_started;
+        if (!platform_failed || attempt == 2) {
             return run;
         }
         wait_for_exit(run.main_application, generous_wait);

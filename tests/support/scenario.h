@@ -69,6 +69,7 @@ struct Protected {
     ChildProcess main_application;
     std::optional<ChildProcess> watcher;
     std::optional<DWORD> launcher_exit_code;
+    bool launcher_not_started = false; // the launcher itself could not be created
 };
 
 // The taskbars and the icon view as the scene's desktop shows them now.
