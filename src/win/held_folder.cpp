@@ -94,14 +94,14 @@ std::expected<HeldFolder, Win32Failure> reach(const std::wstring& path, const Li
 
 LinkTrust this_process_trust() {
     static const bool elevated = [] {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        UniqueHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
             return true; // unknown rights: the careful rule
         }
-        const UniqueHandle owned(token);
         TOKEN_ELEVATION elevation{};
         DWORD size = 0;
-        return !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) ||
+        return !GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation,
+                                    &size) ||
                elevation.TokenIsElevated != 0;
     }();
     return LinkTrust{.elevated = elevated};
