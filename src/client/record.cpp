@@ -41,6 +41,33 @@ TaskbarWindowRecoveryState window_state(HWND window) {
     return state;
 }
 
+// Every taskbar window's state, and the app-bar state.
+std::expected<TaskbarRecoverySnapshot, std::string> record_taskbar(BoundedWorker& worker) {
+    const auto primary = find_primary_taskbar();
+    if (!primary) {
+        return std::unexpected(primary.error());
+    }
+    TaskbarRecoverySnapshot taskbar;
+    for (const HWND window : find_taskbar_windows(*primary)) {
+        taskbar.windows.push_back(window_state(window));
+    }
+    // The shell answers the app-bar state on the primary taskbar's thread: a hung shell must not
+    // hold the application's start, so the question is bounded like the restore's calls.
+    const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
+    const auto asked = run_bounded(
+        worker, taskbar_answer_limit, {[state, hwnd = *primary] {
+            APPBARDATA data{};
+            data.cbSize = sizeof(data);
+            data.hWnd = hwnd;
+            state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
+        }});
+    if (asked != BoundedRun::finished) {
+        return std::unexpected(std::string(taskbar_unanswered_message));
+    }
+    taskbar.appbar_state = state->load();
+    return taskbar;
+}
+
 constexpr DWORD shell_look_pause_ms = 100;
 
 // "10", "0.5" or "0.05": the bound as the messages say it, in seconds.
@@ -113,27 +140,11 @@ std::expected<Recorded, Error> record_desktop(std::wstring_view marker_path, Ite
     }
     RecoveryMarker marker{.version = 1, .sessionId = std::string(session_id)};
     if (wants_taskbar) {
-        const auto primary = find_primary_taskbar();
-        if (!primary) {
-            return fail(Code::failed, primary.error());
+        auto taskbar = record_taskbar(worker);
+        if (!taskbar) {
+            return fail(Code::failed, taskbar.error());
         }
-        TaskbarRecoverySnapshot& taskbar = marker.taskbar.emplace();
-        for (const HWND window : find_taskbar_windows(*primary)) {
-            taskbar.windows.push_back(window_state(window));
-        }
-        // The shell answers the app-bar state on the primary taskbar's thread: a hung shell must
-        // not hold the application's start, so the question is bounded like the restore's calls.
-        const auto state = std::make_shared<std::atomic<std::uint32_t>>(0);
-        const bool answered = run_within(worker, taskbar_answer_limit, [state, hwnd = *primary] {
-            APPBARDATA data{};
-            data.cbSize = sizeof(data);
-            data.hWnd = hwnd;
-            state->store(static_cast<std::uint32_t>(SHAppBarMessage(ABM_GETSTATE, &data)));
-        });
-        if (!answered) {
-            return fail(Code::failed, std::string(taskbar_unanswered_message));
-        }
-        taskbar.appbar_state = state->load();
+        marker.taskbar = std::move(*taskbar);
     }
     if (wants_icons) {
         const auto view = find_desktop_icon_view();

@@ -101,11 +101,6 @@ BoundedWorker::~BoundedWorker() {
     }
 }
 
-bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit,
-                std::function<void()> work) {
-    return run_bounded(worker, limit, {std::move(work)}) == BoundedRun::finished;
-}
-
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
                        std::vector<std::function<void()>> calls, HANDLE interrupt) {
     if (!worker.state) {

@@ -44,7 +44,4 @@ enum class BoundedRun {
 BoundedRun run_bounded(BoundedWorker& worker, std::chrono::milliseconds limit,
                        std::vector<std::function<void()>> calls, HANDLE interrupt = nullptr);
 
-// One call, without an interrupt: true when it finished in time.
-bool run_within(BoundedWorker& worker, std::chrono::milliseconds limit, std::function<void()> work);
-
 } // namespace watchdog

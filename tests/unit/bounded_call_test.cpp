@@ -23,9 +23,11 @@ TEST(BoundedWorker, AHandOffGivenUpOnEndsWithTheCallUnderWay) {
     };
     const auto shared = std::make_shared<Shared>();
     BoundedWorker worker;
-    ASSERT_TRUE(run_within(worker, 10s, [shared] {
-        shared->thread.reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
-    }));
+    ASSERT_EQ(run_bounded(worker, 10s, {[shared] {
+                              shared->thread.reset(
+                                  OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+                          }}),
+              BoundedRun::finished);
     const auto held = [shared] {
         WaitForSingleObject(shared->release.get(), INFINITE);
     };
@@ -52,7 +54,10 @@ TEST(BoundedWorker, AnInterruptEndsTheWaitAtOnce) {
                           }},
                           interrupt.get()),
               BoundedRun::interrupted);
-    EXPECT_TRUE(run_within(worker, 10s, [] {})) << "the next run waits behind the held one";
+    EXPECT_EQ(run_bounded(worker, 10s, {[] {
+                          }}),
+              BoundedRun::finished)
+        << "the next run waits behind the held one";
     SetEvent(release->get());
 }
 
