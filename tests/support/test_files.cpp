@@ -62,9 +62,19 @@ std::optional<std::string> read_file(const std::wstring& path) {
     return content;
 }
 
+// A watcher that has just started may be reading the very file a test replaces: its read is over
+// in moments, so a sharing violation is waited out (for two seconds at most).
 void write_file(const std::wstring& path, const std::string& content) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto create = [&path] {
+        return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    UniqueHandle file = create();
+    for (int waited = 0; !file && GetLastError() == ERROR_SHARING_VIOLATION && waited < 2000;
+         waited += 20) {
+        Sleep(20);
+        file = create();
+    }
     if (!file) {
         throw std::runtime_error("cannot write a test file");
     }
